@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the format check, then the suite plain, under ASan+UBSan
+# and under TSan, then a short run of each fuzz target. Usage: scripts/test.sh [plain|address|thread|fuzz|format]...
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=$(nproc)
+
+"$root/scripts/setup.sh"
+
+check_format() {
+  echo "== format check"
+  git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror
+}
+
+build_and_test() {
+  local flavour=$1 dir=build/$1 sanitize=""
+  [[ $flavour == plain ]] || sanitize=$flavour
+  echo "== $flavour build"
+  cmake -S . -B "$dir" -G Ninja -DBRISEL_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "== $flavour tests"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir "$dir" -j "$jobs" --output-on-failure --no-tests=error
+}
+
+fuzz_briefly() {
+  echo "== fuzz targets (short runs)"
+  local dir=build/fuzz
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DBRISEL_FUZZ=ON \
+    -DBRISEL_TESTS=OFF -DBRISEL_BENCH=OFF >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  local seconds=${BRISEL_FUZZ_SECONDS:-20}
+  for target in "$dir"/fuzz/*_fuzz; do
+    [[ -x $target ]] || continue
+    local corpus="fuzz/corpus/$(basename "$target")"
+    mkdir -p "$dir/corpus-$(basename "$target")"
+    echo "-- $(basename "$target") for ${seconds}s"
+    "$target" -max_total_time="$seconds" -print_final_stats=0 \
+      "$dir/corpus-$(basename "$target")" $( [[ -d $corpus ]] && echo "$corpus" ) 2>&1 | tail -n 3
+  done
+}
+
+steps=("$@")
+[[ ${#steps[@]} -gt 0 ]] || steps=(format plain address thread fuzz)
+for step in "${steps[@]}"; do
+  case $step in
+    format) check_format ;;
+    plain | address | thread) build_and_test "$step" ;;
+    fuzz) fuzz_briefly ;;
+    *) echo "test.sh: unknown step '$step'" >&2; exit 2 ;;
+  esac
+done
+echo "== all tests passed"
