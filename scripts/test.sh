@@ -23,7 +23,12 @@ build_and_test() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir "$dir" -j "$jobs" --output-on-failure --no-tests=error
+    ctest --test-dir "$dir" -j "$jobs" --output-on-failure --no-tests=error | tee "$dir/ctest.log"
+  local total failed
+  total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$dir/ctest.log" | tail -n 1)
+  failed=$(sed -n 's/.*passed, \([0-9]*\) tests failed out of.*/\1/p' "$dir/ctest.log" | tail -n 1)
+  passed_total=$((passed_total + ${total:-0} - ${failed:-0}))
+  failed_total=$((failed_total + ${failed:-0}))
 }
 
 fuzz_briefly() {
@@ -43,6 +48,8 @@ fuzz_briefly() {
   done
 }
 
+passed_total=0
+failed_total=0
 steps=("$@")
 [[ ${#steps[@]} -gt 0 ]] || steps=(format plain address thread fuzz)
 for step in "${steps[@]}"; do
@@ -53,4 +60,5 @@ for step in "${steps[@]}"; do
     *) echo "test.sh: unknown step '$step'" >&2; exit 2 ;;
   esac
 done
-echo "== all tests passed"
+echo "== every step passed"
+echo "tests: $passed_total passed, $failed_total failed"
