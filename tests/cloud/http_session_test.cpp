@@ -465,7 +465,8 @@ TEST_F(HttpSessionTest, ManyConcurrentRequestsCompleteExactlyOnceOnTheSessionThr
             });
         }
     }
-    ASSERT_EQ(allDone.get_future().wait_for(kPatience), std::future_status::ready);
+    ASSERT_EQ(allDone.get_future().wait_for(kPatience), std::future_status::ready)
+        << finished.load() << " of " << kTotal << " completed, " << cloud.requests().size() << " arrived";
 
     EXPECT_EQ(succeeded.load(), kTotal);
     EXPECT_EQ(offThread.load(), 0);

@@ -69,6 +69,13 @@ void shutDownConnection(int localPort, int peerPort) {
 
 constexpr std::size_t kPacedPieces = 8;
 
+// The server library listens with a backlog of 5: a burst of parallel connections overflows it and
+// the kernel silently drops some of them. Listening again on the bound socket widens the backlog.
+class WideBacklogServer : public httplib::Server {
+  public:
+    bool widenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
+
 }  // namespace
 
 std::optional<std::string> RecordedRequest::header(std::string_view name) const {
@@ -111,7 +118,7 @@ struct FakeCloud::State {
     // Waits for `pause` unless the fake stops meanwhile. Returns true when it is stopping.
     bool waitUnlessStopping(std::chrono::milliseconds pause);
 
-    httplib::Server server;
+    WideBacklogServer server;
     int port = -1;
     std::thread serverThread;
 
@@ -138,7 +145,7 @@ FakeCloud::FakeCloud() : state_(std::make_unique<State>()) {
     // No SO_REUSEPORT: the port must belong to this fake alone.
     state.server.set_socket_options([](int) {});
     state.port = state.server.bind_to_any_port("127.0.0.1");
-    if (state.port <= 0) {
+    if (state.port <= 0 || !state.server.widenBacklog()) {
         throw std::runtime_error("the fake cloud could not listen on 127.0.0.1");
     }
     state.serverThread = std::thread([&state] { state.server.listen_after_bind(); });
