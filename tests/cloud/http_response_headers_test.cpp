@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct HeaderCase {
     const char* label;
     std::vector<std::string> lines;
     HttpHeaders expected;
+
+    friend void PrintTo(const HeaderCase& row, std::ostream* out) { *out << row.label; }
 };
 
 class HttpResponseHeadersTest : public ::testing::TestWithParam<HeaderCase> {};
