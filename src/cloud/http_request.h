@@ -27,7 +27,8 @@ struct HttpFileBody {
     std::filesystem::path path;
 };
 
-// No body, the bytes of a string (any bytes, not necessarily text), or a file.
+// No body, the bytes of a string (any bytes, not necessarily text), or a file. Without body a
+// POST, PUT or PATCH is sent with "Content-Length: 0", other methods with no length at all.
 using HttpBody = std::variant<std::monostate, std::string, HttpFileBody>;
 
 struct HttpRequest {

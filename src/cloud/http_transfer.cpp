@@ -150,8 +150,12 @@ tl::expected<void, HttpError> HttpTransfer::prepare(const HttpRequest& request) 
 tl::expected<void, HttpError> HttpTransfer::setMethodAndBody(const HttpRequest& request) {
     CURL* easy = easy_.get();
     bool configured = true;
-    if (const auto* bytes = std::get_if<std::string>(&request.body)) {
-        bytesBody_ = *bytes;
+    const bool bodyless = std::holds_alternative<std::monostate>(request.body);
+    // A POST, PUT or PATCH without body announces an empty one: servers wait for the body of such a
+    // request when it gives no length, or refuse it.
+    const bool announcesEmptyBody = bodyless && (method_ == "POST" || method_ == "PUT" || method_ == "PATCH");
+    if (const auto* bytes = std::get_if<std::string>(&request.body); bytes != nullptr || announcesEmptyBody) {
+        bytesBody_ = bytes != nullptr ? *bytes : std::string();
         bodySize_ = bytesBody_.size();
         configured =
             setOption(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bytesBody_.size())) &&

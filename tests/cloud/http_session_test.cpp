@@ -173,6 +173,20 @@ TEST_F(HttpSessionTest, PostAndPatchBodiesArriveByteForByte) {
     EXPECT_EQ(requests[1].header("Accept"), "application/json");
 }
 
+TEST_F(HttpSessionTest, PostWithoutBodyAnnouncesAnEmptyOne) {
+    // Servers wait for the body of a POST that gives no length, or refuse it.
+    cloud.reply("POST", "/api/collection/4/data_collection/start", ScriptedReply::json(200, "{}"));
+
+    const HttpResult result =
+        send(session, {.method = "POST", .url = cloud.baseUrl() + "/api/collection/4/data_collection/start"});
+
+    ASSERT_FALSE(result.error) << describe(*result.error);
+    EXPECT_EQ(result.statusCode, 200);
+    ASSERT_EQ(cloud.requests().size(), 1U);
+    EXPECT_EQ(cloud.requests()[0].header("Content-Length"), "0");
+    EXPECT_FALSE(cloud.requests()[0].header("Content-Type"));
+}
+
 TEST_F(HttpSessionTest, ErrorStatusIsAReplyNotATransportError) {
     cloud.reply("GET", "/api/build/1", ScriptedReply::text(500, "broken"));
 
