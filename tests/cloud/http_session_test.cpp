@@ -403,10 +403,13 @@ TEST_F(HttpSessionTest, UnreadableFileIsReportedWithoutSending) {
         {.method = "POST", .url = cloud.baseUrl() + "/up", .body = HttpFileBody{folder.path() / "none"}});
     const HttpResult folderAsFile = send(
         session, {.method = "POST", .url = cloud.baseUrl() + "/up", .body = HttpFileBody{folder.path()}});
+    const HttpResult device =
+        send(session, {.method = "POST", .url = cloud.baseUrl() + "/up", .body = HttpFileBody{"/dev/null"}});
 
     EXPECT_EQ(errorKind(missing), HttpErrorKind::fileUnreadable);
     EXPECT_FALSE(missing.wholeBodySent);
     EXPECT_EQ(errorKind(folderAsFile), HttpErrorKind::fileUnreadable);
+    EXPECT_EQ(errorKind(device), HttpErrorKind::fileUnreadable);
     EXPECT_TRUE(cloud.requests().empty());
 }
 
