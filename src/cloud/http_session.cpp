@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <climits>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -67,7 +66,7 @@ struct HttpSession::State {
     void finishDoneTransfers();
     void expireIdleTransfers();
     void waitForWork();
-    void cancelEverything(std::vector<Chain> waiting);
+    void cancelEverything(std::vector<Chain> submitted);
 
     const HttpSessionOptions options;
     CurlMulti multi;
