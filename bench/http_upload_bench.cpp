@@ -30,7 +30,7 @@ std::filesystem::path sampleFile() {
         if (mkdtemp(pattern.data()) == nullptr) {
             std::abort();
         }
-        const std::filesystem::path file = std::filesystem::path(pattern) / "sensors_0.bin";
+        std::filesystem::path file = std::filesystem::path(pattern) / "sensors_0.bin";
         std::ofstream(file, std::ios::binary) << std::string(kFileBytes, 'x');
         return file;
     }();
@@ -45,7 +45,7 @@ void sessionUpload(benchmark::State& state) {
     for (auto _ : state) {
         std::promise<bool> done;
         session.submit({.method = "POST", .url = url, .body = brisel::cloud::HttpFileBody{sampleFile()}},
-                       [&done](brisel::cloud::HttpResult result) { done.set_value(!result.error); });
+                       [&done](const brisel::cloud::HttpResult& result) { done.set_value(!result.error); });
         if (!done.get_future().get()) {
             state.SkipWithError("upload failed");
             return;
@@ -61,7 +61,8 @@ void curlToolUpload(benchmark::State& state) {
                                 sampleFile().string() + " '" + cloud.baseUrl() +
                                 "/api/collection/1/json?first_packet_index=0'";
     for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
+        // The benchmark runs on one thread, so the shell is started from one thread only.
+        if (std::system(command.c_str()) != 0) {  // NOLINT(concurrency-mt-unsafe)
             state.SkipWithError("the curl tool failed");
             return;
         }
@@ -97,7 +98,8 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     std::filesystem::remove_all(sampleFile().parent_path(), ignored);
     if (measured.sessionSeconds > 0 && measured.curlToolSeconds > 0) {
-        std::printf("upload of %zu MiB: session / curl tool = %.2f\n", kFileBytes / (1024 * 1024),
+        std::printf("upload of %zu MiB: session / curl tool = %.2f\n",
+                    kFileBytes / (std::size_t{1024} * 1024),
                     measured.sessionSeconds / measured.curlToolSeconds);
     }
     return 0;

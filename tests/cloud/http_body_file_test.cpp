@@ -25,7 +25,7 @@ class HttpBodyFileTest : public ::testing::Test {
         std::filesystem::remove_all(folder, ignored);
     }
     std::filesystem::path write(const std::string& bytes) {
-        const auto path = folder / "body.bin";
+        auto path = folder / "body.bin";
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }

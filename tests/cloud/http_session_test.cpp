@@ -144,7 +144,7 @@ TEST_F(HttpSessionTest, PostAndPatchBodiesArriveByteForByte) {
     cloud.reply("POST", "/api/collection", ScriptedReply::json(201, R"({"id":5})"));
     cloud.reply("PATCH", "/api/model/3", ScriptedReply::json(200, "{}"));
     // Large enough that libcurl would otherwise announce "Expect: 100-continue".
-    const std::string binary = randomBytes(2 * 1024 * 1024);
+    const std::string binary = randomBytes(std::size_t{2} * 1024 * 1024);
     const std::string json = R"({"latency":12})";
 
     const HttpResult posted =
@@ -335,7 +335,7 @@ TEST_F(HttpRedirectTest, SeeOtherTurnsAPostIntoAGetWithoutBody) {
 
 TEST_F(HttpRedirectTest, TemporaryRedirectResendsTheFileBody) {
     TemporaryFolder folder;
-    const std::string bytes = randomBytes(300 * 1024);
+    const std::string bytes = randomBytes(std::size_t{300} * 1024);
     const auto file = writeFile(folder.path() / "sensors_0.bin", bytes);
     cloud.reply("POST", "/upload", ScriptedReply::redirect(307, elsewhere.baseUrl() + "/upload"));
     elsewhere.reply("POST", "/upload", ScriptedReply::json(200, "{}"));
@@ -374,7 +374,7 @@ TEST(HttpRedirectLimitTest, EndlessRedirectsStopAtTheLimit) {
 
 TEST_F(HttpSessionTest, FileBodyIsStreamedByteForByte) {
     TemporaryFolder folder;
-    const std::string bytes = randomBytes(5 * 1024 * 1024 + 17);
+    const std::string bytes = randomBytes(std::size_t{5} * 1024 * 1024 + 17);
     const auto file = writeFile(folder.path() / "sensors_12.bin", bytes);
     cloud.reply("POST", "/api/collection/4/json", ScriptedReply::json(200, "{}"));
 
@@ -439,7 +439,7 @@ TEST_F(HttpSessionTest, ConnectionDroppedWithoutReplyIsATransportError) {
 TEST(HttpSessionLimitTest, OversizedReplyBodyIsRefused) {
     FakeCloud cloud;
     HttpSession session(HttpSessionOptions{.maxResponseBodyBytes = 1000});
-    cloud.reply("GET", "/big", ScriptedReply::text(200, std::string(100 * 1000, 'b')));
+    cloud.reply("GET", "/big", ScriptedReply::text(200, std::string(std::size_t{100} * 1000, 'b')));
 
     const HttpResult result = send(session, {.method = "GET", .url = cloud.baseUrl() + "/big"});
 
@@ -460,13 +460,14 @@ TEST_F(HttpSessionTest, ManyConcurrentRequestsCompleteExactlyOnceOnTheSessionThr
 
     {
         std::vector<std::jthread> submitters;
+        submitters.reserve(kSubmitters);
         for (int submitter = 0; submitter < kSubmitters; ++submitter) {
             submitters.emplace_back([&, submitter] {
                 for (int index = submitter * kPerSubmitter; index < (submitter + 1) * kPerSubmitter;
                      ++index) {
                     session.submit(
                         {.method = "GET", .url = cloud.baseUrl() + "/echo?n=" + std::to_string(index)},
-                        [&, index](HttpResult result) {
+                        [&, index](const HttpResult& result) {
                             completions[static_cast<std::size_t>(index)]++;
                             if (!result.error && result.body == "pong") {
                                 succeeded++;
@@ -498,7 +499,7 @@ TEST_F(HttpSessionTest, CompletionMaySubmitTheNextRequest) {
     cloud.reply("GET", "/second", ScriptedReply::json(200, "2"));
     std::promise<HttpResult> second;
 
-    session.submit({.method = "GET", .url = cloud.baseUrl() + "/first"}, [&](HttpResult) {
+    session.submit({.method = "GET", .url = cloud.baseUrl() + "/first"}, [&](const HttpResult&) {
         session.submit({.method = "GET", .url = cloud.baseUrl() + "/second"},
                        [&](HttpResult result) { second.set_value(std::move(result)); });
     });
