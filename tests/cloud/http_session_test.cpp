@@ -208,6 +208,26 @@ TEST(HttpSessionFailureTest, RefusedConnectionIsReported) {
     EXPECT_FALSE(result.statusCode);
 }
 
+TEST(HttpSessionProxyTest, LoopbackIsNeverReachedThroughAProxy) {
+    FakeCloud cloud;
+    RefusingPort proxy;
+    cloud.reply("GET", "/direct", ScriptedReply::json(200, "direct"));
+    // Set before the session's thread starts, and cleared after it has ended.
+    ASSERT_EQ(setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1), 0);
+    HttpResult byAddress;
+    HttpResult byName;
+    {
+        HttpSession session;
+        byAddress = send(session, {.method = "GET", .url = cloud.baseUrl() + "/direct"});
+        byName = send(session, {.method = "GET",
+                                .url = "http://localhost:" + std::to_string(cloud.port()) + "/direct"});
+    }
+    unsetenv("http_proxy");
+
+    EXPECT_EQ(byAddress.body, "direct");
+    EXPECT_EQ(byName.body, "direct");
+}
+
 TEST(HttpSessionFailureTest, SilentServerTimesOutAfterTheIdleTimeout) {
     FakeCloud cloud;
     HttpSession session(HttpSessionOptions{.idleTimeout = 300ms});
