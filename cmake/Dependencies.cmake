@@ -13,6 +13,8 @@ endif()
 if(BRISEL_TESTS)
   find_package(GTest REQUIRED)
   pkg_check_modules(UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
+  # The fake cloud's HTTP server; Debian builds it as a shared library with TLS and compression.
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()
 if(BRISEL_BENCH)
   find_package(benchmark REQUIRED)
