@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,27 @@ using nlohmann::ordered_json;
 Endpoint plainGet() {
     return Endpoint{"/api/build/42", HTTPMethod::get()};
 }
+
+// The log output written while `action` runs (the service log is echoed to standard output).
+template <class Action>
+std::string logOutputOf(Action action) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    action();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::size_t occurrences(const std::string& text, const std::string& fragment) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+const std::string kCredentialNotSet =
+    "critical: Authorization bearer not set, please check application logic";
 
 TEST(EndpointRequest, InitialBaseAddressAndCookie) {
     Authorization authorization;
@@ -47,10 +69,12 @@ TEST(EndpointRequest, CredentialPrecedence) {
     EXPECT_EQ(request->header("x-brisel-api-key"), "cookie-1");
 }
 
-TEST(EndpointRequest, WithoutCredentialIsStillBuilt) {
+TEST(EndpointRequest, WithoutCredentialIsStillBuiltAfterOneCriticalLine) {
     Authorization authorization;
     const Endpoint endpoint{"/api/model/3", HTTPMethod::patch(), ordered_json{{"latency", 12}}};
-    const auto request = endpoint.request(authorization);
+    tl::expected<URLRequest, APIError> request;
+    const std::string log = logOutputOf([&] { request = endpoint.request(authorization); });
+    EXPECT_EQ(occurrences(log, kCredentialNotSet), 1U) << log;
     ASSERT_TRUE(request);
     const std::vector<HeaderField> expected{{"Accept", "application/json"},
                                             {"Content-Type", "application/json"}};
@@ -60,13 +84,19 @@ TEST(EndpointRequest, WithoutCredentialIsStillBuilt) {
 }
 
 TEST(EndpointRequest, CredentialWithLineBreakOrNulIsNotSent) {
-    for (const std::string& hostile : {std::string{"abc\r\nX-Injected: 1"}, std::string{"abc\n"},
-                                       std::string{"abc\r"}, std::string{"a\0b", 3}}) {
+    for (const std::string& hostile :
+         {std::string{"zq7\r\nX-Injected: 1"}, std::string{"zq7\n"}, std::string{"zq7\r"},
+          std::string{"zq\0"
+                      "7",
+                      4}}) {
         Authorization authorization;
         authorization.setCookie(hostile);
-        auto request = plainGet().request(authorization);
+        tl::expected<URLRequest, APIError> request;
+        const std::string log = logOutputOf([&] { request = plainGet().request(authorization); });
         ASSERT_TRUE(request);
         EXPECT_FALSE(request->header("X-brisel-api-key"));
+        EXPECT_EQ(occurrences(log, kCredentialNotSet), 1U) << log;
+        EXPECT_EQ(log.find("zq"), std::string::npos) << "the credential was logged: " << log;
 
         // A hostile token does not hide a sound cookie behind it.
         authorization.setAuthenticationToken(hostile);
@@ -106,7 +136,10 @@ TEST(EndpointRequest, InvalidBaseIsRefused) {
                              "http://host?:5000", "http://host#:5000", "not an address"}) {
         Authorization authorization;
         authorization.setSharedBaseURLAndCookie(base, "secret-token");
-        const auto request = plainGet().request(authorization);
+        tl::expected<URLRequest, APIError> request;
+        const std::string log = logOutputOf([&] { request = plainGet().request(authorization); });
+        EXPECT_NE(log.find("error: The REST base address"), std::string::npos) << log;
+        EXPECT_EQ(log.find("secret-token"), std::string::npos) << log;
         ASSERT_FALSE(request) << base << " gave " << request->url;
         EXPECT_FALSE(request.error().statusCode);
         EXPECT_TRUE(request.error().message.starts_with("The REST base address is invalid"))
