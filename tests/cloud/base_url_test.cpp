@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace brisel::cloud {
@@ -12,6 +13,10 @@ struct AcceptedBase {
     std::string text;
     std::string origin;
 };
+
+void PrintTo(const AcceptedBase& row, std::ostream* out) {
+    *out << row.label;
+}
 
 class AcceptedBaseURL : public testing::TestWithParam<AcceptedBase> {};
 
@@ -39,6 +44,10 @@ struct RefusedBase {
     const char* label;
     std::string text;
 };
+
+void PrintTo(const RefusedBase& row, std::ostream* out) {
+    *out << row.label;
+}
 
 class RefusedBaseURL : public testing::TestWithParam<RefusedBase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,10 @@ struct WrongValue {
     std::string pointer;
     Json value;
 };
+
+void PrintTo(const WrongValue& row, std::ostream* out) {
+    *out << row.label;
+}
 
 class BuildWrongValue : public testing::TestWithParam<WrongValue> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct EndpointRow {
     std::string url;
     std::optional<std::string> body;  // exact body text; none: no body and no "Content-Type"
 };
+
+void PrintTo(const EndpointRow& row, std::ostream* out) {
+    *out << row.label;
+}
 
 class EndpointCase : public testing::TestWithParam<EndpointRow> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -232,6 +233,10 @@ struct WrongReply {
     std::string text;
     std::string path;
 };
+
+void PrintTo(const WrongReply& row, std::ostream* out) {
+    *out << row.label;
+}
 
 class ResponseWrongValue : public testing::TestWithParam<WrongReply> {};
 
