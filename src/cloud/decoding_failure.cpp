@@ -1,5 +1,6 @@
 #include "cloud/decoding_failure.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -59,10 +60,10 @@ std::string decodingFailureText(const common::JsonError& error) {
                    "' does not match the value: " + error.reason + ", codingPath: " + pathText(error);
         }
     }
-    for (const std::string_view corrupt : kCorruptDataReasons) {
-        if (reason == corrupt || reason.starts_with("text could not be parsed")) {
-            return "Failed to decode JSON (" + pathText(error) + ": " + error.reason + ")";
-        }
+    const bool corrupt = std::ranges::find(kCorruptDataReasons, reason) != kCorruptDataReasons.end() ||
+                         reason.starts_with("text could not be parsed");
+    if (corrupt) {
+        return "Failed to decode JSON (" + pathText(error) + ": " + error.reason + ")";
     }
     return "Failed to decode JSON, " + pathText(error) + ": " + error.reason;
 }

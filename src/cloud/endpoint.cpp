@@ -18,7 +18,13 @@ bool isSafeHeaderValue(std::string_view value) {
     return value.find_first_of(std::string_view{"\r\n\0", 3}) == std::string_view::npos;
 }
 
-// The credential header of `access`, or none; logs why none is sent.
+std::string encodeBody(const nlohmann::ordered_json& body) {
+    // Replacing invalid UTF-8 keeps the body whole; non-finite numbers are written as null.
+    return body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace
+
 std::optional<HeaderField> credentialHeader(const CloudAccess& access) {
     bool refusedAny = false;
     if (access.authenticationToken) {
@@ -38,16 +44,8 @@ std::optional<HeaderField> credentialHeader(const CloudAccess& access) {
             "The REST credential holds a line break or NUL character and is not sent; "
             "sign in to the cloud again in the browser");
     }
-    logger().critical(kCredentialNotSetLine);
     return std::nullopt;
 }
-
-std::string encodeBody(const nlohmann::ordered_json& body) {
-    // Replacing invalid UTF-8 keeps the body whole; non-finite numbers are written as null.
-    return body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-}  // namespace
 
 Endpoint::Endpoint(std::string path, HTTPMethod method, nlohmann::ordered_json bodyData)
     : pathText(std::move(path)), httpMethod(std::move(method)), body(std::move(bodyData)) {}
@@ -72,6 +70,8 @@ tl::expected<URLRequest, APIError> Endpoint::request(const Authorization& author
     request.url = base->origin() + pathText;
     if (auto credential = credentialHeader(access)) {
         request.headers.push_back(std::move(*credential));
+    } else {
+        logger().critical(kCredentialNotSetLine);
     }
     request.method = httpMethod;
     request.headers.push_back(HeaderField{"Accept", "application/json"});

@@ -1,6 +1,7 @@
 // One call of the cloud REST interface, and the finished request that it builds.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -18,6 +19,12 @@ inline constexpr std::string_view kAuthenticationTokenHeader{"Authentication-Tok
 inline constexpr std::string_view kApiKeyHeader{"X-brisel-api-key"};
 inline constexpr std::string_view kCredentialNotSetLine{
     "Authorization bearer not set, please check application logic"};
+
+// The credential header of `access`: "Authentication-Token" when an authentication token is set,
+// otherwise "X-brisel-api-key" when a cookie is set, otherwise none. A credential holding CR, LF or NUL
+// counts as not set (no header injection); an error line then says so, without the value. Logs nothing
+// else: the caller decides whether a missing credential deserves a line. Pure apart from that line.
+std::optional<HeaderField> credentialHeader(const CloudAccess& access);
 
 // An endpoint value: the path, method and JSON body of one call. The endpoint families (endpoints.h)
 // make them; callers build `request()` and hand it to the REST client. A plain value.

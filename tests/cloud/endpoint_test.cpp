@@ -57,7 +57,9 @@ TEST(EndpointRequest, CredentialPrecedence) {
     Authorization authorization;
     authorization.setAuthenticationToken("bearer-1");
     authorization.setCookie("cookie-1");
-    auto request = plainGet().request(authorization);
+    tl::expected<URLRequest, APIError> request;
+    const std::string log = logOutputOf([&] { request = plainGet().request(authorization); });
+    EXPECT_EQ(log, "");
     ASSERT_TRUE(request);
     EXPECT_EQ(request->header("Authentication-Token"), "bearer-1");
     EXPECT_FALSE(request->header("X-brisel-api-key"));
@@ -106,6 +108,11 @@ TEST(EndpointRequest, CredentialWithLineBreakOrNulIsNotSent) {
         EXPECT_FALSE(request->header("Authentication-Token"));
         EXPECT_EQ(request->header("X-brisel-api-key"), "cookie-1");
     }
+}
+
+TEST(EndpointRequest, CredentialHeaderAloneLogsNothingWhenNoneIsSet) {
+    const std::string log = logOutputOf([] { EXPECT_FALSE(credentialHeader(CloudAccess{})); });
+    EXPECT_EQ(log, "");
 }
 
 TEST(EndpointRequest, BasePathIsReplaced) {
@@ -213,17 +220,9 @@ TEST(APIErrorText, PrintedFormCarriesBothFields) {
               R"(APIError(statusCode: nil, message: "say \"hi\"\u{0A}"))");
 }
 
-TEST(HTTPMethodValue, NineConstantsAndAnyText) {
-    EXPECT_EQ(HTTPMethod::connect().rawValue(), "CONNECT");
+TEST(HTTPMethodValue, ComparesItsTextExactly) {
     EXPECT_EQ(HTTPMethod::deleteMethod().rawValue(), "DELETE");
-    EXPECT_EQ(HTTPMethod::get().rawValue(), "GET");
-    EXPECT_EQ(HTTPMethod::head().rawValue(), "HEAD");
-    EXPECT_EQ(HTTPMethod::options().rawValue(), "OPTIONS");
-    EXPECT_EQ(HTTPMethod::patch().rawValue(), "PATCH");
-    EXPECT_EQ(HTTPMethod::post().rawValue(), "POST");
-    EXPECT_EQ(HTTPMethod::put().rawValue(), "PUT");
-    EXPECT_EQ(HTTPMethod::trace().rawValue(), "TRACE");
-    EXPECT_EQ(HTTPMethod{"GET"}, HTTPMethod::get());
+    EXPECT_EQ(HTTPMethod{"PATCH"}, HTTPMethod::patch());
     EXPECT_NE(HTTPMethod{"get"}, HTTPMethod::get());
 }
 
