@@ -6,13 +6,20 @@ namespace brisel::common {
 
 std::string_view levelName(LogLevels level) {
     switch (level) {
-        case LogLevels::trace: return "trace";
-        case LogLevels::debug: return "debug";
-        case LogLevels::info: return "info";
-        case LogLevels::notice: return "notice";
-        case LogLevels::warning: return "warning";
-        case LogLevels::error: return "error";
-        case LogLevels::critical: return "critical";
+        case LogLevels::trace:
+            return "trace";
+        case LogLevels::debug:
+            return "debug";
+        case LogLevels::info:
+            return "info";
+        case LogLevels::notice:
+            return "notice";
+        case LogLevels::warning:
+            return "warning";
+        case LogLevels::error:
+            return "error";
+        case LogLevels::critical:
+            return "critical";
     }
     return "unknown";
 }

@@ -13,7 +13,7 @@ enum class LogLevels { trace = 0, debug = 1, info = 2, notice = 3, warning = 4, 
 std::string_view levelName(LogLevels level);
 
 class Logger {
-public:
+  public:
     // Any thread may call these; they never fail towards the caller.
     void commonLog(LogLevels level, std::string_view message);
     void log(LogLevels level, std::string_view message) { commonLog(level, message); }
