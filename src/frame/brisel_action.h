@@ -8,13 +8,13 @@ namespace brisel::frame {
 // work that outlives the call keeps the controller (or what it needs) alive itself and reports through
 // the connection from any thread.
 class BriselAction {
-public:
+  public:
     virtual ~BriselAction() = default;
     // Serves the request: every outcome, failures included, becomes replies on the connection and
     // log lines. Must not throw and must not block the websocket thread for long.
     virtual void respond() = 0;
 
-protected:
+  protected:
     BriselAction() = default;
     BriselAction(const BriselAction&) = default;
     BriselAction& operator=(const BriselAction&) = default;

@@ -19,9 +19,10 @@ namespace brisel::frame {
 // Maps each request type of the route table to a factory of its controller. Filled before the
 // websocket server starts and only read afterwards (on the websocket thread).
 class ControllerRegistry {
-public:
+  public:
     template <class Request>
-    using Factory = std::function<std::shared_ptr<BriselAction>(const std::shared_ptr<WebSocket>&, const Request&)>;
+    using Factory =
+        std::function<std::shared_ptr<BriselAction>(const std::shared_ptr<WebSocket>&, const Request&)>;
 
     // A registry in which only the handshake (`VersionInformation`) has its controller.
     static ControllerRegistry withFrameControllers();
@@ -36,7 +37,7 @@ public:
     std::shared_ptr<BriselAction> create(const std::shared_ptr<WebSocket>& connection,
                                          const RoutedRequest& request) const;
 
-private:
+  private:
     using AnyFactory =
         std::function<std::shared_ptr<BriselAction>(const std::shared_ptr<WebSocket>&, const RoutedRequest&)>;
 

@@ -9,7 +9,9 @@ namespace {
 constexpr std::string_view kCredentialKey = "auth_token";
 constexpr std::string_view kMask = "***";
 
-bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isJsonSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 std::size_t skipSpace(std::string_view text, std::size_t at) {
     while (at < text.size() && isJsonSpace(text[at])) {

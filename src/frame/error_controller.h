@@ -11,7 +11,7 @@ namespace brisel::frame {
 
 // Created directly with the connection and the error (never from received data).
 class ErrorController : public BriselAction {
-public:
+  public:
     ErrorController(std::shared_ptr<WebSocket> ws, BriselError error);
 
     // Logs "Sending error to client brisel_core_lib.BriselError" (warning) and writes the error reply
@@ -19,7 +19,7 @@ public:
     // encoded is logged ("Failed to serialize error message") and not sent. Any thread.
     void respond() override;
 
-private:
+  private:
     std::shared_ptr<WebSocket> ws;
     BriselError error;
 };

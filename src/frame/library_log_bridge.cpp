@@ -26,14 +26,19 @@ std::optional<BridgedLogLine> bridgedLogLine(int libraryLevel, const char* line)
     }
     std::string message = "libwebsockets: " + std::string(text);
     switch (libraryLevel) {
-        case LLL_ERR: return BridgedLogLine{common::LogLevels::critical, std::move(message)};
-        case LLL_WARN: return BridgedLogLine{common::LogLevels::warning, std::move(message)};
-        case LLL_NOTICE: return BridgedLogLine{common::LogLevels::notice, std::move(message)};
+        case LLL_ERR:
+            return BridgedLogLine{common::LogLevels::critical, std::move(message)};
+        case LLL_WARN:
+            return BridgedLogLine{common::LogLevels::warning, std::move(message)};
+        case LLL_NOTICE:
+            return BridgedLogLine{common::LogLevels::notice, std::move(message)};
         case LLL_INFO:
-        case LLL_DEBUG: return BridgedLogLine{common::LogLevels::debug, std::move(message)};
+        case LLL_DEBUG:
+            return BridgedLogLine{common::LogLevels::debug, std::move(message)};
         default:
-            return BridgedLogLine{common::LogLevels::debug, "UNKNOWN LOG LEVEL: " + std::to_string(libraryLevel) +
-                                                                ", message: " + message};
+            return BridgedLogLine{
+                common::LogLevels::debug,
+                "UNKNOWN LOG LEVEL: " + std::to_string(libraryLevel) + ", message: " + message};
     }
 }
 

@@ -18,8 +18,8 @@ bool isControlOrFormat(char32_t c) {
         return true;  // Cc
     }
     // Cf
-    return c == 0xAD || (c >= 0x600 && c <= 0x605) || c == 0x61C || c == 0x6DD || c == 0x70F ||
-           c == 0x890 || c == 0x891 || c == 0x8E2 || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+    return c == 0xAD || (c >= 0x600 && c <= 0x605) || c == 0x61C || c == 0x6DD || c == 0x70F || c == 0x890 ||
+           c == 0x891 || c == 0x8E2 || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
            (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) ||
            c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || c == 0x110BD || c == 0x110CD ||
            (c >= 0x13430 && c <= 0x1343F) || (c >= 0x1BCA0 && c <= 0x1BCA3) ||
@@ -38,11 +38,16 @@ std::size_t sequenceLength(unsigned char lead) {
 
 // The code point of the well-formed sequence of `length` bytes at the start of `bytes`.
 char32_t decodeAt(std::string_view bytes, std::size_t length) {
-    const auto byteAt = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(bytes[i])); };
+    const auto byteAt = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]));
+    };
     switch (length) {
-        case 1: return byteAt(0);
-        case 2: return ((byteAt(0) & 0x1FU) << 6U) | (byteAt(1) & 0x3FU);
-        case 3: return ((byteAt(0) & 0x0FU) << 12U) | ((byteAt(1) & 0x3FU) << 6U) | (byteAt(2) & 0x3FU);
+        case 1:
+            return byteAt(0);
+        case 2:
+            return ((byteAt(0) & 0x1FU) << 6U) | (byteAt(1) & 0x3FU);
+        case 3:
+            return ((byteAt(0) & 0x0FU) << 12U) | ((byteAt(1) & 0x3FU) << 6U) | (byteAt(2) & 0x3FU);
         default:
             return ((byteAt(0) & 0x07U) << 18U) | ((byteAt(1) & 0x3FU) << 12U) | ((byteAt(2) & 0x3FU) << 6U) |
                    (byteAt(3) & 0x3FU);

@@ -10,7 +10,7 @@
 namespace brisel::frame {
 
 class VersionInformationController : public BriselAction {
-public:
+  public:
     VersionInformationController(std::shared_ptr<WebSocket> ws, VersionInformation versionInfo);
 
     // Terminates the external tool process in flight, then answers: the handshake reply with the
@@ -19,7 +19,7 @@ public:
     // with the out-of-date notice. The connection stays open either way. Websocket thread.
     void respond() override;
 
-private:
+  private:
     std::shared_ptr<WebSocket> ws;
     VersionInformation versionInfo;
 };

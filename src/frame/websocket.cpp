@@ -65,9 +65,11 @@ void WebSocket::write(std::string_view text) {
         return;
     }
     std::unique_lock lock(queueMutex);
-    const bool done = frameDone.wait_for(lock, kSenderWaitLimit, [&] { return lastDoneSequence >= sequence; });
+    const bool done =
+        frameDone.wait_for(lock, kSenderWaitLimit, [&] { return lastDoneSequence >= sequence; });
     if (!done) {
-        common::logger().warning("The browser has not taken a reply for " + std::to_string(kSenderWaitLimit.count()) +
+        common::logger().warning("The browser has not taken a reply for " +
+                                 std::to_string(kSenderWaitLimit.count()) +
                                  " s; it stays queued. Check that the browser tab is still responsive.");
     }
 }
@@ -230,7 +232,9 @@ void WebSocket::connectionClosed() {
     }
 }
 
-bool WebSocket::onWebsocketThread() const { return wakeup->isServiceThread(); }
+bool WebSocket::onWebsocketThread() const {
+    return wakeup->isServiceThread();
+}
 
 void WebSocket::releaseQueuedFrames() {
     pendingFrames.clear();

@@ -36,7 +36,7 @@ enum class PeerAdmission { served, refused };
 enum class CloseCallbackId : std::uint64_t {};
 
 class WebSocket : public std::enable_shared_from_this<WebSocket> {
-public:
+  public:
     using OpenHandler = std::function<void(const std::shared_ptr<WebSocket>&)>;
     using TextHandler = std::function<void(const std::shared_ptr<WebSocket>&, std::string_view text)>;
     using BinaryHandler = std::function<void(const std::shared_ptr<WebSocket>&, std::string_view bytes)>;
@@ -50,7 +50,8 @@ public:
 
     // Used by the websocket server only, on the websocket thread: a connection of the library handle
     // `wsi` (state `connecting`) whose peer is `peerAddress` (IPv4-mapped forms already normalised).
-    WebSocket(lws* wsi, std::string peerAddress, PeerAdmission admission, std::shared_ptr<WriteWakeup> wakeup);
+    WebSocket(lws* wsi, std::string peerAddress, PeerAdmission admission,
+              std::shared_ptr<WriteWakeup> wakeup);
     ~WebSocket();
     WebSocket(const WebSocket&) = delete;
     WebSocket& operator=(const WebSocket&) = delete;
@@ -72,8 +73,7 @@ public:
     // Encodes `reply` as JSON and sends it with `write(text)`. A reply that cannot be encoded (a number
     // that is not finite, text that is not UTF-8) is logged and not sent. Any thread.
     template <class Reply>
-        requires(!std::convertible_to<const Reply&, std::string_view>)
-    void write(const Reply& reply);
+    requires(!std::convertible_to<const Reply&, std::string_view>) void write(const Reply& reply);
 
     // Asks for the connection to be closed: a `connecting` or `connected` connection becomes
     // `disconnecting` and the library closes it at its next writable callback. Any thread.
@@ -91,7 +91,7 @@ public:
     void onText(TextHandler handler) { textHandler = std::move(handler); }
     void onBinary(BinaryHandler handler) { binaryHandler = std::move(handler); }
 
-private:
+  private:
     friend class WebSocketServer;
 
     // What the writable callback asks of the library after `writeNextFrame`.
@@ -149,8 +149,7 @@ private:
 };
 
 template <class Reply>
-    requires(!std::convertible_to<const Reply&, std::string_view>)
-void WebSocket::write(const Reply& reply) {
+requires(!std::convertible_to<const Reply&, std::string_view>) void WebSocket::write(const Reply& reply) {
     auto text = encodeReply(reply);
     if (!text) {
         common::logger().error("Could not JSON serialize device manager string before web socket send");

@@ -45,15 +45,24 @@ const std::array<lws_protocols, 3> kProtocols = {{
     {"", nullptr, kPerSessionDataSize, kReceiveBufferSize, 0, nullptr, kTransmitPacketSize},
 }};
 
+// Whether other threads see a connection: a served peer whose connection is established.
+bool isListed(const WebSocket& connection) {
+    return connection.admission() == PeerAdmission::served && connection.state() == WebSocketState::connected;
+}
+
 // Terminates the one external tool process in flight, whichever connection started it.
-void clearProcessInFlight() { common::RunningProcessManager::shared().setInFlightProcess(nullptr); }
+void clearProcessInFlight() {
+    common::RunningProcessManager::shared().setInFlightProcess(nullptr);
+}
 
 }  // namespace
 
 std::string describe(ServerStartError error) {
     switch (error) {
-        case ServerStartError::alreadyStarted: return "the websocket server is already running";
-        case ServerStartError::contextCreationFailed: return "Failed to create websocket context!";
+        case ServerStartError::alreadyStarted:
+            return "the websocket server is already running";
+        case ServerStartError::contextCreationFailed:
+            return "Failed to create websocket context!";
     }
     return "unknown websocket server error";
 }
@@ -61,7 +70,9 @@ std::string describe(ServerStartError error) {
 WebSocketServer::WebSocketServer(ConnectHandler handler)
     : connectHandler(std::move(handler)), wakeup(std::make_shared<WriteWakeup>()) {}
 
-WebSocketServer::~WebSocketServer() { stop(); }
+WebSocketServer::~WebSocketServer() {
+    stop();
+}
 
 tl::expected<std::uint16_t, ServerStartError> WebSocketServer::start(std::uint16_t port) {
     if (serviceThread.joinable()) {
@@ -70,9 +81,8 @@ tl::expected<std::uint16_t, ServerStartError> WebSocketServer::start(std::uint16
     stopRequested.store(false);
     std::promise<tl::expected<std::uint16_t, ServerStartError>> started;
     auto result = started.get_future();
-    serviceThread = std::thread([this, port, promise = std::move(started)]() mutable {
-        serviceLoop(port, std::move(promise));
-    });
+    serviceThread = std::thread(
+        [this, port, promise = std::move(started)]() mutable { serviceLoop(port, std::move(promise)); });
     if (result.wait_for(kStartWaitLimit) != std::future_status::ready) {
         common::logger().critical("The websocket server did not start within 30 s");
         stop();
@@ -97,7 +107,7 @@ void WebSocketServer::stop() {
 std::shared_ptr<WebSocket> WebSocketServer::getWS() const {
     std::lock_guard lock(connectionsMutex);
     for (const auto& connection : openConnections) {
-        if (connection->admission() == PeerAdmission::served) {
+        if (isListed(*connection)) {
             return connection;
         }
     }
@@ -108,7 +118,7 @@ std::vector<std::shared_ptr<WebSocket>> WebSocketServer::connections() const {
     std::lock_guard lock(connectionsMutex);
     std::vector<std::shared_ptr<WebSocket>> served;
     for (const auto& connection : openConnections) {
-        if (connection->admission() == PeerAdmission::served) {
+        if (isListed(*connection)) {
             served.push_back(connection);
         }
     }
@@ -150,7 +160,9 @@ void WebSocketServer::serviceLoop(std::uint16_t port,
 
 int WebSocketServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
     switch (reason) {
-        case LWS_CALLBACK_ESTABLISHED: establish(wsi); return 0;
+        case LWS_CALLBACK_ESTABLISHED:
+            establish(wsi);
+            return 0;
         case LWS_CALLBACK_CLIENT_CONNECTION_ERROR:
             common::logger().warning("libwebsocket unknown reason: " + std::to_string(reason));
             return 0;
@@ -201,14 +213,16 @@ int WebSocketServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
                 connection->requestWritableIfPending();
             }
             return 0;
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
 void WebSocketServer::establish(lws* wsi) {
     std::array<char, kPeerAddressBufferSize> reported{};
     const char* peerText = lws_get_peer_simple(wsi, reported.data(), reported.size());
-    std::string peer = normalisedPeerAddress(peerText != nullptr ? std::string_view(peerText) : std::string_view());
+    std::string peer =
+        normalisedPeerAddress(peerText != nullptr ? std::string_view(peerText) : std::string_view());
     const PeerAdmission admission = admissionOf(peer);
     auto connection = std::make_shared<WebSocket>(wsi, std::move(peer), admission, wakeup);
     {

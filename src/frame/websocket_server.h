@@ -1,9 +1,9 @@
 // The websocket endpoint of the service: one library context, serviced by one thread that owns it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <atomic>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -28,7 +28,7 @@ enum class ServerStartError { alreadyStarted, contextCreationFailed };
 std::string describe(ServerStartError error);
 
 class WebSocketServer {
-public:
+  public:
     // Called on the websocket thread for each new connection, before "Socket connection established".
     using ConnectHandler = std::function<void(const std::shared_ptr<WebSocket>&)>;
 
@@ -51,13 +51,13 @@ public:
     // close callbacks run and its senders are released). Idempotent. Not from the websocket thread.
     void stop();
 
-    // The first connection in order of establishment whose peer is served and that is still open, or
-    // none. Any thread.
+    // The first connection in order of establishment whose peer is served and whose state is
+    // `connected`, or none. Any thread.
     std::shared_ptr<WebSocket> getWS() const;
-    // The open connections with served peers, in order of establishment. Any thread.
+    // The connections of served peers whose state is `connected`, in order of establishment. Any thread.
     std::vector<std::shared_ptr<WebSocket>> connections() const;
 
-private:
+  private:
     friend struct LibraryCallbacks;
 
     void serviceLoop(std::uint16_t port, std::promise<tl::expected<std::uint16_t, ServerStartError>> started);
@@ -68,7 +68,7 @@ private:
 
     const ConnectHandler connectHandler;
     const std::shared_ptr<WriteWakeup> wakeup;
-    std::thread serviceThread;           // owned by the thread that calls start and stop
+    std::thread serviceThread;  // owned by the thread that calls start and stop
     std::atomic<bool> stopRequested{false};
 
     mutable std::mutex connectionsMutex;

@@ -14,7 +14,7 @@ namespace brisel::frame {
 class WebSocket;
 
 class WriteWakeup {
-public:
+  public:
     // Websocket thread: the context is serviced by the calling thread from now on.
     void attach(lws_context* context);
     // Websocket thread, before the context is destroyed: later marks are refused.
@@ -31,10 +31,10 @@ public:
     // Any thread: true on the thread that services the attached context.
     bool isServiceThread() const;
 
-private:
+  private:
     mutable std::mutex mutex;
-    lws_context* context = nullptr;          // guarded by mutex
-    std::thread::id serviceThread;           // guarded by mutex
+    lws_context* context = nullptr;                // guarded by mutex
+    std::thread::id serviceThread;                 // guarded by mutex
     std::vector<std::weak_ptr<WebSocket>> marked;  // guarded by mutex
 };
 

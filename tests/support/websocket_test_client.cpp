@@ -43,7 +43,8 @@ std::optional<SocketAddress> parseAddress(const std::string& host, std::uint16_t
 }
 
 int remainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
@@ -54,7 +55,7 @@ tl::expected<WebSocketTestClient, std::string> WebSocketTestClient::connect(cons
                                                                             const std::string& bindAddress) {
     auto address = parseAddress(host, port);
     if (!address) {
-        return tl::unexpected("not an address: " + host);
+        return tl::unexpected(std::string("not an address: ") + host);
     }
     const int socketFd = ::socket(address->family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socketFd < 0) {
@@ -65,24 +66,26 @@ tl::expected<WebSocketTestClient, std::string> WebSocketTestClient::connect(cons
     ::setsockopt(socketFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     if (!bindAddress.empty()) {
         auto local = parseAddress(bindAddress, 0);
-        if (!local || ::bind(socketFd, reinterpret_cast<const sockaddr*>(&local->storage), local->length) != 0) {
-            return tl::unexpected("bind to " + bindAddress + " failed");
+        if (!local ||
+            ::bind(socketFd, reinterpret_cast<const sockaddr*>(&local->storage), local->length) != 0) {
+            return tl::unexpected(std::string("bind to ") + bindAddress + " failed");
         }
     }
     if (::connect(socketFd, reinterpret_cast<const sockaddr*>(&address->storage), address->length) != 0) {
         return tl::unexpected(std::string("connect: ") + std::strerror(errno));
     }
-    const std::string request = "GET / HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
-                                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string request =
+        "GET / HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
+        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!client.sendAll(request)) {
-        return tl::unexpected("sending the opening handshake failed");
+        return tl::unexpected(std::string("sending the opening handshake failed"));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::size_t headerEnd = std::string::npos;
     while ((headerEnd = client.buffer.find("\r\n\r\n")) == std::string::npos) {
         if (!client.fill(client.buffer.size() + 1, deadline)) {
-            return tl::unexpected("no handshake response");
+            return tl::unexpected(std::string("no handshake response"));
         }
     }
     const std::string response = client.buffer.substr(0, headerEnd);
@@ -150,7 +153,8 @@ bool WebSocketTestClient::sendFrame(Opcode opcode, std::string_view payload, boo
     const std::size_t payloadStart = frame.size();
     frame.append(payload);
     for (std::size_t i = 0; i < length; ++i) {
-        frame[payloadStart + i] = static_cast<char>(static_cast<unsigned char>(frame[payloadStart + i]) ^ mask[i % 4]);
+        frame[payloadStart + i] =
+            static_cast<char>(static_cast<unsigned char>(frame[payloadStart + i]) ^ mask[i % 4]);
     }
     return sendAll(frame);
 }
@@ -249,7 +253,8 @@ bool WebSocketTestClient::waitForClose(std::chrono::milliseconds timeout) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        receive(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+        receive(std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                      std::chrono::steady_clock::now()));
     }
     return true;
 }

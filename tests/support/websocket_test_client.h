@@ -12,7 +12,14 @@
 
 namespace brisel::test_support {
 
-enum class Opcode : std::uint8_t { continuation = 0x0, text = 0x1, binary = 0x2, close = 0x8, ping = 0x9, pong = 0xA };
+enum class Opcode : std::uint8_t {
+    continuation = 0x0,
+    text = 0x1,
+    binary = 0x2,
+    close = 0x8,
+    ping = 0x9,
+    pong = 0xA
+};
 
 struct ReceivedMessage {
     Opcode opcode = Opcode::text;
@@ -20,7 +27,7 @@ struct ReceivedMessage {
 };
 
 class WebSocketTestClient {
-public:
+  public:
     // Connects to `host` (an IPv4 or IPv6 literal) on `port`, optionally from the local address
     // `bindAddress`, and completes the opening handshake. Returns a description on failure.
     static tl::expected<WebSocketTestClient, std::string> connect(const std::string& host, std::uint16_t port,
@@ -47,7 +54,7 @@ public:
     // Sends a close frame and shuts the socket down for writing.
     void close();
 
-private:
+  private:
     explicit WebSocketTestClient(int socket) : fd(socket) {}
     bool sendAll(std::string_view bytes);
     // Reads until at least `count` bytes are buffered; false on timeout, end of stream or error.
