@@ -11,7 +11,7 @@
 namespace {
 
 class HermeticEnvironment {
-public:
+  public:
     HermeticEnvironment() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern =
@@ -32,7 +32,7 @@ public:
     HermeticEnvironment(const HermeticEnvironment&) = delete;
     HermeticEnvironment& operator=(const HermeticEnvironment&) = delete;
 
-private:
+  private:
     std::filesystem::path root;
 };
 
