@@ -1,6 +1,5 @@
 #include "common/sensor_kind.h"
 
-#include <source_location>
 #include <string>
 
 #include "common/logger.h"
@@ -9,9 +8,8 @@ namespace brisel::common {
 
 namespace {
 
-void logUnknownSensorAt(const std::source_location& location) {
-    logger().critical("unknown sensor kind " + std::string(location.file_name()) + ":" +
-                      std::to_string(location.line()));
+void logUnknownSensorAt(std::string_view file, int line) {
+    logger().critical("unknown sensor kind " + std::string(file) + ":" + std::to_string(line));
 }
 
 }  // namespace
@@ -60,7 +58,7 @@ std::optional<SensorKind> sensorFor(std::uint32_t index) {
         case 20:
             return SensorKind::CURRENT;
         default:
-            logUnknownSensorAt(std::source_location::current());
+            logUnknownSensorAt(__FILE__, __LINE__);
             return std::nullopt;
     }
 }

@@ -149,19 +149,19 @@ constexpr const auto& enumRawValues(std::type_identity<ContaminationThresholdRes
 
 // Classification info values: {"message": ...}.
 struct BriselClassificationResponseData {
-    std::map<std::string, common::AnyEncodable> message;
+    std::map<std::string, common::AnyEncodable> message{};
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationResponseData>) {
     return std::tuple{jsonField("message", &BriselClassificationResponseData::message)};
 }
 struct BriselClassificationResponseString {
-    std::string message;
+    std::string message{};
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationResponseString>) {
     return std::tuple{jsonField("message", &BriselClassificationResponseString::message)};
 }
 struct BriselClassificationResponseError {
-    std::string message;  // the readable reason of a failure
+    std::string message{};  // the readable reason of a failure
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationResponseError>) {
     return std::tuple{jsonField("message", &BriselClassificationResponseError::message)};
@@ -171,19 +171,19 @@ using BriselClassificationResponseInfo =
                  BriselClassificationResponseError>;
 
 struct BriselClassificationWifiResponseData {
-    std::map<std::string, common::AnyEncodable> message;
+    std::map<std::string, common::AnyEncodable> message{};
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationWifiResponseData>) {
     return std::tuple{jsonField("message", &BriselClassificationWifiResponseData::message)};
 }
 struct BriselClassificationWifiResponseString {
-    std::string message;
+    std::string message{};
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationWifiResponseString>) {
     return std::tuple{jsonField("message", &BriselClassificationWifiResponseString::message)};
 }
 struct BriselClassificationWifiResponseError {
-    std::string message;
+    std::string message{};
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationWifiResponseError>) {
     return std::tuple{jsonField("message", &BriselClassificationWifiResponseError::message)};
@@ -196,7 +196,7 @@ using BriselClassificationWifiResponseInfo =
 struct BriselClassificationResponse {
     std::string command = "classify";
     BriselClassificationResponseStatus status = BriselClassificationResponseStatus::done;
-    BriselClassificationResponseInfo data;
+    BriselClassificationResponseInfo data{};
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationResponse>) {
     return std::tuple{jsonField("command", &BriselClassificationResponse::command),
@@ -208,7 +208,7 @@ constexpr auto jsonFields(std::type_identity<BriselClassificationResponse>) {
 struct BriselClassificationWifiResponse {
     std::string command = "classify_wifi";
     BriselClassificationWifiResponseStatus status = BriselClassificationWifiResponseStatus::connected;
-    BriselClassificationWifiResponseInfo data;
+    BriselClassificationWifiResponseInfo data{};
 };
 constexpr auto jsonFields(std::type_identity<BriselClassificationWifiResponse>) {
     return std::tuple{jsonField("command", &BriselClassificationWifiResponse::command),
@@ -221,13 +221,13 @@ constexpr auto jsonFields(std::type_identity<BriselClassificationWifiResponse>) 
 struct BriselDataCollectionResponseData {
     std::int64_t collected = 0;
     std::int64_t uploaded = 0;
-    std::optional<std::string> message;
-    std::optional<std::int64_t> collectionID;
+    std::optional<std::string> message{};
+    std::optional<std::int64_t> collectionID{};
     std::int64_t projectID = 0;
-    std::vector<float> eventRange;
+    std::vector<float> eventRange{};
     bool final = false;
-    std::optional<double> duration;
-    std::optional<std::map<std::string, std::vector<std::vector<float>>>> data;
+    std::optional<double> duration{};
+    std::optional<std::map<std::string, std::vector<std::vector<float>>>> data{};
     friend bool operator==(const BriselDataCollectionResponseData&,
                            const BriselDataCollectionResponseData&) = default;
 };
@@ -247,7 +247,7 @@ constexpr auto jsonFields(std::type_identity<BriselDataCollectionResponseData>) 
 struct BriselDataCollectionResponse {
     std::string command = "datacollection";
     BriselDataCollectionResponseStatus status = BriselDataCollectionResponseStatus::initialize;
-    BriselDataCollectionResponseData data;
+    BriselDataCollectionResponseData data{};
     friend bool operator==(const BriselDataCollectionResponse&,
                            const BriselDataCollectionResponse&) = default;
 };
@@ -259,8 +259,8 @@ constexpr auto jsonFields(std::type_identity<BriselDataCollectionResponse>) {
 
 // Flash progress data; both absent gives the empty object.
 struct BriselFlashResponseData {
-    std::optional<std::int64_t> runId;
-    std::optional<std::string> message;
+    std::optional<std::int64_t> runId{};
+    std::optional<std::string> message{};
     friend bool operator==(const BriselFlashResponseData&, const BriselFlashResponseData&) = default;
 };
 constexpr auto jsonFields(std::type_identity<BriselFlashResponseData>) {
@@ -271,7 +271,7 @@ constexpr auto jsonFields(std::type_identity<BriselFlashResponseData>) {
 struct BriselFlashResponse {
     std::string command = "flash";
     BriselFlashResponseStatus status = BriselFlashResponseStatus::start;
-    BriselFlashResponseData data;
+    BriselFlashResponseData data{};
     friend bool operator==(const BriselFlashResponse&, const BriselFlashResponse&) = default;
 };
 constexpr auto jsonFields(std::type_identity<BriselFlashResponse>) {
@@ -281,7 +281,7 @@ constexpr auto jsonFields(std::type_identity<BriselFlashResponse>) {
 }
 
 struct BriselLatencyResponseData {
-    std::optional<std::string> message;
+    std::optional<std::string> message{};
     friend bool operator==(const BriselLatencyResponseData&, const BriselLatencyResponseData&) = default;
 };
 constexpr auto jsonFields(std::type_identity<BriselLatencyResponseData>) {
@@ -291,7 +291,7 @@ constexpr auto jsonFields(std::type_identity<BriselLatencyResponseData>) {
 struct BriselLatencyResponse {
     std::string command = "latency";
     BriselLatencyResponseStatus status = BriselLatencyResponseStatus::info;
-    BriselLatencyResponseData data;
+    BriselLatencyResponseData data{};
     friend bool operator==(const BriselLatencyResponse&, const BriselLatencyResponse&) = default;
 };
 constexpr auto jsonFields(std::type_identity<BriselLatencyResponse>) {
@@ -305,7 +305,7 @@ constexpr auto jsonFields(std::type_identity<BriselLatencyResponse>) {
 struct BriselStringResponse {
     BriselStringCommand command = BriselStringCommand::checkDeviceConnection;
     BriselStringResponseStatus status = BriselStringResponseStatus::done;
-    std::map<std::string, std::string> data;
+    std::map<std::string, std::string> data{};
     friend bool operator==(const BriselStringResponse&, const BriselStringResponse&) = default;
 };
 constexpr auto jsonFields(std::type_identity<BriselStringResponse>) {

@@ -71,7 +71,7 @@ constexpr auto jsonFields(std::type_identity<BriselResponse<Payload>>) {
 // The error payload: "error", then "errorMessage" only when present.
 struct BriselError {
     BriselErrorType error = BriselErrorType::unknownMessageType;
-    std::optional<std::string> errorMessage;
+    std::optional<std::string> errorMessage{};
     friend bool operator==(const BriselError&, const BriselError&) = default;
 };
 constexpr auto jsonFields(std::type_identity<BriselError>) {

@@ -35,16 +35,16 @@ constexpr auto jsonFields(std::type_identity<VersionInformation>) {
 // Flash a model library onto a board on a USB port ("flashRequest").
 struct FlashRequest {
     bool flashRequest = false;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
-    std::optional<std::string> modelKind;  // plain text, not a ModelKind
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
+    std::optional<std::string> modelKind{};  // plain text, not a ModelKind
     std::int64_t runID = 0;
-    std::optional<std::int64_t> projectID;
-    std::string libname;
-    std::string scheme;
-    std::optional<bool> skipFlash;
+    std::optional<std::int64_t> projectID{};
+    std::string libname{};
+    std::string scheme{};
+    std::optional<bool> skipFlash{};
     friend bool operator==(const FlashRequest&, const FlashRequest&) = default;
 };
 constexpr auto jsonFields(std::type_identity<FlashRequest>) {
@@ -64,16 +64,16 @@ constexpr auto jsonFields(std::type_identity<FlashRequest>) {
 // Flash a model library onto a board over WiFi ("flashWifiRequest"); the form of FlashRequest.
 struct FlashWifiRequest {
     bool flashWifiRequest = false;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
-    std::optional<std::string> modelKind;
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
+    std::optional<std::string> modelKind{};
     std::int64_t runID = 0;
-    std::optional<std::int64_t> projectID;
-    std::string libname;
-    std::string scheme;
-    std::optional<bool> skipFlash;
+    std::optional<std::int64_t> projectID{};
+    std::string libname{};
+    std::string scheme{};
+    std::optional<bool> skipFlash{};
     friend bool operator==(const FlashWifiRequest&, const FlashWifiRequest&) = default;
 };
 constexpr auto jsonFields(std::type_identity<FlashWifiRequest>) {
@@ -94,7 +94,7 @@ constexpr auto jsonFields(std::type_identity<FlashWifiRequest>) {
 struct SensorConfig {
     bool enabled = false;
     common::SensorKind kind = common::SensorKind::ACCELEROMETER;
-    std::optional<double> fullScaleRange;
+    std::optional<double> fullScaleRange{};
     double samplingRate = 0.0;
     friend bool operator==(const SensorConfig&, const SensorConfig&) = default;
 };
@@ -108,16 +108,16 @@ constexpr auto jsonFields(std::type_identity<SensorConfig>) {
 struct StartDataCollectionRequest {
     bool startDataCollection = false;
     std::int64_t projectID = 0;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     std::int64_t numInstances = 0;
     common::CollectionKindResponse kind = common::CollectionKindResponse::TRAINING;
-    std::string label;
-    std::string datasetName;
-    std::vector<SensorConfig> sensorConfig;  // may be empty
-    std::string scheme;
+    std::string label{};
+    std::string datasetName{};
+    std::vector<SensorConfig> sensorConfig{};  // may be empty
+    std::string scheme{};
     common::DataCollectionType dataCollectionType = common::DataCollectionType::USB;
     friend bool operator==(const StartDataCollectionRequest&, const StartDataCollectionRequest&) = default;
 };
@@ -142,7 +142,7 @@ constexpr auto jsonFields(std::type_identity<StartDataCollectionRequest>) {
 // array of numbers 0..255, possibly empty.
 struct SaveDataCollectionBluetoothRequest {
     bool saveDataCollectionBluetooth = false;
-    std::vector<std::uint8_t> data;
+    std::vector<std::uint8_t> data{};
     friend bool operator==(const SaveDataCollectionBluetoothRequest&,
                            const SaveDataCollectionBluetoothRequest&) = default;
 };
@@ -155,15 +155,15 @@ constexpr auto jsonFields(std::type_identity<SaveDataCollectionBluetoothRequest>
 // Start live classification on a board on a USB port ("liveClassificationStartRequest").
 struct LiveClassificationStartRequest {
     bool liveClassificationStartRequest = false;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     std::int64_t runID = 0;
     std::int64_t modelID = 0;
-    std::optional<double> thresholdValue;  // the classification uses 0.5 when absent
+    std::optional<double> thresholdValue{};  // the classification uses 0.5 when absent
     bool latencyExists = false;
-    std::string scheme;
+    std::string scheme{};
     friend bool operator==(const LiveClassificationStartRequest&,
                            const LiveClassificationStartRequest&) = default;
 };
@@ -195,12 +195,12 @@ constexpr auto jsonFields(std::type_identity<LiveClassificationStopRequest>) {
 // Start live classification on a board over WiFi ("liveClassificationWifiStartRequest").
 struct LiveClassificationWifiStartRequest {
     bool liveClassificationWifiStartRequest = false;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     std::int64_t runID = 0;
-    std::string scheme;
+    std::string scheme{};
     friend bool operator==(const LiveClassificationWifiStartRequest&,
                            const LiveClassificationWifiStartRequest&) = default;
 };
@@ -218,13 +218,13 @@ constexpr auto jsonFields(std::type_identity<LiveClassificationWifiStartRequest>
 // Measure a model's inference latency on a board on a USB port ("measure_latency").
 struct MeasureLatencyRequest {
     bool measureLatency = false;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     std::int64_t runID = 0;
     std::int64_t modelID = 0;
-    std::string scheme;
+    std::string scheme{};
     friend bool operator==(const MeasureLatencyRequest&, const MeasureLatencyRequest&) = default;
 };
 constexpr auto jsonFields(std::type_identity<MeasureLatencyRequest>) {
@@ -242,12 +242,12 @@ constexpr auto jsonFields(std::type_identity<MeasureLatencyRequest>) {
 // Latency measurement for a WiFi board ("measure_latency_wifi").
 struct MeasureLatencyWifiRequest {
     bool measureLatencyWifi = false;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     std::int64_t runID = 0;
-    std::string scheme;
+    std::string scheme{};
     friend bool operator==(const MeasureLatencyWifiRequest&, const MeasureLatencyWifiRequest&) = default;
 };
 constexpr auto jsonFields(std::type_identity<MeasureLatencyWifiRequest>) {
@@ -264,7 +264,7 @@ constexpr auto jsonFields(std::type_identity<MeasureLatencyWifiRequest>) {
 // Report which flashing tools are installed ("checkDependencies").
 struct CheckDependenciesRequest {
     bool checkDependencies = false;
-    std::string command;
+    std::string command{};
     friend bool operator==(const CheckDependenciesRequest&, const CheckDependenciesRequest&) = default;
 };
 constexpr auto jsonFields(std::type_identity<CheckDependenciesRequest>) {
@@ -275,7 +275,7 @@ constexpr auto jsonFields(std::type_identity<CheckDependenciesRequest>) {
 // Report whether a board of a kind is attached ("checkDeviceConnection").
 struct CheckDeviceConnectionRequest {
     bool checkDeviceConnection = false;
-    std::string command;
+    std::string command{};
     common::DeviceKind deviceKind = common::DeviceKind::SENSOR_TILE_BOX;
     friend bool operator==(const CheckDeviceConnectionRequest&,
                            const CheckDeviceConnectionRequest&) = default;
@@ -290,9 +290,9 @@ constexpr auto jsonFields(std::type_identity<CheckDeviceConnectionRequest>) {
 // no "scheme".
 struct ContaminationThresholdRequest {
     bool contaminationThresholdRequest = false;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     std::int64_t runID = 0;
     std::int64_t modelID = 0;
     friend bool operator==(const ContaminationThresholdRequest&,
@@ -314,9 +314,9 @@ struct CollectionSyncRequest {
     bool collectionSyncRequest = false;
     std::int64_t collectionID = 0;
     std::int64_t projectID = 0;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     common::DeviceKind deviceKind = common::DeviceKind::SENSOR_TILE_BOX;
     friend bool operator==(const CollectionSyncRequest&, const CollectionSyncRequest&) = default;
 };
@@ -334,14 +334,14 @@ constexpr auto jsonFields(std::type_identity<CollectionSyncRequest>) {
 // Flash a board's WiFi configuration ("flashWifiConfigRequest"). Not routed: no frame becomes one.
 struct FlashWifiConfigRequest {
     bool flashWifiConfigRequest = false;
-    std::string command;
-    std::string host;
-    std::string authToken;
-    std::string port;
+    std::string command{};
+    std::string host{};
+    std::string authToken{};
+    std::string port{};
     std::int64_t runID = 0;
-    std::string libname;
-    std::string scheme;
-    std::string config;
+    std::string libname{};
+    std::string scheme{};
+    std::string config{};
     friend bool operator==(const FlashWifiConfigRequest&, const FlashWifiConfigRequest&) = default;
 };
 constexpr auto jsonFields(std::type_identity<FlashWifiConfigRequest>) {
