@@ -32,7 +32,7 @@ constexpr std::string_view kHandshake = R"({"buildNumber": 10240000008025})";
 
 // One lws context that sends every received message back; one thread, one pending reply at a time.
 class EchoServer {
-public:
+  public:
     EchoServer() {
         info.port = 0;
         info.protocols = protocols.data();
@@ -42,7 +42,8 @@ public:
         lws_set_log_level(LLL_ERR, nullptr);
         context = lws_create_context(&info);
         if (context != nullptr) {
-            port = static_cast<std::uint16_t>(lws_get_vhost_listen_port(lws_get_vhost_by_name(context, "default")));
+            port = static_cast<std::uint16_t>(
+                lws_get_vhost_listen_port(lws_get_vhost_by_name(context, "default")));
             thread = std::thread([this] {
                 while (!stopping.load()) {
                     lws_service(context, 0);
@@ -63,7 +64,7 @@ public:
 
     std::uint16_t port = 0;
 
-private:
+  private:
     static int callback(lws* wsi, lws_callback_reasons reason, void*, void* in, std::size_t len) {
         auto* self = static_cast<EchoServer*>(lws_context_user(lws_get_context(wsi)));
         if (reason == LWS_CALLBACK_RECEIVE) {
@@ -76,7 +77,8 @@ private:
             }
         } else if (reason == LWS_CALLBACK_SERVER_WRITEABLE && self->reply.size() > LWS_PRE) {
             const std::size_t length = self->reply.size() - LWS_PRE;
-            lws_write(wsi, reinterpret_cast<unsigned char*>(self->reply.data()) + LWS_PRE, length, LWS_WRITE_TEXT);
+            lws_write(wsi, reinterpret_cast<unsigned char*>(self->reply.data()) + LWS_PRE, length,
+                      LWS_WRITE_TEXT);
             self->reply.clear();
         }
         return 0;
@@ -95,8 +97,9 @@ private:
 // The service's websocket server with the frame's route table on a free port.
 struct ServiceServer {
     ServiceServer()
-        : server(brisel::frame::routingConnectHandler(std::make_shared<const brisel::frame::ControllerRegistry>(
-              brisel::frame::ControllerRegistry::withFrameControllers()))) {
+        : server(
+              brisel::frame::routingConnectHandler(std::make_shared<const brisel::frame::ControllerRegistry>(
+                  brisel::frame::ControllerRegistry::withFrameControllers()))) {
         port = server.start(0).value_or(0);
     }
     brisel::frame::WebSocketServer server;
@@ -172,7 +175,8 @@ void repliesFromThreads(benchmark::State& state, int threads) {
         return;
     }
     constexpr int kRepliesPerThread = 2000;
-    const std::string reply = R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"classify","status":"DONE","data":{"message":{"label":"idle","score":0.97}}}})";
+    const std::string reply =
+        R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"classify","status":"DONE","data":{"message":{"label":"idle","score":0.97}}}})";
     std::int64_t total = 0;
     for (auto _ : state) {
         std::vector<std::thread> senders;
@@ -193,14 +197,17 @@ void repliesFromThreads(benchmark::State& state, int threads) {
         total += received;
     }
     state.SetItemsProcessed(total);
-    state.counters["replies_per_s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+    state.counters["replies_per_s"] =
+        benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
 }
 
 void BM_RepliesEightThreadsToOneClient(benchmark::State& state) {
     repliesFromThreads(state, 8);
 }
 
-void BM_RepliesOneThreadToOneClient(benchmark::State& state) { repliesFromThreads(state, 1); }
+void BM_RepliesOneThreadToOneClient(benchmark::State& state) {
+    repliesFromThreads(state, 1);
+}
 
 double processCpuSeconds() {
     rusage usage{};
@@ -230,7 +237,7 @@ void BM_IdleServiceCpuOverTenSeconds(benchmark::State& state) {
 
 // Keeps the replies-per-second counters so that main can print their ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
             const auto counter = run.counters.find("replies_per_s");
@@ -268,12 +275,14 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (echoPercentiles.p50Microseconds > 0) {
-        std::printf("handshake round trip: service p50 %.1f us, p99 %.1f us; echo reference p50 %.1f us, p99 %.1f us; "
-                    "ratio p50 %.2f, p99 %.2f\n",
-                    servicePercentiles.p50Microseconds, servicePercentiles.p99Microseconds,
-                    echoPercentiles.p50Microseconds, echoPercentiles.p99Microseconds,
-                    servicePercentiles.p50Microseconds / echoPercentiles.p50Microseconds,
-                    servicePercentiles.p99Microseconds / echoPercentiles.p99Microseconds);
+        std::printf(
+            "handshake round trip: service p50 %.1f us, p99 %.1f us; echo reference p50 %.1f us, p99 %.1f "
+            "us; "
+            "ratio p50 %.2f, p99 %.2f\n",
+            servicePercentiles.p50Microseconds, servicePercentiles.p99Microseconds,
+            echoPercentiles.p50Microseconds, echoPercentiles.p99Microseconds,
+            servicePercentiles.p50Microseconds / echoPercentiles.p50Microseconds,
+            servicePercentiles.p99Microseconds / echoPercentiles.p99Microseconds);
     }
     if (repliesPerSecondOneThread > 0) {
         std::printf("replies per second to one client: 8 threads %.0f, 1 thread %.0f; ratio %.2f\n",
