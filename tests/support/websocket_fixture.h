@@ -49,6 +49,7 @@ class WebSocketServerFixture : public ::testing::Test {
     void SetUp() override {
         auto registry =
             std::make_shared<frame::ControllerRegistry>(frame::ControllerRegistry::withFrameControllers());
+        addControllers(*registry);
         server = std::make_unique<frame::WebSocketServer>(frame::routingConnectHandler(registry));
         auto started = server->start(0);
         ASSERT_TRUE(started.has_value());
@@ -56,6 +57,9 @@ class WebSocketServerFixture : public ::testing::Test {
     }
 
     void TearDown() override { server->stop(); }
+
+    // Lets a test register controllers before the server starts.
+    virtual void addControllers(frame::ControllerRegistry& /*registry*/) {}
 
     // A client connected from `bindAddress` (any local address when empty) to `host`; fails the test
     // when the handshake fails.
