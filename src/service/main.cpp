@@ -18,9 +18,10 @@ namespace {
 
 using brisel::common::logger;
 
-// Starts the TCP server for WiFi boards on port 6012. The WiFi server is wired in here; until then
-// the service runs without WiFi boards. A failed start is logged and start-up goes on.
-void startWifiServer() {}
+// Starts the TCP server for WiFi boards on port 6012; its presence notices reach the browser through
+// `websocketServer.getWS()`. The WiFi server is wired in here; until then the service runs without WiFi
+// boards. A failed start is logged and start-up goes on.
+void startWifiServer(brisel::frame::WebSocketServer& /*websocketServer*/) {}
 
 // Logs `message` as the service's last line, makes sure it reached the log file and ends the process.
 [[noreturn]] void stopFatally(std::string_view message) {
@@ -29,15 +30,11 @@ void startWifiServer() {}
     std::_Exit(EXIT_FAILURE);
 }
 
-// Starts the websocket server on the service port with the route table, then parks the calling thread
-// for the life of the process.
-[[noreturn]] void setupRoutes() {
+// Starts the websocket server on the service port, then parks the calling thread for the life of the
+// process.
+[[noreturn]] void setupRoutes(brisel::frame::WebSocketServer& server) {
     logger().info("Starting socket server");
-    auto registry = std::make_shared<const brisel::frame::ControllerRegistry>(
-        brisel::frame::ControllerRegistry::withFrameControllers());
     brisel::frame::routeLibraryLogToService();
-    // Lives for the rest of the process; the connect handler is in place before the first connection.
-    static brisel::frame::WebSocketServer server(brisel::frame::routingConnectHandler(registry));
     auto started = server.start(brisel::frame::WebSocketServer::kServicePort);
     if (!started) {
         stopFatally(describe(started.error()));
@@ -54,6 +51,12 @@ void startWifiServer() {}
 int main() {
     // Failures are printed by prepareLogFile itself; the log then goes to standard output only.
     (void)brisel::common::prepareLogFile();
-    startWifiServer();
-    setupRoutes();
+    // The route table: the frame's own controllers; the workflows add theirs here.
+    auto registry = std::make_shared<brisel::frame::ControllerRegistry>(
+        brisel::frame::ControllerRegistry::withFrameControllers());
+    // Not yet listening; lives for the rest of the process. The connect handler is in place before the
+    // first connection.
+    static brisel::frame::WebSocketServer server(brisel::frame::routingConnectHandler(registry));
+    startWifiServer(server);
+    setupRoutes(server);
 }
