@@ -37,6 +37,9 @@ void startWifiServer(brisel::frame::WebSocketServer& /*websocketServer*/) {}
     brisel::frame::routeLibraryLogToService();
     auto started = server.start(brisel::frame::WebSocketServer::kServicePort);
     if (!started) {
+        logger().error(
+            "The websocket server cannot listen on port 4751; another program (or another Brisel "
+            "service) may hold it. Quit that program and start Brisel again.");
         stopFatally(describe(started.error()));
     }
     brisel::common::DispatchGroup parked;

@@ -229,6 +229,30 @@ TEST_F(ReplyWritingTest, ReplyAfterThePeerClosedReturnsAtOnce) {
     EXPECT_EQ(ws->state(), WebSocketState::disconnected);
 }
 
+TEST_F(ReplyWritingTest, SendersWritingWhileThePeerClosesAreReleased) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    auto ws = server->getWS();
+    std::atomic<bool> closed{false};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t) {
+        senders.emplace_back([&] {
+            while (ws->state() == WebSocketState::connected) {
+                ws->write(std::string(4096, 'r'));
+            }
+            closed.store(true);
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client.close();
+    const auto before = std::chrono::steady_clock::now();
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    EXPECT_TRUE(closed.load());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+}
+
 TEST_F(ReplyWritingTest, ReplyHoldingNaNSendsNothingAndLogsOneLine) {
     auto client = connect();
     ASSERT_TRUE(waitForConnections(1));
