@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <exception>
 
 #include "common/logger.h"
 #include "common/running_process_manager.h"
@@ -21,7 +22,18 @@ struct LibraryCallbacks {
         if (server == nullptr) {
             return 0;
         }
-        return server->handle(wsi, static_cast<int>(reason), in, len);
+        // Nothing may unwind through the library: a failure here (out of memory in a handler) costs
+        // this connection only.
+        try {
+            return server->handle(wsi, static_cast<int>(reason), in, len);
+        } catch (const std::exception& failure) {
+            common::logger().critical(std::string("Websocket event failed: ") + failure.what() +
+                                      "; the connection is closed. Reload the web application.");
+        } catch (...) {
+            common::logger().critical(
+                "Websocket event failed; the connection is closed. Reload the web application.");
+        }
+        return -1;
     }
 };
 
@@ -81,8 +93,14 @@ tl::expected<std::uint16_t, ServerStartError> WebSocketServer::start(std::uint16
     stopRequested.store(false);
     std::promise<tl::expected<std::uint16_t, ServerStartError>> started;
     auto result = started.get_future();
-    serviceThread = std::thread(
-        [this, port, promise = std::move(started)]() mutable { serviceLoop(port, std::move(promise)); });
+    serviceThread = std::thread([this, port, promise = std::move(started)]() mutable {
+        try {
+            serviceLoop(port, std::move(promise));
+        } catch (const std::exception& failure) {
+            common::logger().critical(std::string("The websocket thread failed: ") + failure.what() +
+                                      "; restart Brisel.");
+        }
+    });
     if (result.wait_for(kStartWaitLimit) != std::future_status::ready) {
         common::logger().critical("The websocket server did not start within 30 s");
         stop();
