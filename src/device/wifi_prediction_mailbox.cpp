@@ -2,13 +2,9 @@
 
 namespace brisel::device {
 
-bool PredictionMailbox::store(std::string text, std::chrono::steady_clock::duration lockWait) {
-    std::unique_lock lock(mutex, std::defer_lock);
-    if (!lock.try_lock_for(lockWait)) {
-        return false;
-    }
+void PredictionMailbox::store(std::string text) {
+    std::lock_guard lock(mutex);
     current = std::move(text);
-    return true;
 }
 
 std::string PredictionMailbox::take() {

@@ -96,12 +96,8 @@ std::ptrdiff_t indexOfMagic(std::span<const std::uint8_t> bytes) {
 }
 
 WifiReceivePath::WifiReceivePath(std::int64_t connectionId_, WifiDataBuffer& dataBuffer_,
-                                 PredictionMailbox& mailbox_,
-                                 std::chrono::steady_clock::duration predictionLockWait_)
-    : connectionId(connectionId_),
-      dataBuffer(dataBuffer_),
-      mailbox(mailbox_),
-      predictionLockWait(predictionLockWait_) {}
+                                 PredictionMailbox& mailbox_)
+    : connectionId(connectionId_), dataBuffer(dataBuffer_), mailbox(mailbox_) {}
 
 AckVerdict WifiReceivePath::receive(std::span<const std::uint8_t> chunk, TransferFlags flags) {
     AckVerdict verdict = AckVerdict::none;
@@ -118,7 +114,7 @@ AckVerdict WifiReceivePath::receive(std::span<const std::uint8_t> chunk, Transfe
             break;
         case WifiMode::classify:
             if (isValidUtf8(chunk)) {
-                mailbox.store(asText(chunk), predictionLockWait);
+                mailbox.store(asText(chunk));
             }
             break;
     }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -41,8 +40,7 @@ std::ptrdiff_t indexOfMagic(std::span<const std::uint8_t> bytes);
 // Used on the connection's io thread only, except mode(), which any thread may read.
 class WifiReceivePath {
   public:
-    WifiReceivePath(std::int64_t connectionId, WifiDataBuffer& dataBuffer, PredictionMailbox& mailbox,
-                    std::chrono::steady_clock::duration predictionLockWait);
+    WifiReceivePath(std::int64_t connectionId, WifiDataBuffer& dataBuffer, PredictionMailbox& mailbox);
 
     // Handles one received chunk (not empty) and says what became of an acknowledgement in it.
     AckVerdict receive(std::span<const std::uint8_t> chunk, TransferFlags flags);
@@ -64,7 +62,6 @@ class WifiReceivePath {
     const std::int64_t connectionId;
     WifiDataBuffer& dataBuffer;
     PredictionMailbox& mailbox;
-    const std::chrono::steady_clock::duration predictionLockWait;
     std::atomic<WifiMode> modeDetected{WifiMode::none};
     WifiModeDetector detector;
     std::vector<std::uint8_t> pendingAck;

@@ -34,7 +34,7 @@ WifiServerConnection::WifiServerConnection(std::shared_ptr<asio::io_context> io_
       livenessTimer(*io),
       lastReadArmed(std::chrono::steady_clock::now()),
       connectionCheckTime(lastReadArmed),
-      receivePath(connectionId, buffer, mailbox, settings_.timings.predictionLockWait) {}
+      receivePath(connectionId, buffer, mailbox) {}
 
 WifiServerConnection::~WifiServerConnection() {
     std::error_code ignored;

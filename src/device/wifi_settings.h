@@ -21,8 +21,6 @@ struct WifiTimings {
     std::chrono::milliseconds ackTimeout{10000};
     // Pause between the stages of a firmware transfer.
     std::chrono::milliseconds stagePause{5000};
-    // Wait for the prediction mailbox when storing a prediction.
-    std::chrono::milliseconds predictionLockWait{10};
     // Bound on waiting for the io thread to carry out a request from another thread.
     std::chrono::milliseconds ioRequestWait{5000};
 };

@@ -95,7 +95,7 @@ TEST(WifiDataBufferTest, ClearWakesAWaitingReader) {
 
 TEST(PredictionMailboxTest, TakeLeavesPendingAndClearEmpties) {
     PredictionMailbox mailbox;
-    EXPECT_TRUE(mailbox.store("PRED: 1", 10ms));
+    mailbox.store("PRED: 1");
     EXPECT_EQ(mailbox.take(), "PRED: 1");
     EXPECT_EQ(mailbox.take(), "PENDING");
     mailbox.clear();

@@ -31,7 +31,7 @@ class ReceivePathTest : public ::testing::Test {
 
     WifiDataBuffer buffer;
     PredictionMailbox mailbox;
-    WifiReceivePath path{7, buffer, mailbox, 10ms};
+    WifiReceivePath path{7, buffer, mailbox};
 };
 
 constexpr TransferFlags kAwaitingAck{true, true};

@@ -31,12 +31,14 @@ std::optional<WifiTestBoard> WifiTestBoard::connect(std::uint16_t port) {
 
 WifiTestBoard::WifiTestBoard(int fd_) : fd(fd_) {}
 
-WifiTestBoard::WifiTestBoard(WifiTestBoard&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+WifiTestBoard::WifiTestBoard(WifiTestBoard&& other) noexcept
+    : fd(std::exchange(other.fd, -1)), peerClosed(other.peerClosed) {}
 
 WifiTestBoard& WifiTestBoard::operator=(WifiTestBoard&& other) noexcept {
     if (this != &other) {
         close();
         fd = std::exchange(other.fd, -1);
+        peerClosed = other.peerClosed;
     }
     return *this;
 }
@@ -80,7 +82,11 @@ std::vector<std::uint8_t> WifiTestBoard::read(std::size_t count, std::chrono::mi
         std::uint8_t chunk[4096];
         const std::size_t wanted = std::min(sizeof chunk, count - received.size());
         const ssize_t result = ::recv(fd, chunk, wanted, 0);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
         if (result <= 0) {
+            peerClosed = true;
             break;
         }
         received.insert(received.end(), chunk, chunk + result);
@@ -103,6 +109,7 @@ bool WifiTestBoard::waitForClose(std::chrono::milliseconds timeout) {
         std::uint8_t chunk[4096];
         const ssize_t result = ::recv(fd, chunk, sizeof chunk, 0);
         if (result == 0 || (result < 0 && errno != EINTR && errno != EAGAIN)) {
+            peerClosed = true;
             return true;
         }
     }

@@ -32,6 +32,9 @@ class WifiTestBoard {
     // arrive meanwhile are discarded.
     bool waitForClose(std::chrono::milliseconds timeout);
 
+    // True once a read or wait saw the server close the connection.
+    bool closedByServer() const { return peerClosed; }
+
     // Closes with FIN.
     void close();
     // Closes with RST.
@@ -40,6 +43,7 @@ class WifiTestBoard {
   private:
     explicit WifiTestBoard(int fd);
     int fd = -1;
+    bool peerClosed = false;
 };
 
 // The 10-byte acknowledgement a board sends for a firmware packet.
