@@ -1,10 +1,15 @@
-// Lenient walking over UTF-8 text that may hold invalid bytes.
+// UTF-8 validity of byte strings that come from peers or go out to them, and lenient walking over
+// UTF-8 text that may hold invalid bytes.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
 namespace brisel::common {
+
+// True when `bytes` is well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF,
+// no truncated sequence. The empty string is valid. Pure; any thread.
+bool isValidUtf8(std::string_view bytes);
 
 // The byte offset just after the first `count` characters of `bytes`, or bytes.size() when it holds
 // fewer. A character is one well-formed UTF-8 sequence (one Unicode code point); every byte that

@@ -1,0 +1,45 @@
+#include "frame/controller_registry.h"
+
+#include "frame/version_information_controller.h"
+
+namespace brisel::frame {
+
+ControllerRegistry ControllerRegistry::withFrameControllers() {
+    ControllerRegistry registry;
+    registry.add<VersionInformation>(
+        [](const std::shared_ptr<WebSocket>& connection, const VersionInformation& request) {
+            return std::make_shared<VersionInformationController>(connection, request);
+        });
+    return registry;
+}
+
+std::shared_ptr<BriselAction> ControllerRegistry::create(const std::shared_ptr<WebSocket>& connection,
+                                                         const RoutedRequest& request) const {
+    const auto& factory = factories.at(request.index());
+    if (!factory) {
+        return nullptr;
+    }
+    return factory(connection, request);
+}
+
+std::string_view requestTypeName(const RoutedRequest& request) {
+    static constexpr std::array<std::string_view, std::variant_size_v<RoutedRequest>> kNames = {
+        "VersionInformation",
+        "FlashRequest",
+        "FlashWifiRequest",
+        "StartDataCollectionRequest",
+        "SaveDataCollectionBluetoothRequest",
+        "LiveClassificationStartRequest",
+        "LiveClassificationStopRequest",
+        "LiveClassificationWifiStartRequest",
+        "MeasureLatencyRequest",
+        "MeasureLatencyWifiRequest",
+        "CheckDependenciesRequest",
+        "CheckDeviceConnectionRequest",
+        "ContaminationThresholdRequest",
+        "CollectionSyncRequest",
+    };
+    return kNames.at(request.index());
+}
+
+}  // namespace brisel::frame

@@ -1,0 +1,50 @@
+#include "frame/library_log_bridge.h"
+
+#include <libwebsockets.h>
+
+namespace brisel::frame {
+namespace {
+
+void wsLog(int level, const char* line) {
+    if (auto bridged = bridgedLogLine(level, line)) {
+        common::logger().log(bridged->level, bridged->message);
+    }
+}
+
+}  // namespace
+
+std::optional<BridgedLogLine> bridgedLogLine(int libraryLevel, const char* line) {
+    if (line == nullptr) {
+        return std::nullopt;
+    }
+    std::string_view text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    if (text.find("WSI_TOK") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string message = "libwebsockets: " + std::string(text);
+    switch (libraryLevel) {
+        case LLL_ERR:
+            return BridgedLogLine{common::LogLevels::critical, std::move(message)};
+        case LLL_WARN:
+            return BridgedLogLine{common::LogLevels::warning, std::move(message)};
+        case LLL_NOTICE:
+            return BridgedLogLine{common::LogLevels::notice, std::move(message)};
+        case LLL_INFO:
+        case LLL_DEBUG:
+            return BridgedLogLine{common::LogLevels::debug, std::move(message)};
+        default:
+            return BridgedLogLine{
+                common::LogLevels::debug,
+                "UNKNOWN LOG LEVEL: " + std::to_string(libraryLevel) + ", message: " + message};
+    }
+}
+
+void routeLibraryLogToService() {
+    constexpr int kEveryLevel = 65535;
+    lws_set_log_level(kEveryLevel, wsLog);
+}
+
+}  // namespace brisel::frame

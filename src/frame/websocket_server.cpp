@@ -1,0 +1,257 @@
+#include "frame/websocket_server.h"
+
+#include <libwebsockets.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+#include "common/logger.h"
+#include "common/running_process_manager.h"
+#include "frame/peer_address.h"
+#include "frame/write_wakeup.h"
+
+namespace brisel::frame {
+
+// The protocol callback of the library, bound to the server that created the context.
+struct LibraryCallbacks {
+    static int websocketCallback(lws* wsi, lws_callback_reasons reason, void* /*user*/, void* in,
+                                 std::size_t len) {
+        auto* server = static_cast<WebSocketServer*>(lws_context_user(lws_get_context(wsi)));
+        if (server == nullptr) {
+            return 0;
+        }
+        return server->handle(wsi, static_cast<int>(reason), in, len);
+    }
+};
+
+namespace {
+
+constexpr std::size_t kPerSessionDataSize = 8;
+constexpr std::size_t kReceiveBufferSize = 900000;
+constexpr std::size_t kTransmitPacketSize = 900000;
+constexpr int kServiceTimeoutMilliseconds = 10;
+constexpr std::size_t kPeerAddressBufferSize = 1024;
+// Creating the context binds a socket; it never takes long.
+constexpr std::chrono::seconds kStartWaitLimit{30};
+
+// A browser that names no sub-protocol is served by the first entry; the table ends at the entry
+// without a callback.
+const std::array<lws_protocols, 3> kProtocols = {{
+    {"http-only", LibraryCallbacks::websocketCallback, kPerSessionDataSize, kReceiveBufferSize, 0, nullptr,
+     kTransmitPacketSize},
+    {"", LibraryCallbacks::websocketCallback, kPerSessionDataSize, kReceiveBufferSize, 0, nullptr,
+     kTransmitPacketSize},
+    {"", nullptr, kPerSessionDataSize, kReceiveBufferSize, 0, nullptr, kTransmitPacketSize},
+}};
+
+// Whether other threads see a connection: a served peer whose connection is established.
+bool isListed(const WebSocket& connection) {
+    return connection.admission() == PeerAdmission::served && connection.state() == WebSocketState::connected;
+}
+
+// Terminates the one external tool process in flight, whichever connection started it.
+void clearProcessInFlight() {
+    common::RunningProcessManager::shared().setInFlightProcess(nullptr);
+}
+
+}  // namespace
+
+std::string describe(ServerStartError error) {
+    switch (error) {
+        case ServerStartError::alreadyStarted:
+            return "the websocket server is already running";
+        case ServerStartError::contextCreationFailed:
+            return "Failed to create websocket context!";
+    }
+    return "unknown websocket server error";
+}
+
+WebSocketServer::WebSocketServer(ConnectHandler handler)
+    : connectHandler(std::move(handler)), wakeup(std::make_shared<WriteWakeup>()) {}
+
+WebSocketServer::~WebSocketServer() {
+    stop();
+}
+
+tl::expected<std::uint16_t, ServerStartError> WebSocketServer::start(std::uint16_t port) {
+    if (serviceThread.joinable()) {
+        return tl::unexpected(ServerStartError::alreadyStarted);
+    }
+    stopRequested.store(false);
+    std::promise<tl::expected<std::uint16_t, ServerStartError>> started;
+    auto result = started.get_future();
+    serviceThread = std::thread(
+        [this, port, promise = std::move(started)]() mutable { serviceLoop(port, std::move(promise)); });
+    if (result.wait_for(kStartWaitLimit) != std::future_status::ready) {
+        common::logger().critical("The websocket server did not start within 30 s");
+        stop();
+        return tl::unexpected(ServerStartError::contextCreationFailed);
+    }
+    auto outcome = result.get();
+    if (!outcome) {
+        serviceThread.join();
+    }
+    return outcome;
+}
+
+void WebSocketServer::stop() {
+    if (!serviceThread.joinable()) {
+        return;
+    }
+    stopRequested.store(true);
+    wakeup->wake();
+    serviceThread.join();
+}
+
+std::shared_ptr<WebSocket> WebSocketServer::getWS() const {
+    std::lock_guard lock(connectionsMutex);
+    for (const auto& connection : openConnections) {
+        if (isListed(*connection)) {
+            return connection;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<WebSocket>> WebSocketServer::connections() const {
+    std::lock_guard lock(connectionsMutex);
+    std::vector<std::shared_ptr<WebSocket>> served;
+    for (const auto& connection : openConnections) {
+        if (isListed(*connection)) {
+            served.push_back(connection);
+        }
+    }
+    return served;
+}
+
+void WebSocketServer::serviceLoop(std::uint16_t port,
+                                  std::promise<tl::expected<std::uint16_t, ServerStartError>> started) {
+    lws_context_creation_info info{};
+    info.port = port;
+    info.protocols = kProtocols.data();
+    info.gid = -1;
+    info.uid = -1;
+    info.user = this;
+    lws_context* context = lws_create_context(&info);
+    if (context == nullptr) {
+        started.set_value(tl::unexpected(ServerStartError::contextCreationFailed));
+        return;
+    }
+    wakeup->attach(context);
+    const int bound = lws_get_vhost_listen_port(lws_get_vhost_by_name(context, "default"));
+    started.set_value(static_cast<std::uint16_t>(bound));
+
+    while (!stopRequested.load()) {
+        lws_service(context, kServiceTimeoutMilliseconds);
+    }
+
+    wakeup->detach();
+    lws_context_destroy(context);
+    std::vector<std::shared_ptr<WebSocket>> remaining;
+    {
+        std::lock_guard lock(connectionsMutex);
+        remaining = openConnections;
+    }
+    for (const auto& connection : remaining) {
+        closeConnection(connection);
+    }
+}
+
+int WebSocketServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
+    switch (reason) {
+        case LWS_CALLBACK_ESTABLISHED:
+            establish(wsi);
+            return 0;
+        case LWS_CALLBACK_CLIENT_CONNECTION_ERROR:
+            common::logger().warning("libwebsocket unknown reason: " + std::to_string(reason));
+            return 0;
+        case LWS_CALLBACK_CLOSED: {
+            common::logger().info("Connection closed");
+            if (auto connection = findConnection(wsi)) {
+                if (connection->admission() == PeerAdmission::served) {
+                    clearProcessInFlight();
+                }
+                closeConnection(connection);
+            }
+            return 0;
+        }
+        case LWS_CALLBACK_WS_PEER_INITIATED_CLOSE: {
+            if (auto connection = findConnection(wsi)) {
+                if (connection->admission() == PeerAdmission::served) {
+                    clearProcessInFlight();
+                }
+                closeConnection(connection);
+            }
+            return 0;
+        }
+        case LWS_CALLBACK_RECEIVE: {
+            auto connection = findConnection(wsi);
+            if (in != nullptr && connection) {
+                connection->received(in, len, lws_is_final_fragment(wsi) != 0, lws_frame_is_binary(wsi) != 0);
+            }
+            return 0;
+        }
+        case LWS_CALLBACK_SERVER_WRITEABLE: {
+            auto connection = findConnection(wsi);
+            if (!connection) {
+                return 0;
+            }
+            if (connection->state() == WebSocketState::disconnecting) {
+                return -1;
+            }
+            return connection->writeNextFrame() == WebSocket::WriteOutcome::closeConnection ? -1 : 0;
+        }
+        case LWS_CALLBACK_TIMER: {
+            if (findConnection(wsi)) {
+                lws_callback_on_writable(wsi);
+            }
+            return 0;
+        }
+        case LWS_CALLBACK_EVENT_WAIT_CANCELLED:
+            for (const auto& connection : wakeup->takeMarked()) {
+                connection->requestWritableIfPending();
+            }
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+void WebSocketServer::establish(lws* wsi) {
+    std::array<char, kPeerAddressBufferSize> reported{};
+    const char* peerText = lws_get_peer_simple(wsi, reported.data(), reported.size());
+    std::string peer =
+        normalisedPeerAddress(peerText != nullptr ? std::string_view(peerText) : std::string_view());
+    const PeerAdmission admission = admissionOf(peer);
+    auto connection = std::make_shared<WebSocket>(wsi, std::move(peer), admission, wakeup);
+    {
+        std::lock_guard lock(connectionsMutex);
+        openConnections.push_back(connection);
+    }
+    if (connectHandler) {
+        connectHandler(connection);
+    }
+    common::logger().info("Socket connection established");
+    connection->markEstablished();
+}
+
+std::shared_ptr<WebSocket> WebSocketServer::findConnection(lws* wsi) const {
+    std::lock_guard lock(connectionsMutex);
+    const auto found = std::find_if(openConnections.rbegin(), openConnections.rend(),
+                                    [wsi](const auto& connection) { return connection->handle() == wsi; });
+    return found == openConnections.rend() ? nullptr : *found;
+}
+
+void WebSocketServer::closeConnection(const std::shared_ptr<WebSocket>& connection) {
+    {
+        std::lock_guard lock(connectionsMutex);
+        const auto found = std::find(openConnections.begin(), openConnections.end(), connection);
+        if (found != openConnections.end()) {
+            openConnections.erase(found);
+        }
+    }
+    connection->connectionClosed();
+}
+
+}  // namespace brisel::frame

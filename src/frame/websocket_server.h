@@ -1,0 +1,79 @@
+// The websocket endpoint of the service: one library context, serviced by one thread that owns it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <tl/expected.hpp>
+
+#include "frame/websocket.h"
+
+struct lws;
+struct lws_context;
+
+namespace brisel::frame {
+
+class WriteWakeup;
+
+enum class ServerStartError { alreadyStarted, contextCreationFailed };
+
+// The text of a start error, for log lines.
+std::string describe(ServerStartError error);
+
+class WebSocketServer {
+  public:
+    // Called on the websocket thread for each new connection, before "Socket connection established".
+    using ConnectHandler = std::function<void(const std::shared_ptr<WebSocket>&)>;
+
+    // The production port.
+    static constexpr std::uint16_t kServicePort = 4751;
+
+    explicit WebSocketServer(ConnectHandler connectHandler);
+    // Stops the server (see `stop`).
+    ~WebSocketServer();
+    WebSocketServer(const WebSocketServer&) = delete;
+    WebSocketServer& operator=(const WebSocketServer&) = delete;
+
+    // Starts the websocket thread, which creates the library context listening on `port` on every
+    // interface (IPv6 and IPv4; 0 picks a free port) and then services it until `stop`. Returns the
+    // port bound, or `contextCreationFailed` (port taken, no resources; the thread has then ended) or
+    // `alreadyStarted`. Call from one thread; waits until the context exists or failed.
+    tl::expected<std::uint16_t, ServerStartError> start(std::uint16_t port);
+
+    // Ends the websocket thread and destroys the context; every connection still open is closed (its
+    // close callbacks run and its senders are released). Idempotent. Not from the websocket thread.
+    void stop();
+
+    // The first connection in order of establishment whose peer is served and whose state is
+    // `connected`, or none. Any thread.
+    std::shared_ptr<WebSocket> getWS() const;
+    // The connections of served peers whose state is `connected`, in order of establishment. Any thread.
+    std::vector<std::shared_ptr<WebSocket>> connections() const;
+
+  private:
+    friend struct LibraryCallbacks;
+
+    void serviceLoop(std::uint16_t port, std::promise<tl::expected<std::uint16_t, ServerStartError>> started);
+    int handle(lws* wsi, int reason, void* in, std::size_t len);
+    std::shared_ptr<WebSocket> findConnection(lws* wsi) const;
+    void closeConnection(const std::shared_ptr<WebSocket>& connection);
+    void establish(lws* wsi);
+
+    const ConnectHandler connectHandler;
+    const std::shared_ptr<WriteWakeup> wakeup;
+    std::thread serviceThread;  // owned by the thread that calls start and stop
+    std::atomic<bool> stopRequested{false};
+
+    mutable std::mutex connectionsMutex;
+    std::vector<std::shared_ptr<WebSocket>> openConnections;  // guarded by connectionsMutex; changed
+                                                              // on the websocket thread only
+};
+
+}  // namespace brisel::frame

@@ -1,0 +1,41 @@
+// The hand-over from sending threads to the websocket thread: connections with frames to write are
+// marked here and the library's service loop is woken with its one thread-safe call.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct lws_context;
+
+namespace brisel::frame {
+
+class WebSocket;
+
+class WriteWakeup {
+  public:
+    // Websocket thread: the context is serviced by the calling thread from now on.
+    void attach(lws_context* context);
+    // Websocket thread, before the context is destroyed: later marks are refused.
+    void detach();
+
+    // Any thread: marks `connection` for a writable callback and wakes the service loop. Returns false
+    // when no context is being serviced (the frame will never be written).
+    bool markForWriting(const std::shared_ptr<WebSocket>& connection);
+    // Any thread: wakes the service loop without marking a connection.
+    void wake();
+    // Websocket thread: the marked connections that still exist; the marks are cleared.
+    std::vector<std::shared_ptr<WebSocket>> takeMarked();
+
+    // Any thread: true on the thread that services the attached context.
+    bool isServiceThread() const;
+
+  private:
+    mutable std::mutex mutex;
+    lws_context* context = nullptr;                // guarded by mutex
+    std::thread::id serviceThread;                 // guarded by mutex
+    std::vector<std::weak_ptr<WebSocket>> marked;  // guarded by mutex
+};
+
+}  // namespace brisel::frame

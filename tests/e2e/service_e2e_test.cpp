@@ -1,0 +1,200 @@
+// The real brisel_core, each case in a private network and mount namespace (`unshare -rmn`) with a
+// home folder of its own, so the fixed port 4751 is free and nothing touches the machine's home.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/temporary_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kService = std::string(BRISEL_BINARY_DIR) + "/src/brisel_core";
+const std::string kClient = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/ws_client.py";
+const std::string kPage = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/handshake_page.html";
+constexpr std::string_view kHandshakeReply =
+    R"(REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}})";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The messages of log lines ("[time] level: message"), without the library's own lines.
+std::vector<std::string> serviceMessages(const std::string& log) {
+    std::vector<std::string> messages;
+    for (const auto& line : linesOf(log)) {
+        const auto head = line.find("] ");
+        const auto colon = line.find(": ", head == std::string::npos ? 0 : head);
+        if (head == std::string::npos || colon == std::string::npos) {
+            continue;
+        }
+        std::string message = line.substr(colon + 2);
+        if (message.rfind("libwebsockets: ", 0) != 0) {
+            messages.push_back(message);
+        }
+    }
+    return messages;
+}
+
+class ServiceEndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(folder.path() / "home");
+        fs::create_directories(folder.path() / "tmp");
+    }
+
+    fs::path logFile() const { return folder.path() / "home/.local/share/velko/desktop_client.log"; }
+
+    // Runs `body` with bash inside a fresh private network and mount namespace (loopback up, HOME and
+    // TMPDIR in the test's folder, $SERVICE/$CLIENT/$PAGE/$F set, start_service/stop_service defined).
+    // Returns the script's exit status; its output is in `output`.
+    int runInPrivateNamespace(const std::string& body) {
+        const fs::path script = folder.path() / "script.sh";
+        std::ofstream(script)
+            << "set -u\n"
+            << "ip link set lo up\n"
+            << "F='" << folder.path().string() << "'\n"
+            << "export HOME=\"$F/home\" TMPDIR=\"$F/tmp\"\n"
+            << "SERVICE='" << kService << "' CLIENT='" << kClient << "' PAGE='" << kPage << "'\n"
+            << "start_service() { \"$SERVICE\" >\"$F/service.out\" 2>&1 & SERVICE_PID=$!; }\n"
+            << "stop_service() { kill \"$SERVICE_PID\" 2>/dev/null; wait \"$SERVICE_PID\" || true; }\n"
+            << "trap 'kill \"${SERVICE_PID:-}\" 2>/dev/null' EXIT\n"
+            << body << "\n";
+        const fs::path out = folder.path() / "script.out";
+        const std::string command =
+            "timeout 120 unshare -rmn bash '" + script.string() + "' >'" + out.string() + "' 2>&1";
+        const int status = std::system(command.c_str());
+        output = readFile(out);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    brisel::test_support::TemporaryFolder folder;
+    std::string output;
+};
+
+TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAndConnection) {
+    ASSERT_EQ(runInPrivateNamespace(
+                  "start_service\n"
+                  "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 --send '{\"buildNumber\": 0}'\n"
+                  "sleep 0.2\n"
+                  "stop_service\n"),
+              0)
+        << output;
+    ASSERT_TRUE(fs::is_regular_file(logFile())) << output;
+    const auto messages = serviceMessages(readFile(logFile()));
+    const std::vector<std::string> expected = {"Starting socket server",
+                                               "Socket server started",
+                                               "Socket connection established",
+                                               "Socket opened",
+                                               R"(Received web socket data: {"buildNumber": 0})",
+                                               "Connection closed"};
+    EXPECT_EQ(messages, expected) << readFile(logFile());
+}
+
+TEST_F(ServiceEndToEndTest, AnOldLogIsReplacedAtStart) {
+    fs::create_directories(logFile().parent_path());
+    std::ofstream(logFile()) << "[2020-01-01T00:00:00.000+0000] info: a line of an earlier run\n";
+    ASSERT_EQ(runInPrivateNamespace("start_service\n"
+                                    "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751\n"
+                                    "stop_service\n"),
+              0)
+        << output;
+    const std::string log = readFile(logFile());
+    EXPECT_EQ(log.find("an earlier run"), std::string::npos) << log;
+    ASSERT_FALSE(serviceMessages(log).empty());
+    EXPECT_EQ(serviceMessages(log).front(), "Starting socket server");
+}
+
+TEST_F(ServiceEndToEndTest, HandshakeOverIpv4AndIpv6Loopback) {
+    ASSERT_EQ(runInPrivateNamespace(
+                  "start_service\n"
+                  "for url in ws://127.0.0.1:4751 'ws://[::1]:4751'; do\n"
+                  "  /usr/bin/python3 \"$CLIENT\" \"$url\" --send '{\"buildNumber\": 10240000008025}'\n"
+                  "done\n"
+                  "stop_service\n"),
+              0)
+        << output;
+    const auto lines = linesOf(output);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kHandshakeReply), 2) << output;
+    EXPECT_EQ(readFile(logFile()).find("attempted to connect"), std::string::npos);
+}
+
+TEST_F(ServiceEndToEndTest, CredentialNeverReachesTheLogOrStandardOutput) {
+    ASSERT_EQ(
+        runInPrivateNamespace("start_service\n"
+                              "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 --send "
+                              "'{\"buildNumber\": 1, \"auth_token\": \"sessionid=very-secret-value\"}'\n"
+                              "sleep 0.2\n"
+                              "stop_service\n"),
+        0)
+        << output;
+    const std::string log = readFile(logFile());
+    EXPECT_NE(log.find(R"(info: Received web socket data: {"buildNumber": 1, "auth_token": "***"})"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("very-secret-value"), std::string::npos);
+    EXPECT_EQ(readFile(folder.path() / "service.out").find("very-secret-value"), std::string::npos);
+}
+
+TEST_F(ServiceEndToEndTest, TakenPortStopsTheServiceWithTheFatalLine) {
+    const int status = runInPrivateNamespace(
+        "/usr/bin/python3 -c 'import socket,time,sys\n"
+        "s=socket.socket(socket.AF_INET6); s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)\n"
+        "s.bind((\"::\", 4751)); s.listen(); print(\"HELD\", flush=True); time.sleep(30)' &\n"
+        "HOLDER=$!\n"
+        "for i in $(seq 100); do grep -q HELD \"$F/script.out\" 2>/dev/null && break; sleep 0.05; done\n"
+        "sleep 0.3\n"
+        "timeout 20 \"$SERVICE\" >\"$F/service.out\" 2>&1\n"
+        "code=$?\n"
+        "kill $HOLDER\n"
+        "exit $code\n");
+    EXPECT_NE(status, 0) << output;
+    EXPECT_NE(status, 124) << "the service did not stop";
+    const auto messages = serviceMessages(readFile(logFile()));
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), "Failed to create websocket context!");
+    EXPECT_NE(readFile(logFile()).find("critical: Failed to create websocket context!"), std::string::npos);
+}
+
+TEST_F(ServiceEndToEndTest, HeadlessChromiumCompletesTheHandshake) {
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
+    }
+    ASSERT_EQ(runInPrivateNamespace(
+                  "start_service\n"
+                  "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 >/dev/null\n"
+                  "mkdir -p \"$F/profile\"\n"
+                  "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                  "--disable-background-networking --disable-component-update --disable-sync "
+                  "--user-data-dir=\"$F/profile\" --virtual-time-budget=10000 --dump-dom \"file://$PAGE\" "
+                  ">\"$F/dom.html\" 2>\"$F/chromium.err\"\n"
+                  "stop_service\n"),
+              0)
+        << output << readFile(folder.path() / "chromium.err");
+    const std::string dom = readFile(folder.path() / "dom.html");
+    EXPECT_NE(dom.find(R"(REPLY:{"command":"handshake","status":"OK","data":{"build":10240000008025}})"),
+              std::string::npos)
+        << dom;
+    EXPECT_NE(readFile(logFile()).find(R"(Received web socket data: {"buildNumber": 0})"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame/feature_replies.h"
+#include "frame/replies.h"
+#include "support/websocket_fixture.h"
+
+namespace brisel::frame {
+namespace {
+
+using test_support::countLogged;
+using test_support::kReplyWait;
+using test_support::loggedMessages;
+using test_support::Opcode;
+using test_support::WebSocketTestClient;
+
+constexpr std::string_view kHandshakeReply =
+    R"({"command":"handshake","status":"OK","data":{"build":10240000008025}})";
+constexpr std::string_view kUnknownTypeReply =
+    R"({"command":"error","status":"ERROR","data":{"error":"unknownMessageType"}})";
+
+std::string replyText(WebSocketTestClient& client) {
+    auto message = client.receive(kReplyWait);
+    return message ? message->payload : std::string("<no reply>");
+}
+
+using HandshakeTest = test_support::WebSocketServerFixture;
+
+TEST_F(HandshakeTest, BuildNumbersUpToTheServiceBuildGetTheHandshakeReply) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 10240000008025})"));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 0, "other": "ignored"})"));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+}
+
+TEST_F(HandshakeTest, NewerApplicationGetsIncompatibleVersionWithTheNoticeAndStaysConnected) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 10240000008026})"));
+    std::string escapedNotice;
+    for (const char c : kOutOfDateNotice) {
+        if (c == '"') {
+            escapedNotice += '\\';
+        }
+        escapedNotice += c;
+    }
+    EXPECT_EQ(
+        replyText(client),
+        R"({"command":"error","status":"ERROR","data":{"error":"incompatibleVersion","errorMessage":")" +
+            escapedNotice + R"("}})");
+    const auto lines = loggedMessages(log);
+    const auto tooOld = std::find(lines.begin(), lines.end(), "Local version too old, sending error message");
+    ASSERT_NE(tooOld, lines.end());
+    ASSERT_NE(tooOld + 1, lines.end());
+    EXPECT_EQ(*(tooOld + 1), "Sending error to client brisel_core_lib.BriselError");
+
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 1})"));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+}
+
+using RouteTest = test_support::WebSocketServerFixture;
+
+TEST_F(RouteTest, TextsOfNoRequestTypeGetUnknownMessageType) {
+    auto client = connect();
+    const std::vector<std::string> texts = {"",
+                                            "[]",
+                                            "not json",
+                                            R"({"buildNumber": -1})",
+                                            R"({"buildNumber": 1.5})",
+                                            R"({"flashRequest": true})"};
+    for (const auto& text : texts) {
+        SCOPED_TRACE(text);
+        ASSERT_TRUE(client.sendText(text));
+        EXPECT_EQ(replyText(client), kUnknownTypeReply);
+    }
+    EXPECT_EQ(countLogged(log, "Failed to decode message from client"), texts.size());
+    EXPECT_EQ(countLogged(log, "Sending error to client brisel_core_lib.BriselError"), texts.size());
+}
+
+TEST_F(RouteTest, FragmentedTextIsDispatchedOnceAsTheWholeText) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendFragmentedText({R"({"buildNu)", R"(mber": )", "7}"}));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+    EXPECT_FALSE(client.receive(std::chrono::milliseconds(200)).has_value());
+    EXPECT_EQ(loggedMessages(log, "Received web socket data: "),
+              std::vector<std::string>{R"(Received web socket data: {"buildNumber": 7})"});
+}
+
+TEST_F(RouteTest, BinaryMessagesAndInvalidUtf8TextAreIgnoredSilently) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendBinary(R"({"buildNumber": 1})"));
+    ASSERT_TRUE(client.sendText("{\"buildNumber\": 2, \"x\": \"\xC3\x28\"}"));
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 3})"));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+    EXPECT_FALSE(client.receive(std::chrono::milliseconds(200)).has_value());
+    EXPECT_EQ(loggedMessages(log, "Received web socket data: "),
+              std::vector<std::string>{R"(Received web socket data: {"buildNumber": 3})"});
+}
+
+TEST_F(RouteTest, TwoMegabyteMessageIsJoinedAndServed) {
+    auto client = connect();
+    const std::string text =
+        R"({"buildNumber": 5, "padding": ")" + std::string(2U * 1024U * 1024U, 'x') + R"("})";
+    ASSERT_TRUE(client.sendText(text));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+}
+
+TEST_F(RouteTest, CredentialIsMaskedInTheReceivedLine) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 1, "auth_token": "secret-cookie"})"));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+    EXPECT_EQ(
+        loggedMessages(log, "Received web socket data: "),
+        std::vector<std::string>{R"(Received web socket data: {"buildNumber": 1, "auth_token": "***"})"});
+}
+
+TEST_F(RouteTest, BluetoothRelaysAreNotLogged) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendText(R"({"saveDataCollectionBluetooth": "nothing to decode"})"));
+    EXPECT_EQ(replyText(client), kUnknownTypeReply);
+    EXPECT_TRUE(loggedMessages(log, "Received web socket data: ").empty());
+}
+
+TEST_F(RouteTest, FeatureRequestWithoutControllerLogsOneErrorAndGetsNoReply) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendText(R"({"liveClassificationStopRequest": true})"));
+    EXPECT_FALSE(client.receive(std::chrono::milliseconds(300)).has_value());
+    EXPECT_EQ(loggedMessages(log, "No controller serves ").size(), 1U);
+}
+
+using ConnectionListTest = test_support::WebSocketServerFixture;
+
+TEST_F(ConnectionListTest, TwoClientsAreListedInOrderEachWithItsSetUpLines) {
+    auto first = connect("127.0.0.1");
+    ASSERT_TRUE(waitForConnections(1));
+    auto second = connect("::1");
+    ASSERT_TRUE(waitForConnections(2));
+    ASSERT_TRUE(waitForLogged("Socket opened", 2));
+    const auto listed = server->connections();
+    EXPECT_EQ(listed[0]->peerAddress(), "127.0.0.1");
+    EXPECT_EQ(listed[1]->peerAddress(), "::1");
+    EXPECT_EQ(server->getWS(), listed[0]);
+    const std::vector<std::string> setUp = {"Socket server started", "Socket connection established",
+                                            "Socket opened"};
+    std::vector<std::string> expected = setUp;
+    expected.insert(expected.end(), setUp.begin(), setUp.end());
+    std::vector<std::string> seen;
+    for (const auto& message : loggedMessages(log, "Socket ")) {
+        seen.push_back(message);
+    }
+    EXPECT_EQ(seen, expected);
+
+    first.close();
+    ASSERT_TRUE(waitForConnections(1));
+    EXPECT_EQ(server->getWS()->peerAddress(), "::1");
+}
+
+using ReplyWritingTest = test_support::WebSocketServerFixture;
+
+TEST_F(ReplyWritingTest, TextIsSentWithoutSurroundingWhiteSpaceAndControlCharacters) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    auto ws = server->getWS();
+    ws->write(" {\"a\":1}\n");
+    EXPECT_EQ(replyText(client), R"({"a":1})");
+    ws->write(" \t\r\n\x01\x7F");
+    auto empty = client.receive(kReplyWait);
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_EQ(empty->opcode, Opcode::text);
+    EXPECT_EQ(empty->payload, "");
+}
+
+TEST_F(ReplyWritingTest, EightThreadsRepliesArriveWholeAndInPerThreadOrder) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    auto ws = server->getWS();
+    constexpr int kThreads = 8;
+    constexpr int kRepliesPerThread = 200;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([ws, t] {
+            for (int i = 0; i < kRepliesPerThread; ++i) {
+                ws->write("{\"thread\":" + std::to_string(t) + ",\"seq\":" + std::to_string(i) +
+                          ",\"pad\":\"" + std::string(static_cast<std::size_t>(100 + i), 'p') + "\"}");
+            }
+        });
+    }
+    std::vector<int> nextSeq(kThreads, 0);
+    int received = 0;
+    for (; received < kThreads * kRepliesPerThread; ++received) {
+        auto message = client.receive(kReplyWait);
+        if (!message) {
+            break;
+        }
+        int thread = -1;
+        int seq = -1;
+        ASSERT_EQ(std::sscanf(message->payload.c_str(), "{\"thread\":%d,\"seq\":%d", &thread, &seq), 2);
+        ASSERT_GE(thread, 0);
+        ASSERT_LT(thread, kThreads);
+        EXPECT_EQ(seq, nextSeq[static_cast<std::size_t>(thread)]);
+        const std::string whole = "{\"thread\":" + std::to_string(thread) +
+                                  ",\"seq\":" + std::to_string(seq) + ",\"pad\":\"" +
+                                  std::string(static_cast<std::size_t>(100 + seq), 'p') + "\"}";
+        EXPECT_EQ(message->payload, whole);
+        nextSeq[static_cast<std::size_t>(thread)] = seq + 1;
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    EXPECT_EQ(received, kThreads * kRepliesPerThread);
+}
+
+TEST_F(ReplyWritingTest, ReplyAfterThePeerClosedReturnsAtOnce) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    auto ws = server->getWS();
+    client.close();
+    ASSERT_TRUE(waitForConnections(0));
+    const auto before = std::chrono::steady_clock::now();
+    ws->write(R"({"late":true})");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    EXPECT_EQ(ws->state(), WebSocketState::disconnected);
+}
+
+TEST_F(ReplyWritingTest, ReplyHoldingNaNSendsNothingAndLogsOneLine) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    auto ws = server->getWS();
+    BriselDataCollectionResponse payload;
+    payload.data.duration = std::numeric_limits<double>::quiet_NaN();
+    ws->write(featureReply(payload));
+    EXPECT_FALSE(client.receive(std::chrono::milliseconds(300)).has_value());
+    EXPECT_EQ(countLogged(log, "Could not JSON serialize device manager string before web socket send"), 1U);
+}
+
+TEST_F(ReplyWritingTest, CloseCallbacksRunOnceUnlessRemoved) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    auto ws = server->getWS();
+    std::atomic<int> kept{0};
+    std::atomic<int> removed{0};
+    ws->addCloseCallback([&] { ++kept; });
+    const auto id = ws->addCloseCallback([&] { ++removed; });
+    ws->removeCloseCallback(id);
+    client.close();
+    ASSERT_TRUE(waitForConnections(0));
+    ASSERT_TRUE(log.waitFor("Connection closed", kReplyWait));
+    EXPECT_EQ(kept.load(), 1);
+    EXPECT_EQ(removed.load(), 0);
+    ws->addCloseCallback([&] { ++kept; });
+    EXPECT_EQ(kept.load(), 1);
+}
+
+TEST_F(ReplyWritingTest, DisconnectClosesTheConnection) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    server->getWS()->disconnect();
+    EXPECT_TRUE(client.waitForClose(kReplyWait));
+    EXPECT_TRUE(waitForConnections(0));
+}
+
+}  // namespace
+}  // namespace brisel::frame
