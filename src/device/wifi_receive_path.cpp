@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/logger.h"
+#include "common/utf8.h"
 #include "device/framed_packet.h"
 
 namespace brisel::device {
@@ -45,17 +46,6 @@ std::size_t utf8SequenceLength(std::span<const std::uint8_t> bytes, std::size_t 
         }
     }
     return length;
-}
-
-bool isValidUtf8(std::span<const std::uint8_t> bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t length = utf8SequenceLength(bytes, at);
-        if (length == 0) {
-            return false;
-        }
-        at += length;
-    }
-    return true;
 }
 
 // The bytes as text, each byte that does not start a valid sequence replaced by U+FFFD.
@@ -113,8 +103,8 @@ AckVerdict WifiReceivePath::receive(std::span<const std::uint8_t> chunk, Transfe
             dataBuffer.append(chunk);
             break;
         case WifiMode::classify:
-            if (isValidUtf8(chunk)) {
-                mailbox.store(asText(chunk));
+            if (std::string text = asText(chunk); common::isValidUtf8(text)) {
+                mailbox.store(std::move(text));
             }
             break;
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/logger.h"
+#include "common/paths.h"
 
 namespace brisel::device {
 
@@ -184,6 +185,18 @@ ServiceInstance& serviceInstance() {
 }
 
 }  // namespace
+
+WifiServerSettings serviceWifiServerSettings(PresenceNotifier notifyPresence) {
+    WifiServerSettings settings;
+    settings.notifyPresence = std::move(notifyPresence);
+    if (auto folder = common::privateTempFolder()) {
+        settings.dumpFolder = *folder;
+    } else {
+        common::logger().error("WIFI: no private temporary folder for firmware transfer dumps (" +
+                               folder.error() + "); transfers go on without dumps, check $TMPDIR");
+    }
+    return settings;
+}
 
 void startWifiServer(WifiServerSettings settings) {
     auto server = std::make_shared<WifiServer>(std::move(settings));

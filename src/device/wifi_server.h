@@ -67,8 +67,13 @@ class WifiServer {
 
 // --- The service's instance (one per process). ---
 
-// Creates the server on port 6012, stores it and starts it; a failed start is logged ("WIFI: server
-// didn't start with error ...") and the service goes on without WiFi boards. Call once, at start-up.
+// The service's settings: port 6012 on every interface, default timings, dumps in the user's private
+// temporary folder (none when it cannot be made; that is logged), notices through `notifyPresence`.
+WifiServerSettings serviceWifiServerSettings(PresenceNotifier notifyPresence);
+
+// Creates the server, stores it (replacing an earlier one) and starts it; a failed start is logged
+// ("WIFI: server didn't start with error ...") and the service goes on without WiFi boards. Called
+// once at service start-up, before the websocket server starts.
 void startWifiServer(WifiServerSettings settings);
 
 // The stored server, or none before startWifiServer().

@@ -7,7 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/paths.h"
 #include "device/wifi_device.h"
+#include "support/log_capture.h"
+#include "support/websocket_fixture.h"
 #include "support/wifi_presence_recorder.h"
 #include "support/wifi_test_board.h"
 
@@ -244,6 +247,59 @@ TEST(WifiServerStartTest, PortInUseIsAnError) {
     const auto started = second.start();
     ASSERT_FALSE(started);
     EXPECT_NE(started.error().message.find(std::to_string(first.port())), std::string::npos);
+}
+
+TEST_F(WifiServerTest, BoardLifecycleIsLogged) {
+    test_support::LogCapture log;
+    auto [board, connection] = connectHeldBoard();
+    ASSERT_TRUE(board.send("VLK_STLE\x01\x02"));
+    ASSERT_TRUE(eventually([&] { return connection->modeDetected() == WifiMode::datacollect; }));
+    board.close();
+    ASSERT_TRUE(eventually([&] { return server->connections() == 0; }));
+    const std::string id = std::to_string(connection->id());
+    const auto lines = test_support::loggedMessages(log, "WIFI: ");
+    const std::vector<std::string> expected = {
+        "WIFI: connection " + id + " will start",
+        "WIFI: connection " + id + " ready",
+        "WIFI: WifiServer did open connection " + id + " with device: " + connection->remoteEndpoint(),
+        "WIFI: connection " + id + " did receive, data: 10 bytes string: VLK_STLE\x01\x02",
+        "WIFI: device mode: DATA COLLECTION",
+        "WIFI: connection " + id + " did end",
+        "WIFI: WifiServer did close connection " + id,
+    };
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(connection->remoteEndpoint().rfind("127.0.0.1:", 0), 0U);
+}
+
+TEST(StartWifiServerTest, FailedStartIsLoggedAndTheServiceGoesOn) {
+    WifiServerSettings settings;
+    settings.port = 0;
+    settings.scope = WifiListenScope::loopbackOnly;
+    WifiServer occupant(settings);
+    ASSERT_TRUE(occupant.start());
+
+    test_support::LogCapture log;
+    settings.port = occupant.port();
+    startWifiServer(settings);
+    EXPECT_TRUE(log.contains("WIFI: server didn't start with error "));
+    EXPECT_NE(getWifiServer(), nullptr);
+    EXPECT_FALSE(wifiConnectionExists());
+
+    settings.port = 0;
+    startWifiServer(settings);
+    auto board = WifiTestBoard::connect(getWifiServer()->port());
+    ASSERT_TRUE(board);
+    ASSERT_TRUE(eventually([] { return wifiConnectionExists(); }));
+    const WifiDevice handle;
+    EXPECT_TRUE(handle.deviceOpen());
+    EXPECT_EQ(handle.wifiServerConnection(), wifiConnection());
+}
+
+TEST(StartWifiServerTest, ServiceSettingsUseThePrivateTemporaryFolder) {
+    const auto settings = serviceWifiServerSettings({});
+    EXPECT_EQ(settings.port, 6012);
+    EXPECT_EQ(settings.scope, WifiListenScope::allInterfaces);
+    EXPECT_EQ(settings.dumpFolder, common::privateTempFolder().value());
 }
 
 }  // namespace
