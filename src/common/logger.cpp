@@ -109,4 +109,8 @@ Logger& logger() {
     return instance;
 }
 
+tl::expected<void, std::string> prepareLogFile() {
+    return prepareLogFile(logger().stream()->filePath());
+}
+
 }  // namespace brisel::common

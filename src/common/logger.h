@@ -71,4 +71,8 @@ class Logger {
 // as it is at first use. Created on first use (thread-safe) and kept until the process ends.
 Logger& logger();
 
+// Creates the global logger's folder and replaces its file by an empty one (prepareLogFile(path) of
+// file_stream.h). The service calls this first thing, before anything is logged.
+tl::expected<void, std::string> prepareLogFile();
+
 }  // namespace brisel::common

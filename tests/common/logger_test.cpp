@@ -7,9 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
-#include <regex>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -25,7 +26,34 @@ namespace {
 using test_support::ScopedEnvironment;
 using test_support::TemporaryFolder;
 
-const std::regex kLinePattern(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d{4}\] (\w+): ([^]*))");
+struct ParsedLine {
+    std::string level;
+    std::string message;
+};
+
+// Splits "[yyyy-MM-ddTHH:mm:ss.SSS+hhmm] level: message", checking the time stamp's shape.
+std::optional<ParsedLine> parseLine(std::string_view line) {
+    constexpr std::string_view kShape = "[dddd-dd-ddTdd:dd:dd.ddd+dddd] ";
+    if (line.size() < kShape.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t index = 0; index < kShape.size(); ++index) {
+        char want = kShape[index];
+        char got = line[index];
+        bool fits = want == 'd'   ? (got >= '0' && got <= '9')
+                    : want == '+' ? (got == '+' || got == '-')
+                                  : got == want;
+        if (!fits) {
+            return std::nullopt;
+        }
+    }
+    std::string_view rest = line.substr(kShape.size());
+    std::size_t colon = rest.find(": ");
+    if (colon == std::string_view::npos || colon == 0) {
+        return std::nullopt;
+    }
+    return ParsedLine{std::string(rest.substr(0, colon)), std::string(rest.substr(colon + 2))};
+}
 
 std::string readFile(const std::filesystem::path& file) {
     std::ifstream input(file, std::ios::binary);
@@ -107,11 +135,11 @@ TEST_F(LoggerFileTest, LineGoesToStandardOutputAndFileInTheSameForm) {
     std::string written = readFile(file);
     EXPECT_EQ(printed, written);
     ASSERT_EQ(splitLines(written).size(), 1u);
-    std::smatch parts;
     std::string line = splitLines(written)[0];
-    ASSERT_TRUE(std::regex_match(line, parts, kLinePattern)) << line;
-    EXPECT_EQ(parts[1], "info");
-    EXPECT_EQ(parts[2], "Socket opened");
+    auto parsed = parseLine(line);
+    ASSERT_TRUE(parsed.has_value()) << line;
+    EXPECT_EQ(parsed->level, "info");
+    EXPECT_EQ(parsed->message, "Socket opened");
     EXPECT_EQ(log.label(), "Test Logger");
 }
 
@@ -205,16 +233,18 @@ TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
     std::vector<std::string> lines = splitLines(readFile(file));
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
     std::array<int, kThreads> next{};
-    const std::regex message(R"(thread (\d) line (\d+))");
     for (const std::string& line : lines) {
-        std::smatch parts;
-        ASSERT_TRUE(std::regex_match(line, parts, kLinePattern)) << line;
-        std::string text = parts[2];
-        std::smatch numbers;
-        ASSERT_TRUE(std::regex_match(text, numbers, message)) << line;
-        auto thread = static_cast<std::size_t>(std::stoi(numbers[1]));
-        EXPECT_EQ(std::stoi(numbers[2]), next[thread]) << "thread " << thread << " out of order";
-        next[thread] = std::stoi(numbers[2]) + 1;
+        auto parsed = parseLine(line);
+        ASSERT_TRUE(parsed.has_value()) << line;
+        int thread = -1;
+        int number = -1;
+        char end = 0;
+        ASSERT_EQ(std::sscanf(parsed->message.c_str(), "thread %d line %d%c", &thread, &number, &end), 2)
+            << line;
+        ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
+        auto& expected = next[static_cast<std::size_t>(thread)];
+        EXPECT_EQ(number, expected) << "thread " << thread << " out of order";
+        expected = number + 1;
     }
 }
 
@@ -225,6 +255,20 @@ TEST(GlobalLoggerTest, IsTheSocketLoggerAtInfoWritingToTheUsersLogFile) {
     EXPECT_EQ(global.logLevel(), LogLevels::info);
     ASSERT_NE(global.stream(), nullptr);
     EXPECT_TRUE(global.stream()->filePath().string().ends_with("/.local/share/velko/desktop_client.log"));
+}
+
+TEST(GlobalLoggerTest, WritesInfoButNotDebugToItsPreparedFile) {
+    ASSERT_TRUE(prepareLogFile().has_value());
+    const std::filesystem::path file = logger().stream()->filePath();
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    ::testing::internal::CaptureStdout();
+    logger().debug("quiet detail");
+    logger().info("Socket opened");
+    logger().flush();
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.find("quiet detail"), std::string::npos);
+    EXPECT_TRUE(printed.ends_with("] info: Socket opened\n")) << printed;
+    EXPECT_TRUE(readFile(file).ends_with(printed)) << readFile(file);
 }
 
 TEST(GlobalLoggerTest, CaptureSeesLinesThatPassTheThreshold) {
