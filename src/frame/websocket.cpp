@@ -36,6 +36,11 @@ void WebSocket::write(std::string_view text) {
     frame.buffer.resize(LWS_PRE + payload->size());
     std::memcpy(frame.buffer.data() + LWS_PRE, payload->data(), payload->size());
 
+    const bool senderWaits = !onWebsocketThread();
+    if (senderWaits) {
+        frame.senderWakeup = std::make_shared<std::condition_variable>();
+    }
+    const auto wakeupOfSender = frame.senderWakeup;
     std::uint64_t sequence = 0;
     {
         std::lock_guard lock(queueMutex);
@@ -53,20 +58,25 @@ void WebSocket::write(std::string_view text) {
         pendingFrames.push_back(std::move(frame));
     }
 
-    if (onWebsocketThread()) {
+    if (!senderWaits) {
         requestWritableIfPending();
         return;
     }
     if (!wakeup->markForWriting(shared_from_this())) {
         // Nobody services the library any more: the frame can never leave.
-        std::lock_guard lock(queueMutex);
-        releaseQueuedFrames();
-        frameDone.notify_all();
+        std::vector<std::shared_ptr<std::condition_variable>> released;
+        {
+            std::lock_guard lock(queueMutex);
+            released = releaseQueuedFrames();
+        }
+        for (const auto& sender : released) {
+            sender->notify_one();
+        }
         return;
     }
     std::unique_lock lock(queueMutex);
     const bool done =
-        frameDone.wait_for(lock, kSenderWaitLimit, [&] { return lastDoneSequence >= sequence; });
+        wakeupOfSender->wait_for(lock, kSenderWaitLimit, [&] { return lastDoneSequence >= sequence; });
     if (!done) {
         common::logger().warning("The browser has not taken a reply for " +
                                  std::to_string(kSenderWaitLimit.count()) +
@@ -185,7 +195,9 @@ WebSocket::WriteOutcome WebSocket::writeNextFrame() {
         std::lock_guard lock(queueMutex);
         lastDoneSequence = frame.sequence;
     }
-    frameDone.notify_all();
+    if (frame.senderWakeup) {
+        frame.senderWakeup->notify_one();
+    }
     if (outcome == WriteOutcome::keepOpen) {
         requestWritableIfPending();
     }
@@ -209,12 +221,15 @@ void WebSocket::requestWritableIfPending() {
 void WebSocket::connectionClosed() {
     currentState.store(WebSocketState::disconnected);
     wsi = nullptr;
+    std::vector<std::shared_ptr<std::condition_variable>> released;
     {
         std::lock_guard lock(queueMutex);
         closed = true;
-        releaseQueuedFrames();
+        released = releaseQueuedFrames();
     }
-    frameDone.notify_all();
+    for (const auto& sender : released) {
+        sender->notify_one();
+    }
 
     std::map<CloseCallbackId, std::function<void()>> callbacks;
     {
@@ -236,10 +251,17 @@ bool WebSocket::onWebsocketThread() const {
     return wakeup->isServiceThread();
 }
 
-void WebSocket::releaseQueuedFrames() {
+std::vector<std::shared_ptr<std::condition_variable>> WebSocket::releaseQueuedFrames() {
+    std::vector<std::shared_ptr<std::condition_variable>> released;
+    for (auto& frame : pendingFrames) {
+        if (frame.senderWakeup) {
+            released.push_back(std::move(frame.senderWakeup));
+        }
+    }
     pendingFrames.clear();
     queuedBytes = 0;
     lastDoneSequence = lastQueuedSequence;
+    return released;
 }
 
 }  // namespace brisel::frame

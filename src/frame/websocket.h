@@ -100,6 +100,8 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     struct PendingFrame {
         std::vector<unsigned char> buffer;  // LWS_PRE bytes of headroom, then the payload
         std::uint64_t sequence = 0;
+        // Wakes the one sender that waits for this frame (none for a sender on the websocket thread).
+        std::shared_ptr<std::condition_variable> senderWakeup;
     };
 
     // Websocket thread: the library reports it established; runs the open handler.
@@ -117,7 +119,8 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     lws* handle() const { return wsi; }
 
     bool onWebsocketThread() const;
-    void releaseQueuedFrames();
+    // Under queueMutex: drops every queued frame and returns the wake-ups of their senders.
+    std::vector<std::shared_ptr<std::condition_variable>> releaseQueuedFrames();
 
     std::atomic<WebSocketState> currentState{WebSocketState::disconnected};
     const std::string peer;
@@ -134,7 +137,6 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
 
     // Guarded by queueMutex.
     std::mutex queueMutex;
-    std::condition_variable frameDone;
     std::deque<PendingFrame> pendingFrames;
     std::size_t queuedBytes = 0;
     std::uint64_t lastQueuedSequence = 0;

@@ -22,9 +22,13 @@ bool WriteWakeup::markForWriting(const std::shared_ptr<WebSocket>& connection) {
     if (context == nullptr) {
         return false;
     }
+    const bool wakeupPending = !marked.empty();
     marked.push_back(connection);
-    // Safe from any thread while the context exists; the lock keeps `detach` from racing it.
-    lws_cancel_service(context);
+    // A wake-up already on its way takes this mark too (takeMarked swaps the whole list).
+    if (!wakeupPending) {
+        // Safe from any thread while the context exists; the lock keeps `detach` from racing it.
+        lws_cancel_service(context);
+    }
     return true;
 }
 

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 const std::string kService = std::string(BRISEL_BINARY_DIR) + "/src/brisel_core";
 const std::string kClient = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/ws_client.py";
 const std::string kPage = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/handshake_page.html";
+const std::string kBrowser = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/chromium_handshake.py";
 constexpr std::string_view kHandshakeReply =
     R"(REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}})";
 
@@ -74,7 +75,8 @@ class ServiceEndToEndTest : public ::testing::Test {
             << "ip link set lo up\n"
             << "F='" << folder.path().string() << "'\n"
             << "export HOME=\"$F/home\" TMPDIR=\"$F/tmp\"\n"
-            << "SERVICE='" << kService << "' CLIENT='" << kClient << "' PAGE='" << kPage << "'\n"
+            << "SERVICE='" << kService << "' CLIENT='" << kClient << "' PAGE='" << kPage << "' BROWSER='"
+            << kBrowser << "'\n"
             << "start_service() { \"$SERVICE\" >\"$F/service.out\" 2>&1 & SERVICE_PID=$!; }\n"
             << "stop_service() { kill \"$SERVICE_PID\" 2>/dev/null; wait \"$SERVICE_PID\" || true; }\n"
             << "trap 'kill \"${SERVICE_PID:-}\" 2>/dev/null' EXIT\n"
@@ -179,21 +181,19 @@ TEST_F(ServiceEndToEndTest, HeadlessChromiumCompletesTheHandshake) {
     if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
     }
-    ASSERT_EQ(runInPrivateNamespace(
-                  "start_service\n"
-                  "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 >/dev/null\n"
-                  "mkdir -p \"$F/profile\"\n"
-                  "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-                  "--disable-background-networking --disable-component-update --disable-sync "
-                  "--user-data-dir=\"$F/profile\" --virtual-time-budget=10000 --dump-dom \"file://$PAGE\" "
-                  ">\"$F/dom.html\" 2>\"$F/chromium.err\"\n"
-                  "stop_service\n"),
-              0)
+    ASSERT_EQ(
+        runInPrivateNamespace("start_service\n"
+                              "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 >/dev/null\n"
+                              "mkdir -p \"$F/profile\"\n"
+                              "/usr/bin/python3 \"$BROWSER\" \"$PAGE\" \"$F/profile\" \"$F/chromium.err\"\n"
+                              "code=$?\n"
+                              "stop_service\n"
+                              "exit $code\n"),
+        0)
         << output << readFile(folder.path() / "chromium.err");
-    const std::string dom = readFile(folder.path() / "dom.html");
-    EXPECT_NE(dom.find(R"(REPLY:{"command":"handshake","status":"OK","data":{"build":10240000008025}})"),
+    EXPECT_NE(output.find(R"(REPLY:{"command":"handshake","status":"OK","data":{"build":10240000008025}})"),
               std::string::npos)
-        << dom;
+        << output;
     EXPECT_NE(readFile(logFile()).find(R"(Received web socket data: {"buildNumber": 0})"), std::string::npos);
 }
 

@@ -4,6 +4,10 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+
+#include "common/child_process.h"
+#include "common/running_process_manager.h"
 #include "frame/feature_replies.h"
 #include "frame/replies.h"
 #include "support/websocket_fixture.h"
@@ -260,6 +264,83 @@ TEST_F(ReplyWritingTest, DisconnectClosesTheConnection) {
     server->getWS()->disconnect();
     EXPECT_TRUE(client.waitForClose(kReplyWait));
     EXPECT_TRUE(waitForConnections(0));
+}
+
+}  // namespace
+}  // namespace brisel::frame
+
+namespace brisel::frame {
+namespace {
+
+using test_support::countLogged;
+using test_support::kReplyWait;
+
+// A `sleep` child held as the process in flight; cleared again when the test ends.
+class HeldChild {
+  public:
+    HeldChild() {
+        auto spawned = common::ChildProcess::spawn({"/bin/sleep",
+                                                    {"30"},
+                                                    std::nullopt,
+                                                    common::OutputHandling::inherit,
+                                                    common::OutputHandling::inherit});
+        EXPECT_TRUE(spawned.has_value());
+        if (spawned) {
+            child = *spawned;
+            common::RunningProcessManager::shared().setInFlightProcess(child);
+        }
+    }
+    ~HeldChild() {
+        common::RunningProcessManager::shared().setInFlightProcess(nullptr);
+        if (child) {
+            child->terminate();
+            child->waitForExit(std::chrono::seconds(10));
+        }
+    }
+    HeldChild(const HeldChild&) = delete;
+    HeldChild& operator=(const HeldChild&) = delete;
+
+    std::shared_ptr<common::ChildProcess> child;
+};
+
+using ProcessInFlightTest = test_support::WebSocketServerFixture;
+
+TEST_F(ProcessInFlightTest, ClosingAServedConnectionEndsTheHeldChildWithSigterm) {
+    HeldChild held;
+    ASSERT_TRUE(held.child);
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    client.close();
+    const auto exit = held.child->waitForExit(kReplyWait);
+    ASSERT_TRUE(exit.has_value());
+    EXPECT_EQ(*exit, (common::ProcessExit{common::ExitKind::killedBySignal, SIGTERM}));
+    ASSERT_TRUE(waitForLogged("Connection closed", 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(countLogged(log, "Connection closed"), 1U);
+    EXPECT_EQ(loggedMessages(log, "Terminating process ").size(), 1U);
+}
+
+TEST_F(ProcessInFlightTest, RefusedPeerIsClosedUnlistedAndCannotEndTheHeldChild) {
+    HeldChild held;
+    ASSERT_TRUE(held.child);
+    auto refused = connect("127.0.0.1", "127.0.0.2");
+    ASSERT_TRUE(waitForLogged("Socket opened", 1));
+    EXPECT_EQ(server->getWS(), nullptr);
+    EXPECT_TRUE(server->connections().empty());
+
+    ASSERT_TRUE(refused.sendMessages({R"({"buildNumber": 0})", R"({"buildNumber": 0})"}));
+    EXPECT_TRUE(refused.waitForClose(kReplyWait));
+    ASSERT_TRUE(waitForLogged("Connection closed", 1));
+    EXPECT_EQ(countLogged(log, "Host 127.0.0.2 attempted to connect, dropping connection"), 2U);
+    EXPECT_TRUE(loggedMessages(log, "Received web socket data: ").empty());
+    EXPECT_FALSE(held.child->waitForExit(std::chrono::milliseconds(200)).has_value());
+    EXPECT_TRUE(loggedMessages(log, "Terminating process ").empty());
+
+    auto served = connect();
+    ASSERT_TRUE(served.sendText(R"({"buildNumber": 0})"));
+    EXPECT_TRUE(served.receive(kReplyWait).has_value());
+    EXPECT_TRUE(held.child->waitForExit(kReplyWait).has_value())
+        << "the handshake clears the process in flight";
 }
 
 }  // namespace

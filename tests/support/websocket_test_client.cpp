@@ -133,6 +133,18 @@ bool WebSocketTestClient::sendAll(std::string_view bytes) {
 }
 
 bool WebSocketTestClient::sendFrame(Opcode opcode, std::string_view payload, bool final) {
+    return sendAll(encodeFrame(opcode, payload, final));
+}
+
+bool WebSocketTestClient::sendMessages(const std::vector<std::string>& texts) {
+    std::string frames;
+    for (const auto& text : texts) {
+        frames += encodeFrame(Opcode::text, text, true);
+    }
+    return sendAll(frames);
+}
+
+std::string WebSocketTestClient::encodeFrame(Opcode opcode, std::string_view payload, bool final) {
     std::string frame;
     frame.push_back(static_cast<char>((final ? 0x80U : 0x00U) | static_cast<unsigned>(opcode)));
     const std::size_t length = payload.size();
@@ -156,7 +168,7 @@ bool WebSocketTestClient::sendFrame(Opcode opcode, std::string_view payload, boo
         frame[payloadStart + i] =
             static_cast<char>(static_cast<unsigned char>(frame[payloadStart + i]) ^ mask[i % 4]);
     }
-    return sendAll(frame);
+    return frame;
 }
 
 bool WebSocketTestClient::sendFragmentedText(const std::vector<std::string>& pieces) {

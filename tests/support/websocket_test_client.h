@@ -43,6 +43,8 @@ class WebSocketTestClient {
     bool sendFrame(Opcode opcode, std::string_view payload, bool final = true);
     bool sendText(std::string_view text) { return sendFrame(Opcode::text, text); }
     bool sendBinary(std::string_view bytes) { return sendFrame(Opcode::binary, bytes); }
+    // Several complete text messages written to the socket at once.
+    bool sendMessages(const std::vector<std::string>& texts);
     // One text message in several frames: a text frame, then continuation frames, the last final.
     bool sendFragmentedText(const std::vector<std::string>& pieces);
 
@@ -57,6 +59,8 @@ class WebSocketTestClient {
   private:
     explicit WebSocketTestClient(int socket) : fd(socket) {}
     bool sendAll(std::string_view bytes);
+    // The bytes of one masked client frame.
+    static std::string encodeFrame(Opcode opcode, std::string_view payload, bool final);
     // Reads until at least `count` bytes are buffered; false on timeout, end of stream or error.
     bool fill(std::size_t count, std::chrono::steady_clock::time_point deadline);
 
