@@ -13,9 +13,45 @@ std::string JsonError::describe() const {
     return path + ": " + reason;
 }
 
+namespace {
+
+// True when arrays and objects in `text` nest at most `limit` deep; brackets inside strings do not count.
+bool nestingWithin(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char character : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (character == '\\') {
+                escaped = true;
+            } else if (character == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        if (character == '"') {
+            inString = true;
+        } else if (character == '[' || character == '{') {
+            if (++depth > limit) {
+                return false;
+            }
+        } else if ((character == ']' || character == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 JsonResult<Json> parseJson(std::string_view text) {
     if (!isValidUtf8(text)) {
         return tl::unexpected(json_detail::failure("text is not valid UTF-8"));
+    }
+    if (!nestingWithin(text, kMaxJsonDepth)) {
+        return tl::unexpected(json_detail::failure("text nests too deep"));
     }
     try {
         Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);

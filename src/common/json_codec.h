@@ -95,7 +95,12 @@ struct AnyEncodable {
     friend bool operator==(const AnyEncodable&, const AnyEncodable&) = default;
 };
 
-// Parses one JSON text. Errors: the text is not valid UTF-8 or not one JSON value. Never throws.
+// The deepest nesting of arrays and objects that parseJson accepts, so that no later walk over a
+// parsed value can exhaust the stack.
+inline constexpr std::size_t kMaxJsonDepth = 256;
+
+// Parses one JSON text. Errors: the text is not valid UTF-8, nests deeper than kMaxJsonDepth, or is not
+// one JSON value. Never throws.
 JsonResult<Json> parseJson(std::string_view text);
 
 // Decodes a `T` from a parsed value under the rules above.

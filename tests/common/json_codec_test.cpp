@@ -168,7 +168,11 @@ TEST(JsonCodecTest, NonFiniteNumbersAndInvalidTextGiveNoText) {
     EXPECT_FALSE(encodeJsonText(std::map<std::string, std::vector<float>>{{"a", {1.0F, infinity}}}));
     EXPECT_FALSE(encodeJsonText(std::string("ab\xff")));
     EXPECT_FALSE(encodeJsonText(std::map<std::string, int>{{"\xc0\xaf", 1}}));
-    EXPECT_FALSE(encodeJsonText(std::string("\xed\xa0\x80")));  // a surrogate
+    EXPECT_FALSE(encodeJsonText(std::string("\xed\xa0\x80")));      // a surrogate
+    EXPECT_FALSE(encodeJsonText(std::string("\xf4\x90\x80\x80")));  // above U+10FFFF
+    EXPECT_FALSE(encodeJsonText(std::string("\xe2\x82")));          // cut short
+    EXPECT_EQ(encodeJsonText(std::string("\xf0\x9f\x98\x80\xe2\x82\xac")).value(),
+              "\"\xf0\x9f\x98\x80\xe2\x82\xac\"");
 }
 
 TEST(JsonCodecTest, ParsingNeverThrows) {
@@ -178,6 +182,12 @@ TEST(JsonCodecTest, ParsingNeverThrows) {
     EXPECT_FALSE(parseJson("{} {}"));
     EXPECT_FALSE(parseJson("[1,]"));
     EXPECT_TRUE(parseJson(" {\"a\" : [1, 2.5, null]} "));
+    const auto nested = [](std::size_t depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    EXPECT_TRUE(parseJson(nested(kMaxJsonDepth)));
+    EXPECT_FALSE(parseJson(nested(kMaxJsonDepth + 1)));
+    EXPECT_TRUE(parseJson("[\"" + std::string(1000, '[') + "\"]"));
 }
 
 TEST(JsonCodecTest, AnyEncodableEncodesInPlace) {
