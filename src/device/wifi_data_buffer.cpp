@@ -37,10 +37,11 @@ std::vector<std::uint8_t> WifiDataBuffer::takeAll() {
     return taken;
 }
 
-std::vector<std::uint8_t> WifiDataBuffer::waitAndTake(std::chrono::steady_clock::duration timeout) {
+std::vector<std::uint8_t> WifiDataBuffer::waitAndTake(std::chrono::steady_clock::duration timeout,
+                                                      std::stop_token stop) {
     std::unique_lock lock(mutex);
     const std::uint64_t clearsBefore = clearCount;
-    changed.wait_for(lock, timeout, [&] { return !bytes.empty() || clearCount != clearsBefore; });
+    changed.wait_for(lock, stop, timeout, [&] { return !bytes.empty() || clearCount != clearsBefore; });
     std::vector<std::uint8_t> taken;
     taken.swap(bytes);
     return taken;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 namespace brisel::device {
@@ -30,8 +31,10 @@ class WifiDataBuffer {
     std::vector<std::uint8_t> takeAll();
 
     // Like takeAll(), but first waits up to `timeout` for bytes to arrive. An empty result means the
-    // wait ran out (or the buffer was cleared while waiting).
-    std::vector<std::uint8_t> waitAndTake(std::chrono::steady_clock::duration timeout);
+    // wait ran out, the buffer was cleared while waiting, or a stop was requested through `stop` (then
+    // it does not wait at all): a reader that is being stopped is never held up.
+    std::vector<std::uint8_t> waitAndTake(std::chrono::steady_clock::duration timeout,
+                                          std::stop_token stop = {});
 
     // Empties the buffer and wakes waiting readers.
     void clear();
@@ -47,7 +50,7 @@ class WifiDataBuffer {
     const std::size_t capacity;
     std::atomic<bool> saving{false};
     mutable std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable_any changed;
     std::vector<std::uint8_t> bytes;  // guarded by mutex
     bool overflowReported = false;    // guarded by mutex
     std::uint64_t clearCount = 0;     // guarded by mutex; lets a waiter notice a clear

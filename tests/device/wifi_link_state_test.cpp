@@ -80,17 +80,28 @@ TEST(WifiDataBufferTest, WaitEndsWithBytesOrTimeout) {
     producer.join();
 }
 
-TEST(WifiDataBufferTest, ClearWakesAWaitingReader) {
-    WifiDataBuffer buffer;
-    buffer.startSave();
-    std::thread clearer([&] {
-        std::this_thread::sleep_for(20ms);
-        buffer.clear();
-    });
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_TRUE(buffer.waitAndTake(30s).empty());
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 20s);
-    clearer.join();
+TEST(WifiDataBufferTest, ClearOrStopReleasesAWaitingReader) {
+    for (const bool byClear : {true, false}) {
+        SCOPED_TRACE(byClear ? "clear" : "stop");
+        WifiDataBuffer buffer;
+        buffer.startSave();
+        std::stop_source stop;
+        std::thread waker([&] {
+            std::this_thread::sleep_for(20ms);
+            if (byClear) {
+                buffer.clear();
+            } else {
+                stop.request_stop();
+            }
+        });
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_TRUE(buffer.waitAndTake(30s, stop.get_token()).empty());
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 20s);
+        waker.join();
+        if (!byClear) {
+            EXPECT_TRUE(buffer.waitAndTake(30s, stop.get_token()).empty()) << "later waits do not wait";
+        }
+    }
 }
 
 TEST(PredictionMailboxTest, TakeLeavesPendingAndClearEmpties) {
