@@ -174,8 +174,8 @@ class WifiLivenessTest : public WifiServerTest {
   protected:
     void SetUp() override {
         WifiTimings timings;
-        timings.livenessDelay = 200ms;
-        timings.idleLimit = 100ms;
+        timings.livenessDelay = 400ms;
+        timings.idleLimit = 250ms;
         startServer(timings);
     }
 };
