@@ -8,9 +8,7 @@
 #include <string_view>
 
 #include "common/dispatch.h"
-#include "common/file_stream.h"
 #include "common/logger.h"
-#include "common/paths.h"
 #include "frame/controller_registry.h"
 #include "frame/library_log_bridge.h"
 #include "frame/request_dispatcher.h"
@@ -55,7 +53,7 @@ void startWifiServer() {}
 
 int main() {
     // Failures are printed by prepareLogFile itself; the log then goes to standard output only.
-    (void)brisel::common::prepareLogFile(brisel::common::logFilePath());
+    (void)brisel::common::prepareLogFile();
     startWifiServer();
     setupRoutes();
 }
