@@ -170,7 +170,11 @@ bool WifiServerConnection::acquireAckCheckPacketLock(std::chrono::steady_clock::
 
 bool WifiServerConnection::beginTransfer() {
     bool expected = false;
-    return transferClaimed.compare_exchange_strong(expected, true);
+    if (!transferClaimed.compare_exchange_strong(expected, true)) {
+        return false;
+    }
+    ackSignal.release();
+    return true;
 }
 
 void WifiServerConnection::finishTransfer() {

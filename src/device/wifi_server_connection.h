@@ -64,7 +64,9 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
 
     // --- Used by a firmware transfer, on the transfer's own thread (never the io thread). ---
 
-    // Claims the connection for one transfer; false when a transfer is already running on it.
+    // Claims the connection for one transfer; false when a transfer is already running on it. A claim
+    // makes the acknowledgement signal available again, so that an acknowledgement that never came
+    // in an earlier, failed transfer cannot fail every later one.
     bool beginTransfer();
     // Releases the claim and clears the flashing flag.
     void finishTransfer();

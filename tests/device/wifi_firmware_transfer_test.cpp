@@ -147,6 +147,13 @@ TEST_F(WifiFirmwareTransferTest, MissingAcknowledgementStopsTheTransferAndKeepsT
     EXPECT_TRUE(std::filesystem::exists(dumps / "send_start.bin"));
     EXPECT_EQ(readFile(dumps / "send_write.bin").size(), 3048U);
     EXPECT_FALSE(std::filesystem::exists(dumps / "send_flash.bin"));
+
+    // A retry on the same connection starts afresh instead of waiting for the missing acknowledgement.
+    const auto retry = flashLibrary(*connection, makeImage(3000));
+    ASSERT_FALSE(retry);
+    const auto packets = board->packets();
+    ASSERT_EQ(packets.size(), 4U);
+    EXPECT_EQ(packets[2], kStartPacket);
 }
 
 TEST_F(WifiFirmwareTransferTest, BadAcknowledgementEndsTheConnection) {
