@@ -9,6 +9,8 @@
 
 #include "common/dispatch.h"
 #include "common/logger.h"
+#include "device/wifi_presence_notice.h"
+#include "device/wifi_server.h"
 #include "frame/controller_registry.h"
 #include "frame/library_log_bridge.h"
 #include "frame/request_dispatcher.h"
@@ -19,9 +21,12 @@ namespace {
 using brisel::common::logger;
 
 // Starts the TCP server for WiFi boards on port 6012; its presence notices reach the browser through
-// `websocketServer.getWS()`. The WiFi server is wired in here; until then the service runs without WiFi
-// boards. A failed start is logged and start-up goes on.
-void startWifiServer(brisel::frame::WebSocketServer& /*websocketServer*/) {}
+// `websocketServer.getWS()` at the time of each notice. A failed start is logged and start-up goes on
+// without WiFi boards. `websocketServer` lives for the rest of the process.
+void startWifiServer(brisel::frame::WebSocketServer& websocketServer) {
+    brisel::device::startWifiServer(brisel::device::serviceWifiServerSettings(
+        brisel::device::makeWifiPresenceNotifier([&websocketServer] { return websocketServer.getWS(); })));
+}
 
 // Logs `message` as the service's last line, makes sure it reached the log file and ends the process.
 [[noreturn]] void stopFatally(std::string_view message) {

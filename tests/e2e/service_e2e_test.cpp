@@ -103,7 +103,9 @@ TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAnd
         << output;
     ASSERT_TRUE(fs::is_regular_file(logFile())) << output;
     const auto messages = serviceMessages(readFile(logFile()));
-    const std::vector<std::string> expected = {"Starting socket server",
+    const std::vector<std::string> expected = {"WIFI: WifiServer starting...",
+                                               "WIFI: WifiServer ready.",
+                                               "Starting socket server",
                                                "Socket server started",
                                                "Socket connection established",
                                                "Socket opened",
@@ -123,7 +125,7 @@ TEST_F(ServiceEndToEndTest, AnOldLogIsReplacedAtStart) {
     const std::string log = readFile(logFile());
     EXPECT_EQ(log.find("an earlier run"), std::string::npos) << log;
     ASSERT_FALSE(serviceMessages(log).empty());
-    EXPECT_EQ(serviceMessages(log).front(), "Starting socket server");
+    EXPECT_EQ(serviceMessages(log).front(), "WIFI: WifiServer starting...");
 }
 
 TEST_F(ServiceEndToEndTest, HandshakeOverIpv4AndIpv6Loopback) {
