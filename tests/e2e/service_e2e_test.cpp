@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 const std::string kService = std::string(BRISEL_BINARY_DIR) + "/src/brisel_core";
 const std::string kClient = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/ws_client.py";
 const std::string kPage = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/handshake_page.html";
+const std::string kWifiPresence = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/wifi_presence.py";
 const std::string kBrowser = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/chromium_handshake.py";
 constexpr std::string_view kHandshakeReply =
     R"(REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}})";
@@ -197,6 +198,29 @@ TEST_F(ServiceEndToEndTest, HeadlessChromiumCompletesTheHandshake) {
               std::string::npos)
         << output;
     EXPECT_NE(readFile(logFile()).find(R"(Received web socket data: {"buildNumber": 0})"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ServiceEndToEndTest, AWifiBoardThatComesAndGoesIsAnnouncedToTheFirstBrowserConnection) {
+    ASSERT_EQ(runInPrivateNamespace("start_service\n"
+                                    "/usr/bin/python3 '" +
+                                    kWifiPresence +
+                                    "' ws://127.0.0.1:4751\n"
+                                    "stop_service\n"),
+              0)
+        << output;
+    constexpr std::string_view kPresent =
+        R"(REPLY {"command":"desktopClientResponse","status":"MESSAGE","data":{"command":)"
+        R"("check_device_connection","status":"DONE","data":{"wifi":"true"}}})";
+    constexpr std::string_view kGone =
+        R"(REPLY {"command":"desktopClientResponse","status":"MESSAGE","data":{"command":)"
+        R"("check_device_connection","status":"DONE","data":{"wifi":"false"}}})";
+    const std::vector<std::string> expected = {std::string(kPresent), std::string(kPresent),
+                                               std::string(kGone)};
+    EXPECT_EQ(linesOf(output), expected) << readFile(logFile());
 }
 
 }  // namespace
