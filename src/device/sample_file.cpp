@@ -1,0 +1,143 @@
+#include "device/sample_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "common/logger.h"
+#include "device/source_location_text.h"
+
+namespace brisel::device {
+
+namespace {
+
+double secondsSince1970() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(now).count();
+}
+
+std::string errnoText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+}  // namespace
+
+std::string temporarySampleFileName(double secondsSince1970Value) {
+    char text[64];
+    const auto result = std::to_chars(std::begin(text), std::end(text), secondsSince1970Value);
+    return "sensors_temp_" + std::string(text, result.ptr) + ".bin";
+}
+
+std::string segmentFileName(std::int64_t firstPacketIndex) {
+    return "sensors_" + std::to_string(firstPacketIndex) + ".bin";
+}
+
+SampleFile::SampleFile(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+SampleFile::~SampleFile() {
+    close();
+}
+
+void SampleFile::close() {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
+}
+
+void SampleFile::begin(OldFile old) {
+    if (old == OldFile::remove && path_) {
+        remove();
+    }
+    close();
+    size_ = 0;
+    openError_.reset();
+
+    std::error_code folderError;
+    std::filesystem::create_directories(folder_, folderError);
+    double seconds = secondsSince1970();
+    path_ = folder_ / temporarySampleFileName(seconds);
+    if (folderError) {
+        openError_ = folderError.message();
+        common::logger().error("Could not create file at " + path_->string() + ". " + *openError_ + " at " +
+                               sourceLocationText() +
+                               ". Samples of this recording are lost; check that the temporary folder is "
+                               "writable and the disk has free space.");
+        return;
+    }
+    // Two files begun within the clock's resolution would share a name: take the next representable time.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        descriptor_ = ::open(path_->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+        if (descriptor_ >= 0 || errno != EEXIST) {
+            break;
+        }
+        seconds = std::nextafter(seconds, HUGE_VAL);
+        path_ = folder_ / temporarySampleFileName(seconds);
+    }
+    if (descriptor_ < 0) {
+        openError_ = errnoText(errno);
+        common::logger().error("Could not create file at " + path_->string() + ". " + *openError_ + " at " +
+                               sourceLocationText() +
+                               ". Samples of this recording are lost; check that the temporary folder is "
+                               "writable and the disk has free space.");
+    }
+}
+
+tl::expected<void, std::string> SampleFile::append(std::span<const std::uint8_t> bytes) {
+    if (descriptor_ < 0) {
+        return tl::unexpected(openError_.value_or("no sample file is open"));
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t result = ::write(descriptor_, bytes.data() + written, bytes.size() - written);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            const std::string error = result < 0 ? errnoText(errno) : "the file accepts no more bytes";
+            // Leave no partial packet behind.
+            if (written > 0 && ::ftruncate(descriptor_, static_cast<off_t>(size_)) != 0) {
+                return tl::unexpected(
+                    error + "; the partly written packets could not be removed: " + errnoText(errno));
+            }
+            return tl::unexpected(error);
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    size_ += written;
+    return {};
+}
+
+tl::expected<void, std::string> SampleFile::rename(const std::string& fileName) {
+    if (!path_) {
+        return tl::unexpected(std::string("no sample file to rename"));
+    }
+    const std::filesystem::path target = folder_ / fileName;
+    if (::renameat2(AT_FDCWD, path_->c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        return tl::unexpected(errnoText(errno));
+    }
+    path_ = target;
+    return {};
+}
+
+void SampleFile::remove() {
+    close();
+    if (!path_) {
+        return;
+    }
+    std::error_code error;
+    std::filesystem::remove(*path_, error);
+    if (error) {
+        common::logger().critical("Failed to remove item at " + path_->string() + " due to error " +
+                                  error.message() + " at " + sourceLocationText());
+    }
+}
+
+}  // namespace brisel::device
