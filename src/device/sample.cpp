@@ -126,15 +126,19 @@ std::string_view sampleErrorName(SampleError error) {
     return "unknown";
 }
 
-tl::expected<Sample, SampleError> Sample::parse(std::span<const std::uint8_t> data,
-                                                common::DeviceKind deviceKind) {
-    if (data.size() < fixedHeaderBytes) {
+namespace {
+
+// Checks a packet in the documented order and calls `onEntry(kind, bytes)` for each well-formed,
+// non-empty entry, in entry order. Returns the packet's time stamp or the first reason to reject it.
+template <typename OnEntry>
+tl::expected<std::uint32_t, SampleError> walkPacket(std::span<const std::uint8_t> data, OnEntry&& onEntry) {
+    if (data.size() < Sample::fixedHeaderBytes) {
         return tl::unexpected(SampleError::lengthMismatch);
     }
-    if (!holdsMagic(data, 0, HEADER_MAGIC)) {
+    if (!holdsMagic(data, 0, Sample::HEADER_MAGIC)) {
         return tl::unexpected(SampleError::badHeaderMagic);
     }
-    if (readField(data, 8) != supportedVersion) {
+    if (readField(data, 8) != Sample::supportedVersion) {
         return tl::unexpected(SampleError::unsupportedVersion);
     }
     // Lengths in 64 bits: three 32-bit fields and a multiple of one cannot overflow them.
@@ -142,18 +146,18 @@ tl::expected<Sample, SampleError> Sample::parse(std::span<const std::uint8_t> da
     const std::uint64_t payloadLength = readField(data, 16);
     const std::uint64_t entryCount = readField(data, 20);
     const std::uint32_t stamp = readField(data, 24);
-    if (static_cast<std::uint64_t>(data.size()) != headerLength + payloadLength + footerBytes) {
+    if (static_cast<std::uint64_t>(data.size()) != headerLength + payloadLength + Sample::footerBytes) {
         return tl::unexpected(SampleError::lengthMismatch);
     }
-    if (headerLength != fixedHeaderBytes + entryBytes * entryCount) {
+    if (headerLength != Sample::fixedHeaderBytes + Sample::entryBytes * entryCount) {
         return tl::unexpected(SampleError::lengthMismatch);
     }
     // From here headerLength <= data.size() - 8, so every entry lies inside the packet.
 
-    Sample sample(deviceKind, stamp);
     std::uint64_t payloadOffset = headerLength;
     for (std::uint64_t entry = 0; entry < entryCount; ++entry) {
-        const auto entryOffset = static_cast<std::size_t>(fixedHeaderBytes + entryBytes * entry);
+        const auto entryOffset =
+            static_cast<std::size_t>(Sample::fixedHeaderBytes + Sample::entryBytes * entry);
         const std::uint32_t sensorId = readField(data, entryOffset);
         const std::uint64_t byteCount = readField(data, entryOffset + 4);
         if (byteCount == 0) {
@@ -175,16 +179,38 @@ tl::expected<Sample, SampleError> Sample::parse(std::span<const std::uint8_t> da
             // The entries run past the packet: the footer cannot follow them.
             return tl::unexpected(SampleError::badFooterMagic);
         }
-        sample.enabledSensors.insert(*kind);
-        decodeEntry(
-            sample, *kind,
-            data.subspan(static_cast<std::size_t>(payloadOffset), static_cast<std::size_t>(byteCount)));
+        onEntry(*kind,
+                data.subspan(static_cast<std::size_t>(payloadOffset), static_cast<std::size_t>(byteCount)));
         payloadOffset += byteCount;
     }
-    if (!holdsMagic(data, payloadOffset, FOOTER_MAGIC)) {
+    if (!holdsMagic(data, payloadOffset, Sample::FOOTER_MAGIC)) {
         return tl::unexpected(SampleError::badFooterMagic);
     }
+    return stamp;
+}
+
+}  // namespace
+
+tl::expected<Sample, SampleError> Sample::parse(std::span<const std::uint8_t> data,
+                                                common::DeviceKind deviceKind) {
+    Sample sample(deviceKind, 0);
+    const auto stamp = walkPacket(data, [&](common::SensorKind kind, std::span<const std::uint8_t> bytes) {
+        sample.enabledSensors.insert(kind);
+        decodeEntry(sample, kind, bytes);
+    });
+    if (!stamp) {
+        return tl::unexpected(stamp.error());
+    }
+    sample.timeStamp = *stamp;
     return sample;
+}
+
+tl::expected<void, SampleError> Sample::validate(std::span<const std::uint8_t> data) {
+    const auto stamp = walkPacket(data, [](common::SensorKind, std::span<const std::uint8_t>) {});
+    if (!stamp) {
+        return tl::unexpected(stamp.error());
+    }
+    return {};
 }
 
 }  // namespace brisel::device

@@ -127,6 +127,10 @@ class Sample {
     static tl::expected<Sample, SampleError> parse(std::span<const std::uint8_t> data,
                                                    common::DeviceKind deviceKind);
 
+    // Checks a packet exactly as `parse` does (same results, same log lines) without decoding its
+    // values: what the recorder needs to keep or drop a packet. Never throws; any thread.
+    static tl::expected<void, SampleError> validate(std::span<const std::uint8_t> data);
+
     // The largest packet the service expects (208942 bytes with today's sensor kinds); every serial read
     // asks for this many bytes and a header waits at most this long for its footer.
     static constexpr std::size_t maxSampleBytes();

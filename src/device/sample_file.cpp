@@ -1,6 +1,7 @@
 #include "device/sample_file.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 #include "common/logger.h"
 #include "device/source_location_text.h"
@@ -91,12 +93,31 @@ void SampleFile::begin(OldFile old) {
 }
 
 tl::expected<void, std::string> SampleFile::append(std::span<const std::uint8_t> bytes) {
+    const std::span<const std::uint8_t> pieces[] = {bytes};
+    return append(pieces);
+}
+
+tl::expected<void, std::string> SampleFile::append(std::span<const std::span<const std::uint8_t>> pieces) {
     if (descriptor_ < 0) {
         return tl::unexpected(openError_.value_or("no sample file is open"));
     }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t result = ::write(descriptor_, bytes.data() + written, bytes.size() - written);
+    // One system call for many packets; IOV_MAX bounds each batch.
+    constexpr std::size_t maxBatch = 1024;
+    std::vector<iovec> batch;
+    batch.reserve(std::min(maxBatch, pieces.size()));
+    std::uint64_t written = 0;
+    std::size_t next = 0;
+    while (next < pieces.size() || !batch.empty()) {
+        while (batch.size() < maxBatch && next < pieces.size()) {
+            const auto piece = pieces[next++];
+            if (!piece.empty()) {
+                batch.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+            }
+        }
+        if (batch.empty()) {
+            break;
+        }
+        const ssize_t result = ::writev(descriptor_, batch.data(), static_cast<int>(batch.size()));
         if (result < 0 && errno == EINTR) {
             continue;
         }
@@ -109,7 +130,19 @@ tl::expected<void, std::string> SampleFile::append(std::span<const std::uint8_t>
             }
             return tl::unexpected(error);
         }
-        written += static_cast<std::size_t>(result);
+        written += static_cast<std::uint64_t>(result);
+        // Drop what was written from the front of the batch.
+        auto remaining = static_cast<std::size_t>(result);
+        std::size_t done = 0;
+        while (done < batch.size() && remaining >= batch[done].iov_len) {
+            remaining -= batch[done].iov_len;
+            ++done;
+        }
+        if (done < batch.size()) {
+            batch[done].iov_base = static_cast<std::uint8_t*>(batch[done].iov_base) + remaining;
+            batch[done].iov_len -= remaining;
+        }
+        batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(done));
     }
     size_ += written;
     return {};

@@ -31,8 +31,9 @@ class SampleFile {
     // what to do, `path()` still names the new path and appends fail until the next `begin`.
     void begin(OldFile old);
 
-    // Appends `bytes` (whole packets) at the end of the current file. On an error nothing of `bytes`
-    // stays in the file and the error's text is returned.
+    // Appends `pieces` (whole packets), in order, at the end of the current file. On an error nothing
+    // of them stays in the file and the error's text is returned.
+    tl::expected<void, std::string> append(std::span<const std::span<const std::uint8_t>> pieces);
     tl::expected<void, std::string> append(std::span<const std::uint8_t> bytes);
 
     // Renames the current file to `fileName` in the same folder without replacing an existing file.

@@ -118,7 +118,7 @@ std::optional<int> SampleReader::integrityCheckErrorCode() const {
 void SampleReader::loop() noexcept {
     nameCurrentThread(loopLabel);
     try {
-        PacketCutter cutter(deviceKind_, options_.maxPacketBytes);
+        PacketCutter cutter(options_.maxPacketBytes);
         if (auto ended = readUntilStopped(cutter); !ended) {
             endOnLinkFailure(linkErrorName(ended.error()));
         }
@@ -130,7 +130,7 @@ void SampleReader::loop() noexcept {
 tl::expected<void, LinkError> SampleReader::readUntilStopped(PacketCutter& cutter) {
     using Clock = std::chrono::steady_clock;
     std::vector<std::uint8_t> incoming;
-    std::vector<std::uint8_t> accepted;
+    std::vector<std::span<const std::uint8_t>> accepted;
     auto lastNewBytes = Clock::now();
     while (running_.load()) {
         const auto silence = Clock::now() - lastNewBytes;
@@ -155,7 +155,8 @@ tl::expected<void, LinkError> SampleReader::readUntilStopped(PacketCutter& cutte
     return {};
 }
 
-void SampleReader::record(const CutReport& report, const std::vector<std::uint8_t>& accepted) {
+void SampleReader::record(const CutReport& report,
+                          const std::vector<std::span<const std::uint8_t>>& accepted) {
     if (report.rejectedPackets > 0) {
         const auto rejected = static_cast<std::int64_t>(report.rejectedPackets);
         numPacketsDropped_.fetch_add(rejected);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -114,6 +115,7 @@ class SampleReader {
     // Valid packets that could not be written to the file (and are not counted in it).
     std::int64_t numPacketsLost() const { return numPacketsLost_.load(); }
     std::int64_t collectionID() const { return collectionID_; }
+    common::DeviceKind deviceKind() const { return deviceKind_; }
     const std::filesystem::path& collectionFolder() const { return file_.folder(); }
     std::chrono::milliseconds silenceLimit() const { return options_.silenceLimit; }
 
@@ -122,7 +124,7 @@ class SampleReader {
 
     void loop() noexcept;
     tl::expected<void, LinkError> readUntilStopped(PacketCutter& cutter);
-    void record(const CutReport& report, const std::vector<std::uint8_t>& accepted);
+    void record(const CutReport& report, const std::vector<std::span<const std::uint8_t>>& accepted);
     void endOnLinkFailure(std::string_view reason);
 
     const common::DeviceKind deviceKind_;

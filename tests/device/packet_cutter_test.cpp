@@ -13,13 +13,24 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr common::DeviceKind kBoard = common::DeviceKind::STWINKT1;
-
 Bytes packetWithTemperature(std::int16_t value) {
     SamplePacketContents contents;
     contents.entries = {{5, {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)}}};
     return buildSamplePacket(contents);
 }
+
+// Gathers the bytes of the packets a cutter hands out, in order.
+struct Collector {
+    CutReport feed(PacketCutter& cutter, std::span<const std::uint8_t> chunk) {
+        std::vector<std::span<const std::uint8_t>> spans;
+        const CutReport report = cutter.feed(chunk, spans);
+        for (const auto& packet : spans) {
+            bytes.insert(bytes.end(), packet.begin(), packet.end());
+        }
+        return report;
+    }
+    Bytes bytes;
+};
 
 Bytes text(const std::string& value) {
     return Bytes(value.begin(), value.end());
@@ -34,118 +45,137 @@ Bytes join(std::initializer_list<Bytes> parts) {
 }
 
 TEST(PacketCutterTest, BytesBeforeAHeaderAreDiscardedAndThePacketKept) {
-    PacketCutter cutter(kBoard);
-    Bytes accepted;
+    PacketCutter cutter;
+    Collector accepted;
     const auto packet = packetWithTemperature(1);
-    const auto report = cutter.feed(join({text("xyz"), packet}), accepted);
+    const auto report = accepted.feed(cutter, join({text("xyz"), packet}));
     EXPECT_EQ(report.acceptedPackets, 1u);
-    EXPECT_EQ(accepted, packet);
+    EXPECT_EQ(accepted.bytes, packet);
     EXPECT_EQ(cutter.bufferedBytes(), 0u);
 }
 
 TEST(PacketCutterTest, TwoPacketsInOneReadAreBothKeptInOrder) {
-    PacketCutter cutter(kBoard);
-    Bytes accepted;
+    PacketCutter cutter;
+    Collector accepted;
     const auto first = packetWithTemperature(1);
     const auto second = packetWithTemperature(2);
-    EXPECT_EQ(cutter.feed(join({first, second}), accepted).acceptedPackets, 2u);
-    EXPECT_EQ(accepted, join({first, second}));
+    EXPECT_EQ(accepted.feed(cutter, join({first, second})).acceptedPackets, 2u);
+    EXPECT_EQ(accepted.bytes, join({first, second}));
 }
 
 TEST(PacketCutterTest, HeaderWithoutFooterWaitsForTheRest) {
-    PacketCutter cutter(kBoard);
-    Bytes accepted;
+    PacketCutter cutter;
+    Collector accepted;
     const auto packet = packetWithTemperature(3);
     const Bytes head(packet.begin(), packet.end() - 5);
     const Bytes tail(packet.end() - 5, packet.end());
-    EXPECT_EQ(cutter.feed(head, accepted).acceptedPackets, 0u);
+    EXPECT_EQ(accepted.feed(cutter, head).acceptedPackets, 0u);
     EXPECT_EQ(cutter.bufferedBytes(), head.size());
-    EXPECT_EQ(cutter.feed(tail, accepted).acceptedPackets, 1u);
-    EXPECT_EQ(accepted, packet);
+    EXPECT_EQ(accepted.feed(cutter, tail).acceptedPackets, 1u);
+    EXPECT_EQ(accepted.bytes, packet);
 }
 
 TEST(PacketCutterTest, HeaderSplitAcrossReadsIsFound) {
-    PacketCutter cutter(kBoard);
-    Bytes accepted;
+    PacketCutter cutter;
+    Collector accepted;
     const auto packet = packetWithTemperature(4);
-    cutter.feed(join({text("garbage"), Bytes(packet.begin(), packet.begin() + 5)}), accepted);
-    cutter.feed(Bytes(packet.begin() + 5, packet.end()), accepted);
-    EXPECT_EQ(accepted, packet);
+    accepted.feed(cutter, join({text("garbage"), Bytes(packet.begin(), packet.begin() + 5)}));
+    accepted.feed(cutter, Bytes(packet.begin() + 5, packet.end()));
+    EXPECT_EQ(accepted.bytes, packet);
 }
 
 TEST(PacketCutterTest, FailedPacketIsDroppedAndTheNextKept) {
-    PacketCutter cutter(kBoard);
-    Bytes accepted;
+    PacketCutter cutter;
+    Collector accepted;
     auto broken = packetWithTemperature(5);
     storeLittleEndian32(broken, 8, 2);
     const auto good = packetWithTemperature(6);
-    const auto report = cutter.feed(join({broken, good}), accepted);
+    const auto report = accepted.feed(cutter, join({broken, good}));
     EXPECT_EQ(report.acceptedPackets, 1u);
     EXPECT_EQ(report.rejectedPackets, 1u);
     EXPECT_EQ(report.lastError, SampleError::unsupportedVersion);
-    EXPECT_EQ(accepted, good);
+    EXPECT_EQ(accepted.bytes, good);
 }
 
 TEST(PacketCutterTest, FooterInsideThePayloadCutsThePacketShort) {
-    PacketCutter cutter(kBoard);
-    Bytes accepted;
+    PacketCutter cutter;
+    Collector accepted;
     SamplePacketContents contents;
     contents.entries = {{7, text("END_DATA")}};
-    const auto report = cutter.feed(buildSamplePacket(contents), accepted);
+    const auto report = accepted.feed(cutter, buildSamplePacket(contents));
     EXPECT_EQ(report.acceptedPackets, 0u);
     EXPECT_EQ(report.rejectedPackets, 1u);
-    EXPECT_TRUE(accepted.empty());
+    EXPECT_TRUE(accepted.bytes.empty());
 }
 
 TEST(PacketCutterTest, GarbageKeepsAtMostAHeadersWorth) {
-    PacketCutter cutter(kBoard);
-    Bytes accepted;
+    PacketCutter cutter;
+    Collector accepted;
     std::mt19937 random(1);
     Bytes noise(100000);
     for (auto& byte : noise) {
         byte = static_cast<std::uint8_t>('a' + random() % 26);
     }
-    cutter.feed(noise, accepted);
+    accepted.feed(cutter, noise);
     EXPECT_LE(cutter.bufferedBytes(), 7u);
     const auto packet = packetWithTemperature(7);
-    cutter.feed(packet, accepted);
-    EXPECT_EQ(accepted, packet);
+    accepted.feed(cutter, packet);
+    EXPECT_EQ(accepted.bytes, packet);
 }
 
 TEST(PacketCutterTest, HeaderWithoutFooterIsGivenUpPastTheBound) {
     constexpr std::size_t bound = 1000;
-    PacketCutter cutter(kBoard, bound);
-    Bytes accepted;
+    PacketCutter cutter(bound);
+    Collector accepted;
     const auto packet = packetWithTemperature(8);
     const Bytes header(packet.begin(), packet.begin() + 28);
-    std::size_t rejected = cutter.feed(header, accepted).rejectedPackets;
+    std::size_t rejected = accepted.feed(cutter, header).rejectedPackets;
     for (int i = 0; i < 50; ++i) {
-        rejected += cutter.feed(Bytes(100, 'z'), accepted).rejectedPackets;
+        rejected += accepted.feed(cutter, Bytes(100, 'z')).rejectedPackets;
         ASSERT_LE(cutter.bufferedBytes(), cutter.maxBufferedBytes());
     }
     EXPECT_EQ(rejected, 1u);
     EXPECT_LE(cutter.bufferedBytes(), 7u);
-    cutter.feed(packet, accepted);
-    EXPECT_EQ(accepted, packet);
+    accepted.feed(cutter, packet);
+    EXPECT_EQ(accepted.bytes, packet);
+}
+
+TEST(PacketCutterTest, PacketLongerThanTheBoundIsRejectedHoweverItArrives) {
+    SamplePacketContents contents;
+    contents.entries = {{7, Bytes(2000, 0x01)}};
+    const auto longPacket = buildSamplePacket(contents);
+    const auto good = packetWithTemperature(9);
+    const auto stream = join({longPacket, good});
+    for (std::size_t chunk : {stream.size(), std::size_t{64}, std::size_t{1}}) {
+        PacketCutter cutter(1000);
+        Collector accepted;
+        std::size_t rejected = 0;
+        for (std::size_t offset = 0; offset < stream.size(); offset += chunk) {
+            const std::size_t count = std::min(chunk, stream.size() - offset);
+            rejected += accepted.feed(cutter, std::span(stream).subspan(offset, count)).rejectedPackets;
+        }
+        EXPECT_EQ(accepted.bytes, good) << "chunk " << chunk;
+        EXPECT_GE(rejected, 1u) << "chunk " << chunk;
+    }
 }
 
 TEST(PacketCutterTest, ManyHeadersWithoutFootersStayBoundedAndLinear) {
     constexpr std::size_t bound = 4096;
-    PacketCutter cutter(kBoard, bound);
-    Bytes accepted;
+    PacketCutter cutter(bound);
+    Collector accepted;
     Bytes headers;
     for (int i = 0; i < 20000; ++i) {
         headers.insert(headers.end(), Sample::HEADER_MAGIC.begin(), Sample::HEADER_MAGIC.end());
     }
-    const auto report = cutter.feed(headers, accepted);
+    const auto report = accepted.feed(cutter, headers);
     EXPECT_GT(report.rejectedPackets, 0u);
     EXPECT_LE(cutter.bufferedBytes(), cutter.maxBufferedBytes());
-    EXPECT_TRUE(accepted.empty());
+    EXPECT_TRUE(accepted.bytes.empty());
 }
 
 TEST(PacketCutterTest, RandomChunkingKeepsExactlyTheValidPackets) {
     std::mt19937_64 random(42);
-    PacketCutter cutter(kBoard);
+    PacketCutter cutter;
     Bytes stream;
     Bytes expected;
     std::size_t broken = 0;
@@ -167,14 +197,14 @@ TEST(PacketCutterTest, RandomChunkingKeepsExactlyTheValidPackets) {
         }
         stream.insert(stream.end(), packet.begin(), packet.end());
     }
-    Bytes accepted;
+    Collector accepted;
     std::size_t rejected = 0;
     for (std::size_t offset = 0; offset < stream.size();) {
         const std::size_t chunk = std::min<std::size_t>(1 + random() % 300, stream.size() - offset);
-        rejected += cutter.feed(std::span(stream).subspan(offset, chunk), accepted).rejectedPackets;
+        rejected += accepted.feed(cutter, std::span(stream).subspan(offset, chunk)).rejectedPackets;
         offset += chunk;
     }
-    EXPECT_EQ(accepted, expected);
+    EXPECT_EQ(accepted.bytes, expected);
     EXPECT_EQ(rejected, broken);
     EXPECT_EQ(cutter.bufferedBytes(), 0u);
 }
