@@ -4,12 +4,12 @@
 
 namespace brisel::device {
 
-std::string sourceLocationText(std::source_location location) {
-    std::string_view file = location.file_name();
-    if (const auto slash = file.rfind('/'); slash != std::string_view::npos) {
-        file.remove_prefix(slash + 1);
+std::string sourceLocationText(const char* file, unsigned line) {
+    std::string_view name = file;
+    if (const auto slash = name.rfind('/'); slash != std::string_view::npos) {
+        name.remove_prefix(slash + 1);
     }
-    return std::string(file) + ":" + std::to_string(location.line());
+    return std::string(name) + ":" + std::to_string(line);
 }
 
 }  // namespace brisel::device

@@ -1,11 +1,12 @@
 // "<file>:<line>" of a call, for the log lines of the device link that name where they come from.
 #pragma once
 
-#include <source_location>
 #include <string>
 
 namespace brisel::device {
 
-std::string sourceLocationText(std::source_location location = std::source_location::current());
+// The defaults take the caller's file and line (std::source_location is not usable with clang 14 and
+// libstdc++ 12; these builtins exist in both compilers).
+std::string sourceLocationText(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE());
 
 }  // namespace brisel::device
