@@ -1,13 +1,405 @@
 #include "common/logger.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "common/file_stream.h"
+#include "common/paths.h"
+#include "support/log_capture.h"
+#include "support/temporary_folder.h"
 
 namespace brisel::common {
 namespace {
 
-TEST(LogLevelsTest, NamesFollowTheLevels) {
-    EXPECT_EQ(levelName(LogLevels::trace), "trace");
-    EXPECT_EQ(levelName(LogLevels::critical), "critical");
+using test_support::ScopedEnvironment;
+using test_support::TemporaryFolder;
+
+struct ParsedLine {
+    std::string level;
+    std::string message;
+};
+
+// Splits "[yyyy-MM-ddTHH:mm:ss.SSS+hhmm] level: message", checking the time stamp's shape.
+std::optional<ParsedLine> parseLine(std::string_view line) {
+    constexpr std::string_view kShape = "[dddd-dd-ddTdd:dd:dd.ddd+dddd] ";
+    if (line.size() < kShape.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t index = 0; index < kShape.size(); ++index) {
+        char want = kShape[index];
+        char got = line[index];
+        bool fits = want == 'd'   ? (got >= '0' && got <= '9')
+                    : want == '+' ? (got == '+' || got == '-')
+                                  : got == want;
+        if (!fits) {
+            return std::nullopt;
+        }
+    }
+    std::string_view rest = line.substr(kShape.size());
+    std::size_t colon = rest.find(": ");
+    if (colon == std::string_view::npos || colon == 0) {
+        return std::nullopt;
+    }
+    return ParsedLine{std::string(rest.substr(0, colon)), std::string(rest.substr(colon + 2))};
+}
+
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream input(file, std::ios::binary);
+    std::stringstream content;
+    content << input.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A time zone for the calling process, restored afterwards.
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const char* zone) : variable("TZ", std::string(zone)) { tzset(); }
+    ~ScopedTimeZone() { tzset(); }
+
+  private:
+    ScopedEnvironment variable;
+};
+
+TEST(LogLevelsTest, NamesRawValuesAndOrder) {
+    const std::array<std::string_view, 7> names = {"trace",   "debug", "info",    "notice",
+                                                   "warning", "error", "critical"};
+    for (long raw = 0; raw < 7; ++raw) {
+        auto level = logLevelFromRawValue(raw);
+        ASSERT_TRUE(level.has_value());
+        EXPECT_EQ(levelName(*level), names[static_cast<std::size_t>(raw)]);
+    }
+    EXPECT_FALSE(logLevelFromRawValue(-1).has_value());
+    EXPECT_FALSE(logLevelFromRawValue(7).has_value());
+    EXPECT_LT(LogLevels::debug, LogLevels::info);
+    EXPECT_LT(LogLevels::error, LogLevels::critical);
+}
+
+TEST(LogLineTest, TimeStampIsLocalTimeWithItsOffset) {
+    // 2024-03-05T13:07:09.042Z
+    auto moment = std::chrono::system_clock::time_point(std::chrono::seconds(1709644029)) +
+                  std::chrono::milliseconds(42);
+    {
+        ScopedTimeZone zone("CET-1");
+        EXPECT_EQ(formatLogTimestamp(moment), "2024-03-05T14:07:09.042+0100");
+    }
+    {
+        ScopedTimeZone zone("<-0330>3:30");
+        EXPECT_EQ(formatLogTimestamp(moment), "2024-03-05T09:37:09.042-0330");
+    }
+    {
+        ScopedTimeZone zone("UTC0");
+        EXPECT_EQ(formatLogTimestamp(moment - std::chrono::milliseconds(42)), "2024-03-05T13:07:09.000+0000");
+    }
+}
+
+class LoggerFileTest : public ::testing::Test {
+  protected:
+    TemporaryFolder folder;
+    std::filesystem::path file = folder.path() / "desktop_client.log";
+};
+
+TEST_F(LoggerFileTest, LineGoesToStandardOutputAndFileInTheSameForm) {
+    Logger log("Test Logger", LogLevels::info, file);
+    ::testing::internal::CaptureStdout();
+    log.info("Socket opened");
+    log.flush();
+    std::string printed = ::testing::internal::GetCapturedStdout();
+
+    std::string written = readFile(file);
+    EXPECT_EQ(printed, written);
+    ASSERT_EQ(splitLines(written).size(), 1u);
+    std::string line = splitLines(written)[0];
+    auto parsed = parseLine(line);
+    ASSERT_TRUE(parsed.has_value()) << line;
+    EXPECT_EQ(parsed->level, "info");
+    EXPECT_EQ(parsed->message, "Socket opened");
+    EXPECT_EQ(log.label(), "Test Logger");
+}
+
+TEST_F(LoggerFileTest, ThresholdDropsLowerLevelsEverywhereAndKeepsItsOwnLevel) {
+    Logger log("Test Logger", LogLevels::notice, file);
+    ::testing::internal::CaptureStdout();
+    log.debug("not shown");
+    log.info("not shown either");
+    log.notice("at the threshold");
+    log.critical("above it");
+    log.flush();
+    std::string printed = ::testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(printed.find("not shown"), std::string::npos);
+    std::vector<std::string> lines = splitLines(readFile(file));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("] notice: at the threshold"), std::string::npos);
+    EXPECT_NE(lines[1].find("] critical: above it"), std::string::npos);
+}
+
+TEST_F(LoggerFileTest, MessageWithLineEndsIsWrittenUnchangedWithOneLineEndAdded) {
+    Logger log("Test Logger", LogLevels::info, file);
+    ::testing::internal::CaptureStdout();
+    log.warning("first\nsecond\n");
+    log.flush();
+    ::testing::internal::GetCapturedStdout();
+    std::string written = readFile(file);
+    EXPECT_TRUE(written.ends_with("] warning: first\nsecond\n\n")) << written;
+}
+
+TEST_F(LoggerFileTest, MissingFileIsCreatedHoldingExactlyTheLine) {
+    ASSERT_FALSE(std::filesystem::exists(file));
+    Logger log("Test Logger", LogLevels::info, file);
+    ::testing::internal::CaptureStdout();
+    log.error("the first line");
+    log.flush();
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(readFile(file), printed);
+    EXPECT_EQ(splitLines(readFile(file)).size(), 1u);
+}
+
+TEST_F(LoggerFileTest, MissingFolderLeavesLinesOnStandardOutputAndCreatesNothing) {
+    std::filesystem::path missing = folder.path() / "absent" / "desktop_client.log";
+    Logger log("Test Logger", LogLevels::info, missing);
+    ::testing::internal::CaptureStdout();
+    log.info("one");
+    log.flush();
+    log.info("two");
+    log.flush();
+    std::vector<std::string> printed = splitLines(::testing::internal::GetCapturedStdout());
+
+    ASSERT_EQ(printed.size(), 4u);
+    const std::string failure =
+        "Failed to write log to file " + missing.string() + " due to error No such file or directory";
+    EXPECT_TRUE(printed[0].ends_with("] info: one"));
+    EXPECT_EQ(printed[1], failure);
+    EXPECT_TRUE(printed[2].ends_with("] info: two"));
+    EXPECT_EQ(printed[3], failure);
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "absent"));
+}
+
+TEST_F(LoggerFileTest, LoggerWithoutFilePrintsOnly) {
+    Logger log("Test Logger", LogLevels::trace, std::nullopt);
+    EXPECT_EQ(log.stream(), nullptr);
+    ::testing::internal::CaptureStdout();
+    log.trace("only here");
+    log.flush();
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find("] trace: only here\n"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+}
+
+TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
+    constexpr int kThreads = 8;
+    constexpr int kLinesPerThread = 1000;
+    Logger log("Test Logger", LogLevels::info, file);
+    ::testing::internal::CaptureStdout();
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        threads.emplace_back([&log, thread] {
+            for (int line = 0; line < kLinesPerThread; ++line) {
+                log.info("thread " + std::to_string(thread) + " line " + std::to_string(line));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    log.flush();
+    ::testing::internal::GetCapturedStdout();
+
+    std::vector<std::string> lines = splitLines(readFile(file));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
+    std::array<int, kThreads> next{};
+    for (const std::string& line : lines) {
+        auto parsed = parseLine(line);
+        ASSERT_TRUE(parsed.has_value()) << line;
+        int thread = -1;
+        int number = -1;
+        char end = 0;
+        ASSERT_EQ(std::sscanf(parsed->message.c_str(), "thread %d line %d%c", &thread, &number, &end), 2)
+            << line;
+        ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
+        auto& expected = next[static_cast<std::size_t>(thread)];
+        EXPECT_EQ(number, expected) << "thread " << thread << " out of order";
+        expected = number + 1;
+    }
+}
+
+TEST(GlobalLoggerTest, IsTheSocketLoggerAtInfoWritingToTheUsersLogFile) {
+    Logger& global = logger();
+    EXPECT_EQ(&global, &logger());
+    EXPECT_EQ(global.label(), "Socket Logger");
+    EXPECT_EQ(global.logLevel(), LogLevels::info);
+    ASSERT_NE(global.stream(), nullptr);
+    EXPECT_TRUE(global.stream()->filePath().string().ends_with("/.local/share/velko/desktop_client.log"));
+}
+
+TEST(GlobalLoggerTest, WritesInfoButNotDebugToItsPreparedFile) {
+    ASSERT_TRUE(prepareLogFile().has_value());
+    const std::filesystem::path file = logger().stream()->filePath();
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    ::testing::internal::CaptureStdout();
+    logger().debug("quiet detail");
+    logger().info("Socket opened");
+    logger().flush();
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.find("quiet detail"), std::string::npos);
+    EXPECT_TRUE(printed.ends_with("] info: Socket opened\n")) << printed;
+    EXPECT_TRUE(readFile(file).ends_with(printed)) << readFile(file);
+}
+
+TEST(GlobalLoggerTest, CaptureSeesLinesThatPassTheThreshold) {
+    test_support::LogCapture capture;
+    ::testing::internal::CaptureStdout();
+    logger().debug("quiet detail");
+    logger().info("Socket opened");
+    ::testing::internal::GetCapturedStdout();
+    auto lines = capture.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, LogLevels::info);
+    EXPECT_TRUE(lines[0].text.ends_with("] info: Socket opened"));
+}
+
+// Trimming: the big file is mostly a hole made by ftruncate (zero bytes, one character each), with
+// a chosen prefix in front; the append through the stream brings it to the size under test.
+class LogTrimTest : public ::testing::Test {
+  protected:
+    TemporaryFolder folder;
+    std::filesystem::path file = folder.path() / "desktop_client.log";
+
+    // Writes `prefix` + "Z", then zeros up to `sizeAfterAppend` minus the 4 bytes of "abc\n", then
+    // appends "abc" through a FileStream and waits for it.
+    void prepareAndAppend(const std::string& prefix, std::uint64_t sizeAfterAppend) {
+        {
+            std::ofstream output(file, std::ios::binary);
+            output << prefix << 'Z';
+        }
+        ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(sizeAfterAppend - 4)), 0);
+        FileStream stream(file);
+        stream.write("abc");
+        stream.flush();
+    }
+
+    std::uint64_t fileSize() const { return std::filesystem::file_size(file); }
+
+    std::string head(std::size_t bytes) const {
+        std::ifstream input(file, std::ios::binary);
+        std::string text(bytes, '\0');
+        input.read(text.data(), static_cast<std::streamsize>(bytes));
+        return text;
+    }
+
+    static std::string repeat(std::string_view piece, std::size_t times) {
+        std::string text;
+        text.reserve(piece.size() * times);
+        for (std::size_t i = 0; i < times; ++i) {
+            text.append(piece);
+        }
+        return text;
+    }
+};
+
+TEST_F(LogTrimTest, FileOfExactlyTheLimitIsKept) {
+    prepareAndAppend(repeat("é", kLogTrimCharacters), kLogFileSizeLimit);
+    EXPECT_EQ(fileSize(), kLogFileSizeLimit);
+    EXPECT_EQ(head(2), "é");
+}
+
+TEST_F(LogTrimTest, OneByteMoreCutsOneMebiCharactersOfMultiByteText) {
+    prepareAndAppend(repeat("é", kLogTrimCharacters), kLogFileSizeLimit + 1);
+    EXPECT_EQ(fileSize(), kLogFileSizeLimit + 1 - 2 * kLogTrimCharacters);
+    EXPECT_EQ(head(2), std::string("Z\0", 2));
+}
+
+TEST_F(LogTrimTest, InvalidBytesCountOneCharacterEach) {
+    prepareAndAppend(repeat("\xFF", kLogTrimCharacters), kLogFileSizeLimit + 1);
+    EXPECT_EQ(fileSize(), kLogFileSizeLimit + 1 - kLogTrimCharacters);
+    EXPECT_EQ(head(1), "Z");
+}
+
+TEST_F(LogTrimTest, MixedValidAndBrokenSequencesAreCountedLeniently) {
+    // 262,144 four-byte characters, then 786,430 lone lead bytes, then a sequence cut short by the
+    // "Z" (two bytes, two characters): 1,048,576 characters in all.
+    std::string prefix = repeat("\xF0\x9F\x98\x80", 262'144) + repeat("\xC3", 786'430) + "\xE2\x82";
+    prepareAndAppend(prefix, kLogFileSizeLimit + 1);
+    EXPECT_EQ(fileSize(), kLogFileSizeLimit + 1 - prefix.size());
+    EXPECT_EQ(head(1), "Z");
+}
+
+TEST(PrepareLogFileTest, CreatesMissingFoldersAndReplacesAnEarlierFile) {
+    TemporaryFolder folder;
+    ScopedEnvironment home("HOME", folder.path().string());
+    ASSERT_EQ(logFilePath(), folder.path() / ".local/share/velko/desktop_client.log");
+
+    ASSERT_TRUE(prepareLogFile(logFilePath()).has_value());
+    EXPECT_TRUE(std::filesystem::is_directory(logFolderPath()));
+    EXPECT_EQ(std::filesystem::file_size(logFilePath()), 0u);
+
+    { std::ofstream(logFilePath()) << "earlier run\n"; }
+    ASSERT_TRUE(prepareLogFile(logFilePath()).has_value());
+    EXPECT_EQ(std::filesystem::file_size(logFilePath()), 0u);
+}
+
+TEST(PrepareLogFileTest, FileInTheWayOfTheFolderIsReported) {
+    TemporaryFolder folder;
+    { std::ofstream(folder.path() / "blocked") << "a file"; }
+    ::testing::internal::CaptureStdout();
+    auto result = prepareLogFile(folder.path() / "blocked" / "velko" / "desktop_client.log");
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    ASSERT_FALSE(result.has_value());
+    EXPECT_NE(printed.find("Cannot create the log folder"), std::string::npos);
+}
+
+TEST(PathsTest, HomeComesFromTheEnvironment) {
+    ScopedEnvironment home("HOME", std::string("/some/home"));
+    EXPECT_EQ(homeFolder(), "/some/home");
+    EXPECT_EQ(logFolderPath(), "/some/home/.local/share/velko");
+}
+
+TEST(PathsTest, PrivateTempFolderIsCreatedPrivateAndChecked) {
+    TemporaryFolder folder;
+    ScopedEnvironment tmpdir("TMPDIR", folder.path().string());
+    auto expected = folder.path() / ("velko-" + std::to_string(getuid()));
+
+    auto created = privateTempFolder();
+    ASSERT_TRUE(created.has_value()) << created.error();
+    EXPECT_EQ(*created, expected);
+    struct stat status {};
+    ASSERT_EQ(::stat(expected.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    ASSERT_EQ(::chmod(expected.c_str(), 0755), 0);
+    ASSERT_TRUE(privateTempFolder().has_value());
+    ASSERT_EQ(::stat(expected.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    std::filesystem::remove(expected);
+    std::filesystem::create_directory(folder.path() / "elsewhere");
+    std::filesystem::create_directory_symlink(folder.path() / "elsewhere", expected);
+    EXPECT_FALSE(privateTempFolder().has_value());
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#include "common/running_process_manager.h"
+
+#include <utility>
+
+#include "common/logger.h"
+
+namespace brisel::common {
+
+RunningProcessManager& RunningProcessManager::shared() {
+    logger();  // destroyed after the holder, whose queue may still log
+    static RunningProcessManager instance;
+    return instance;
+}
+
+RunningProcessManager::RunningProcessManager() : queue("com.velko.brisel_core.InFlightProcessQueue") {}
+
+std::shared_ptr<ChildProcess> RunningProcessManager::inFlightProcess() {
+    std::shared_ptr<ChildProcess> process;
+    queue.sync([&] { process = held; });
+    return process;
+}
+
+void RunningProcessManager::setInFlightProcess(std::shared_ptr<ChildProcess> process) {
+    queue.sync([&] {
+        if (held) {
+            logger().info("Terminating process " + held->description());
+            held->terminate();
+        }
+        held = std::move(process);
+    });
+}
+
+}  // namespace brisel::common
