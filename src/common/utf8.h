@@ -1,4 +1,5 @@
-// Lenient walking over UTF-8 text that may hold invalid bytes.
+// UTF-8 checks: validity of byte strings that come from peers or go out to them, and lenient walking
+// over text that may hold invalid bytes.
 #pragma once
 
 #include <cstddef>
@@ -11,5 +12,9 @@ namespace brisel::common {
 // does not start a well-formed sequence (stray continuation, overlong form, surrogate, value above
 // U+10FFFF, sequence cut short) counts as one character of its own.
 std::size_t byteOffsetAfterCharacters(std::string_view bytes, std::size_t count);
+
+// True when `bytes` is well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF,
+// no truncated sequence. The empty string is valid. Pure; any thread.
+bool isValidUtf8(std::string_view bytes);
 
 }  // namespace brisel::common
