@@ -5,31 +5,23 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include <tl/expected.hpp>
 
+#include "device/port_error.h"
+
 namespace brisel::device {
-
-// Why a link stopped delivering bytes.
-enum class LinkError {
-    mustBeOpen,          // the port is not open
-    deviceNotConnected,  // the board went away (unplugged, hung up, or silent too long)
-    readFailed,          // the read itself failed
-};
-
-// The printed form of a link error ("mustBeOpen", "deviceNotConnected", "readFailed").
-std::string_view linkErrorName(LinkError error);
 
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
 
     // Waits at most `wait` for bytes and appends what arrived to `out`. Returns the number of bytes
-    // appended: 0 when nothing came in time or when `interrupt()` was called. A failure of the link is
-    // returned as an error; the reader ends on it. Called on the reader's loop thread only.
-    virtual tl::expected<std::size_t, LinkError> readSome(std::vector<std::uint8_t>& out,
+    // appended: 0 when nothing came in time or when `interrupt()` was called. A failure of the link
+    // (mustBeOpen, deviceNotConnected, failedToRead) is returned as an error; the reader ends on it.
+    // Called on the reader's loop thread only.
+    virtual tl::expected<std::size_t, PortError> readSome(std::vector<std::uint8_t>& out,
                                                           std::chrono::milliseconds wait) = 0;
 
     // Makes a waiting `readSome` return at once, and every later one return without waiting. Any thread.

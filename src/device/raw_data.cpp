@@ -112,7 +112,7 @@ Result<std::optional<std::map<common::SensorKind, double>>> decodeSensorOdrs(con
         if (!value[i].is_string()) {
             return tl::unexpected(itemPath + ": expected a sensor kind");
         }
-        const auto kind = common::sensorKindFromRawValue(value[i].get_ref<const std::string&>());
+        const auto kind = common::fromRawValue<common::SensorKind>(value[i].get_ref<const std::string&>());
         if (!kind) {
             return tl::unexpected(itemPath + ": unknown sensor kind");
         }

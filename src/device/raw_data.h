@@ -13,7 +13,8 @@
 #include <nlohmann/json.hpp>
 #include <tl/expected.hpp>
 
-#include "common/kinds_placeholder.h"
+#include "common/device_kind.h"
+#include "common/sensor_kind.h"
 #include "device/sample.h"
 
 namespace brisel::device {

@@ -24,7 +24,8 @@
 
 #include <tl/expected.hpp>
 
-#include "common/kinds_placeholder.h"
+#include "common/device_kind.h"
+#include "common/sensor_kind.h"
 
 namespace brisel::device {
 
@@ -206,11 +207,11 @@ constexpr std::size_t Sample::maxSampleBytes() {
     constexpr std::size_t elementsPerKind = 1334;
     constexpr std::size_t slack = 50000;
     std::size_t sizeSum = 0;
-    for (common::SensorKind kind : common::allSensorKinds) {
+    for (common::SensorKind kind : common::allCases<common::SensorKind>()) {
         sizeSum += elementSize(kind);
     }
-    return (fixedHeaderBytes + entryBytes * common::allSensorKinds.size()) + elementsPerKind * sizeSum +
-           footerBytes + slack;
+    return (fixedHeaderBytes + entryBytes * common::allCases<common::SensorKind>().size()) +
+           elementsPerKind * sizeSum + footerBytes + slack;
 }
 
 }  // namespace brisel::device

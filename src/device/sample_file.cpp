@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/logger.h"
-#include "device/source_location_text.h"
+#include "device/source_line.h"
 
 namespace brisel::device {
 
@@ -43,22 +43,11 @@ std::string segmentFileName(std::int64_t firstPacketIndex) {
 
 SampleFile::SampleFile(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
-SampleFile::~SampleFile() {
-    close();
-}
-
-void SampleFile::close() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-        descriptor_ = -1;
-    }
-}
-
 void SampleFile::begin(OldFile old) {
     if (old == OldFile::remove && path_) {
         remove();
     }
-    close();
+    descriptor_.reset();
     size_ = 0;
     openError_.reset();
 
@@ -69,24 +58,24 @@ void SampleFile::begin(OldFile old) {
     if (folderError) {
         openError_ = folderError.message();
         common::logger().error("Could not create file at " + path_->string() + ". " + *openError_ + " at " +
-                               sourceLocationText() +
+                               sourceLine() +
                                ". Samples of this recording are lost; check that the temporary folder is "
                                "writable and the disk has free space.");
         return;
     }
     // Two files begun within the clock's resolution would share a name: take the next representable time.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        descriptor_ = ::open(path_->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-        if (descriptor_ >= 0 || errno != EEXIST) {
+        descriptor_.reset(::open(path_->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));
+        if (descriptor_.valid() || errno != EEXIST) {
             break;
         }
         seconds = std::nextafter(seconds, HUGE_VAL);
         path_ = folder_ / temporarySampleFileName(seconds);
     }
-    if (descriptor_ < 0) {
+    if (!descriptor_.valid()) {
         openError_ = errnoText(errno);
         common::logger().error("Could not create file at " + path_->string() + ". " + *openError_ + " at " +
-                               sourceLocationText() +
+                               sourceLine() +
                                ". Samples of this recording are lost; check that the temporary folder is "
                                "writable and the disk has free space.");
     }
@@ -98,7 +87,7 @@ tl::expected<void, std::string> SampleFile::append(std::span<const std::uint8_t>
 }
 
 tl::expected<void, std::string> SampleFile::append(std::span<const std::span<const std::uint8_t>> pieces) {
-    if (descriptor_ < 0) {
+    if (!descriptor_.valid()) {
         return tl::unexpected(openError_.value_or("no sample file is open"));
     }
     // One system call for many packets; IOV_MAX bounds each batch.
@@ -117,14 +106,14 @@ tl::expected<void, std::string> SampleFile::append(std::span<const std::span<con
         if (batch.empty()) {
             break;
         }
-        const ssize_t result = ::writev(descriptor_, batch.data(), static_cast<int>(batch.size()));
+        const ssize_t result = ::writev(descriptor_.get(), batch.data(), static_cast<int>(batch.size()));
         if (result < 0 && errno == EINTR) {
             continue;
         }
         if (result <= 0) {
             const std::string error = result < 0 ? errnoText(errno) : "the file accepts no more bytes";
             // Leave no partial packet behind.
-            if (written > 0 && ::ftruncate(descriptor_, static_cast<off_t>(size_)) != 0) {
+            if (written > 0 && ::ftruncate(descriptor_.get(), static_cast<off_t>(size_)) != 0) {
                 return tl::unexpected(
                     error + "; the partly written packets could not be removed: " + errnoText(errno));
             }
@@ -161,7 +150,7 @@ tl::expected<void, std::string> SampleFile::rename(const std::string& fileName) 
 }
 
 void SampleFile::remove() {
-    close();
+    descriptor_.reset();
     if (!path_) {
         return;
     }
@@ -169,7 +158,7 @@ void SampleFile::remove() {
     std::filesystem::remove(*path_, error);
     if (error) {
         common::logger().critical("Failed to remove item at " + path_->string() + " due to error " +
-                                  error.message() + " at " + sourceLocationText());
+                                  error.message() + " at " + sourceLine());
     }
 }
 

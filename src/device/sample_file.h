@@ -12,6 +12,8 @@
 
 #include <tl/expected.hpp>
 
+#include "device/unique_fd.h"
+
 namespace brisel::device {
 
 // What happens to the current file when the next one begins.
@@ -22,7 +24,6 @@ class SampleFile {
   public:
     // Files go into `folder`, which is created (with its parents) when the first file begins.
     explicit SampleFile(std::filesystem::path folder);
-    ~SampleFile();
     SampleFile(const SampleFile&) = delete;
     SampleFile& operator=(const SampleFile&) = delete;
 
@@ -48,11 +49,9 @@ class SampleFile {
     const std::filesystem::path& folder() const { return folder_; }
 
   private:
-    void close();
-
     std::filesystem::path folder_;
     std::optional<std::filesystem::path> path_;
-    int descriptor_ = -1;
+    UniqueFd descriptor_;
     std::optional<std::string> openError_;  // why there is no descriptor for `path_`
     std::uint64_t size_ = 0;                // bytes in the current file
 };

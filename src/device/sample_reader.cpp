@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/logger.h"
-#include "device/source_location_text.h"
+#include "device/source_line.h"
 
 namespace brisel::device {
 
@@ -83,7 +83,7 @@ void SampleReader::beginRecording() {
 tl::expected<SavedSegment, SegmentError> SampleReader::saveSegment(const SegmentHandOver& handOver) {
     auto saved = withFileLock([this]() -> tl::expected<SavedSegment, SegmentError> {
         if (!file_.path()) {
-            common::logger().error("No recording file to save at " + sourceLocationText() +
+            common::logger().error("No recording file to save at " + sourceLine() +
                                    "; start the data collection again.");
             return tl::unexpected(SegmentError::noRecordingFile);
         }
@@ -120,14 +120,14 @@ void SampleReader::loop() noexcept {
     try {
         PacketCutter cutter(options_.maxPacketBytes);
         if (auto ended = readUntilStopped(cutter); !ended) {
-            endOnLinkFailure(linkErrorName(ended.error()));
+            endOnLinkFailure(toString(ended.error()));
         }
     } catch (const std::exception& error) {
         endOnLinkFailure(error.what());
     }
 }
 
-tl::expected<void, LinkError> SampleReader::readUntilStopped(PacketCutter& cutter) {
+tl::expected<void, PortError> SampleReader::readUntilStopped(PacketCutter& cutter) {
     using Clock = std::chrono::steady_clock;
     std::vector<std::uint8_t> incoming;
     std::vector<std::span<const std::uint8_t>> accepted;
@@ -135,7 +135,7 @@ tl::expected<void, LinkError> SampleReader::readUntilStopped(PacketCutter& cutte
     while (running_.load()) {
         const auto silence = Clock::now() - lastNewBytes;
         if (silence >= options_.silenceLimit) {
-            return tl::unexpected(LinkError::deviceNotConnected);
+            return tl::unexpected(PortError{PortError::Kind::deviceNotConnected, {}});
         }
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(options_.silenceLimit - silence);
         incoming.clear();

@@ -20,7 +20,7 @@
 
 #include <tl/expected.hpp>
 
-#include "common/kinds_placeholder.h"
+#include "common/device_kind.h"
 #include "device/byte_source.h"
 #include "device/packet_cutter.h"
 #include "device/sample.h"
@@ -123,7 +123,7 @@ class SampleReader {
     class FileLockHold;
 
     void loop() noexcept;
-    tl::expected<void, LinkError> readUntilStopped(PacketCutter& cutter);
+    tl::expected<void, PortError> readUntilStopped(PacketCutter& cutter);
     void record(const CutReport& report, const std::vector<std::span<const std::uint8_t>>& accepted);
     void endOnLinkFailure(std::string_view reason);
 

@@ -71,7 +71,7 @@ std::size_t SharedByteBuffer::droppedBytes() const {
 
 BufferByteSource::BufferByteSource(std::shared_ptr<SharedByteBuffer> buffer) : buffer_(std::move(buffer)) {}
 
-tl::expected<std::size_t, LinkError> BufferByteSource::readSome(std::vector<std::uint8_t>& out,
+tl::expected<std::size_t, PortError> BufferByteSource::readSome(std::vector<std::uint8_t>& out,
                                                                 std::chrono::milliseconds wait) {
     return buffer_->takeAll(out, wait, interrupted_);
 }

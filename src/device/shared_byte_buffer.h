@@ -60,7 +60,7 @@ class BufferByteSource final : public ByteSource {
   public:
     explicit BufferByteSource(std::shared_ptr<SharedByteBuffer> buffer);
 
-    tl::expected<std::size_t, LinkError> readSome(std::vector<std::uint8_t>& out,
+    tl::expected<std::size_t, PortError> readSome(std::vector<std::uint8_t>& out,
                                                   std::chrono::milliseconds wait) override;
     void interrupt() override;
 

@@ -13,7 +13,9 @@
 #include "device/sample_packet_builder.h"
 #include "device/shared_byte_buffer.h"
 #include "support/byte_channel.h"
+#include "support/log_capture.h"
 #include "support/random_sample_packets.h"
+#include "support/temporary_folder.h"
 
 namespace brisel::device {
 namespace {
@@ -50,13 +52,6 @@ bool eventually(Condition condition, std::chrono::milliseconds limit = 10s) {
 
 class SampleReaderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "brisel-reader-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-
     std::unique_ptr<SampleReader> makeReader(std::function<void()> disconnect = {},
                                              std::chrono::milliseconds silence = 2s) {
         SampleReaderOptions options;
@@ -71,7 +66,9 @@ class SampleReaderTest : public ::testing::Test {
         return reader.withFileLock([&] { return reader.packetCount(); });
     }
 
-    std::filesystem::path root_;
+    test_support::TemporaryFolder folder_;
+    const std::filesystem::path root_ = folder_.path();
+    test_support::LogCapture log_;
     std::shared_ptr<SharedByteBuffer> buffer_ = std::make_shared<SharedByteBuffer>("TEST");
 };
 
@@ -110,6 +107,7 @@ TEST_F(SampleReaderTest, SilentLinkEndsTheLoopAndCallsTheDisconnectEventOnce) {
     EXPECT_FALSE(reader->running());
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(log_.count("Error occured during read: deviceNotConnected"), 1u);
     // A loop that ended on a failure is not restarted until stopped.
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     EXPECT_FALSE(reader->running());
@@ -123,7 +121,7 @@ TEST_F(SampleReaderTest, LinkFailureEndsTheLoop) {
     std::atomic<int> calls{0};
     auto reader = makeReader([&] { ++calls; });
     reader->start(std::make_unique<test_support::ChannelByteSource>(channel));
-    channel.fail(LinkError::deviceNotConnected);
+    channel.fail(PortError{PortError::Kind::deviceNotConnected, {}});
     ASSERT_TRUE(eventually([&] { return reader->disconnected(); }));
     EXPECT_EQ(calls.load(), 1);
 }
@@ -192,6 +190,7 @@ TEST_F(SampleReaderTest, SegmentsAreNamedByTheIndexOfTheirFirstPacket) {
     EXPECT_EQ(handed[1].firstPacketIndex, 3);
     EXPECT_EQ(readFile(handed[1].path), packetWithTemperature(9));
     EXPECT_EQ(reader->totalPacketsSaved(), 4);
+    EXPECT_TRUE(log_.contains("oldPacketsRecieved: 3"));
 }
 
 TEST_F(SampleReaderTest, FailedRenameHandsOverTheTemporaryFileWithTheSameIndex) {
@@ -208,6 +207,7 @@ TEST_F(SampleReaderTest, FailedRenameHandsOverTheTemporaryFileWithTheSameIndex) 
     EXPECT_EQ(saved->path.filename().string().rfind("sensors_temp_", 0), 0u);
     EXPECT_EQ(readFile(saved->path), packetWithTemperature(1));
     EXPECT_EQ(readFile(folder / "sensors_0.bin"), Bytes({'w', 'a', 'i', 't', 'i', 'n', 'g'}));
+    EXPECT_TRUE(log_.contains("Failed to rename file. Error: "));
 }
 
 TEST_F(SampleReaderTest, WriteFailureLosesPacketsVisiblyInsteadOfCountingThem) {
@@ -219,6 +219,8 @@ TEST_F(SampleReaderTest, WriteFailureLosesPacketsVisiblyInsteadOfCountingThem) {
     buffer_->append(packetWithTemperature(1));
     ASSERT_TRUE(eventually([&] { return reader->numPacketsLost() == 1; }));
     EXPECT_EQ(packetCount(*reader), 0);
+    EXPECT_TRUE(log_.contains("Could not create file at "));
+    EXPECT_TRUE(log_.contains("Could not write recorded samples to "));
 }
 
 TEST_F(SampleReaderTest, SavingWithoutAFileIsAnError) {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "device/sample_packet_builder.h"
+#include "support/log_capture.h"
 #include "support/random_sample_packets.h"
 
 namespace brisel::device {
@@ -80,11 +81,13 @@ TEST(SampleParseTest, EmptyEntryLeavesItsKindOutAndTheNextDecodesFromTheSameOffs
 }
 
 TEST(SampleParseTest, MalformedEntryCostsOnlyThatEntry) {
+    test_support::LogCapture log;
     const auto sample = parse(packetOf({{1, {1, 2, 3, 4, 5, 6, 7}}, {5, {0x05, 0x00}}}));
     ASSERT_TRUE(sample);
     EXPECT_EQ(sample->enabledSensors, std::set<SensorKind>{SensorKind::TEMPERATURE});
     EXPECT_TRUE(sample->accel.empty());
     EXPECT_EQ(sample->temperature, std::vector<std::int16_t>{5});
+    EXPECT_TRUE(log.contains("Sensor size 7 invalid for sensor accel, ignoring sample"));
 }
 
 // A packet built sound, then broken in one place.
@@ -139,11 +142,14 @@ std::vector<BrokenPacketCase> brokenPackets() {
 }
 
 TEST(SampleParseTest, RejectsEachBrokenPacketWithItsReason) {
+    test_support::LogCapture log;
     for (const auto& broken : brokenPackets()) {
         const auto sample = parse(broken.bytes);
         ASSERT_FALSE(sample) << broken.label;
         EXPECT_EQ(sample.error(), broken.expected) << broken.label;
+        EXPECT_EQ(Sample::validate(broken.bytes).error(), broken.expected) << broken.label;
     }
+    EXPECT_TRUE(log.contains("unknown sensor kind"));
 }
 
 TEST(SampleParseTest, ErrorCodesAreTheRecordedOnes) {
@@ -155,7 +161,7 @@ TEST(SampleParseTest, ErrorCodesAreTheRecordedOnes) {
 
 TEST(SampleParseTest, LargestPacketFollowsTheSensorKinds) {
     std::size_t sizeSum = 0;
-    for (SensorKind kind : common::allSensorKinds) {
+    for (SensorKind kind : common::allCases<common::SensorKind>()) {
         sizeSum += elementSize(kind);
     }
     EXPECT_EQ(sizeSum, 119u);
@@ -174,7 +180,7 @@ TEST(SampleParseTest, RandomValidPacketsDecodeToWhatWasSent) {
             expectedKinds.insert(kind);
         }
         EXPECT_EQ(sample->enabledSensors, expectedKinds) << "round " << round;
-        for (SensorKind kind : common::allSensorKinds) {
+        for (SensorKind kind : common::allCases<common::SensorKind>()) {
             const auto found = generated.components.find(kind);
             const std::vector<std::int64_t> expected =
                 found == generated.components.end() ? std::vector<std::int64_t>{} : found->second;

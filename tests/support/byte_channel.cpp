@@ -18,7 +18,7 @@ void ByteChannel::write(std::span<const std::uint8_t> bytes) {
     }
 }
 
-void ByteChannel::fail(device::LinkError error) {
+void ByteChannel::fail(device::PortError error) {
     std::lock_guard lock(mutex_);
     failure_ = error;
     changed_.notify_all();
@@ -30,7 +30,7 @@ void ByteChannel::close() {
     changed_.notify_all();
 }
 
-tl::expected<std::size_t, device::LinkError> ByteChannel::read(std::vector<std::uint8_t>& out,
+tl::expected<std::size_t, device::PortError> ByteChannel::read(std::vector<std::uint8_t>& out,
                                                                std::chrono::milliseconds wait) {
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, wait, [&] { return !bytes_.empty() || interrupted_ || failure_.has_value(); });

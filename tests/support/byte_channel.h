@@ -22,12 +22,12 @@ class ByteChannel {
     // Blocks until every byte fits (or the channel is closed). Any thread.
     void write(std::span<const std::uint8_t> bytes);
     // Every later read fails with `error`.
-    void fail(device::LinkError error);
+    void fail(device::PortError error);
     // Unblocks writers for good.
     void close();
 
     // Reader side (one thread), with the `ByteSource` contract.
-    tl::expected<std::size_t, device::LinkError> read(std::vector<std::uint8_t>& out,
+    tl::expected<std::size_t, device::PortError> read(std::vector<std::uint8_t>& out,
                                                       std::chrono::milliseconds wait);
     void interrupt();
 
@@ -38,14 +38,14 @@ class ByteChannel {
     std::vector<std::uint8_t> bytes_;
     bool closed_ = false;
     bool interrupted_ = false;
-    std::optional<device::LinkError> failure_;
+    std::optional<device::PortError> failure_;
 };
 
 // The reader's view of a channel it does not own.
 class ChannelByteSource final : public device::ByteSource {
   public:
     explicit ChannelByteSource(ByteChannel& channel) : channel_(channel) {}
-    tl::expected<std::size_t, device::LinkError> readSome(std::vector<std::uint8_t>& out,
+    tl::expected<std::size_t, device::PortError> readSome(std::vector<std::uint8_t>& out,
                                                           std::chrono::milliseconds wait) override {
         return channel_.read(out, wait);
     }

@@ -69,7 +69,7 @@ std::uint32_t sensorIdOf(SensorKind kind) {
 
 GeneratedPacket randomValidPacket(std::mt19937_64& random, std::size_t maxEntries, std::size_t maxElements) {
     std::vector<SensorKind> usable;
-    for (SensorKind kind : common::allSensorKinds) {
+    for (SensorKind kind : common::allCases<common::SensorKind>()) {
         if (kind != SensorKind::MICROPHONE_ANALOG) {
             usable.push_back(kind);
         }

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "common/kinds_placeholder.h"
+#include "common/sensor_kind.h"
 #include "device/sample.h"
 #include "device/sample_packet_builder.h"
 
