@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "common/utf8.h"
+
 namespace brisel::device {
 
 namespace {
@@ -11,47 +13,6 @@ using Json = nlohmann::ordered_json;
 
 template <typename T>
 using Result = tl::expected<T, std::string>;
-
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t point = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            point = lead & 0x1Fu;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            point = lead & 0x0Fu;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            point = lead & 0x07u;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            point = (point << 6) | (next & 0x3Fu);
-        }
-        const bool overlong = (length == 2 && point < 0x80) || (length == 3 && point < 0x800) ||
-                              (length == 4 && point < 0x10000);
-        if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
 
 // A JSON integer in the range of int64, or a whole float of magnitude at most 2^53.
 Result<std::int64_t> integerFrom(const Json& value, const std::string& path) {
@@ -237,7 +198,7 @@ tl::expected<nlohmann::ordered_json, std::string> RawData::encode() const {
     for (const auto& [key, entry] : packetIndices) {
         Json names = Json::object();
         for (const auto& [name, index] : entry) {
-            if (!isValidUtf8(name)) {
+            if (!common::isValidUtf8(name)) {
                 return tl::unexpected(std::string("packet_indices: a name is not valid UTF-8"));
             }
             names[name] = index;
@@ -249,7 +210,7 @@ tl::expected<nlohmann::ordered_json, std::string> RawData::encode() const {
 
     Json data = Json::object();
     for (const auto& [name, rows] : sensorData) {
-        if (!isValidUtf8(name)) {
+        if (!common::isValidUtf8(name)) {
             return tl::unexpected(std::string("sensor_data: a name is not valid UTF-8"));
         }
         Json encodedRows = Json::array();

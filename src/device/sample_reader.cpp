@@ -28,6 +28,7 @@ SampleReader::SampleReader(common::DeviceKind deviceKind, std::int64_t collectio
       collectionID_(collectionID),
       disconnectEvent_(std::move(disconnectEvent)),
       options_(options),
+      lastReadTicks_(std::chrono::steady_clock::now().time_since_epoch().count()),
       file_(temporaryDirectory / collectionsFolderName / std::to_string(collectionID)) {}
 
 SampleReader::~SampleReader() {
@@ -147,6 +148,7 @@ tl::expected<void, PortError> SampleReader::readUntilStopped(PacketCutter& cutte
             continue;
         }
         lastNewBytes = Clock::now();
+        lastReadTicks_.store(lastNewBytes.time_since_epoch().count());
         accepted.clear();
         const CutReport report = cutter.feed(incoming, accepted);
         record(report, accepted);

@@ -118,6 +118,11 @@ class SampleReader {
     common::DeviceKind deviceKind() const { return deviceKind_; }
     const std::filesystem::path& collectionFolder() const { return file_.folder(); }
     std::chrono::milliseconds silenceLimit() const { return options_.silenceLimit; }
+    // When the link last delivered new bytes (the reader's creation before the first ones). Any thread.
+    std::chrono::steady_clock::time_point lastRead() const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(lastReadTicks_.load()));
+    }
 
   private:
     class FileLockHold;
@@ -140,6 +145,7 @@ class SampleReader {
     std::atomic<std::int64_t> numEmptyPackets_{0};
     std::atomic<std::int64_t> numPacketsLost_{0};
     std::atomic<std::int64_t> totalPacketsSaved_{0};  // written under the file lock
+    std::atomic<std::chrono::steady_clock::rep> lastReadTicks_;
 
     std::mutex lifecycleMutex_;           // serialises start() and stop()
     std::unique_ptr<ByteSource> source_;  // set before the thread starts, reset after it is joined

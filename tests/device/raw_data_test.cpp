@@ -68,11 +68,5 @@ TEST(RawDataTest, EncodingRefusesNonFiniteNumbers) {
     EXPECT_FALSE(record.encode());
 }
 
-TEST(RawDataTest, KeysHaveTheirTexts) {
-    EXPECT_EQ(rawDataKeyFromText("_sensor_odrs"), RawDataKey::sensorOdrs);
-    EXPECT_EQ(rawDataKeyText(RawDataKey::packetIndices), "packet_indices");
-    EXPECT_FALSE(rawDataKeyFromText("sensorData"));
-}
-
 }  // namespace
 }  // namespace brisel::device

@@ -74,6 +74,7 @@ class SampleReaderTest : public ::testing::Test {
 
 TEST_F(SampleReaderTest, RecordsValidPacketsIntoTheTemporaryFile) {
     auto reader = makeReader();
+    const auto created = reader->lastRead();
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     const auto good = packetWithTemperature(1);
     auto broken = packetWithTemperature(2);
@@ -92,6 +93,7 @@ TEST_F(SampleReaderTest, RecordsValidPacketsIntoTheTemporaryFile) {
     EXPECT_TRUE(reader->integrityCheckFailed());
     EXPECT_EQ(reader->integrityCheckErrorCode(), 2);
     EXPECT_EQ(reader->numEmptyPackets(), 1);
+    EXPECT_GT(reader->lastRead(), created);
     reader->stop();
     EXPECT_FALSE(std::filesystem::exists(path));
 }

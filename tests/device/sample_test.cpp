@@ -152,13 +152,6 @@ TEST(SampleParseTest, RejectsEachBrokenPacketWithItsReason) {
     EXPECT_TRUE(log.contains("unknown sensor kind"));
 }
 
-TEST(SampleParseTest, ErrorCodesAreTheRecordedOnes) {
-    EXPECT_EQ(sampleErrorCode(SampleError::badHeaderMagic), 1);
-    EXPECT_EQ(sampleErrorCode(SampleError::unsupportedVersion), 2);
-    EXPECT_EQ(sampleErrorCode(SampleError::lengthMismatch), 4);
-    EXPECT_EQ(sampleErrorCode(SampleError::badFooterMagic), 6);
-}
-
 TEST(SampleParseTest, LargestPacketFollowsTheSensorKinds) {
     std::size_t sizeSum = 0;
     for (SensorKind kind : common::allCases<common::SensorKind>()) {
