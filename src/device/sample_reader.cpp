@@ -92,7 +92,7 @@ tl::expected<SavedSegment, SegmentError> SampleReader::saveSegment(const Segment
         segment.firstPacketIndex = totalPacketsSaved_.load();
         segment.packetCount = packetCount_;
         common::logger().info("oldPacketsRecieved: " + std::to_string(segment.firstPacketIndex));
-        common::logger().info("Renaming file: " + file_.path()->string());
+        common::logger().error("Renaming file: " + file_.path()->string());
         if (auto renamed = file_.rename(segmentFileName(segment.firstPacketIndex)); !renamed) {
             common::logger().error("Failed to rename file. Error: " + renamed.error());
         }

@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "device/byte_source.h"
+#include "device/sample.h"
 
 namespace brisel::device {
 
 class SharedByteBuffer {
   public:
     // Default bound: 32 of the largest packets, several seconds of the fastest board.
-    static constexpr std::size_t defaultCapacity = std::size_t{32} * 208942;
+    static constexpr std::size_t defaultCapacity = 32 * Sample::maxSampleBytes();
 
     // `name` appears in log lines ("BLUETOOTH", "WIFI"); `capacity` bounds the bytes held.
     explicit SharedByteBuffer(std::string name, std::size_t capacity = defaultCapacity);
