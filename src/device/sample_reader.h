@@ -53,8 +53,8 @@ using SegmentHandOver = std::function<void(const SavedSegment&)>;
 
 class SampleReader {
   public:
+    // The loop thread's label; the thread carries its last 15 bytes as its name.
     static constexpr std::string_view loopLabel = "com.velko.brisel_core.SampleReaderQueue";
-    static constexpr std::string_view fileLockLabel = "com.velko.brisel_core.SampleReaderLock";
     // Subfolder of the private temporary folder that holds every collection's folder.
     static constexpr std::string_view collectionsFolderName = "velko_brisel_collection";
 
@@ -77,7 +77,8 @@ class SampleReader {
     // returns), then deletes the current file. Idempotent. Any thread but the loop's.
     void stop();
 
-    // Runs `fn` on the calling thread while holding the file lock: no packet is written and no file
+    // Runs `fn` on the calling thread while holding the file lock ("com.velko.brisel_core.SampleReaderLock",
+    // a mutex: blocks run one at a time, in no promised order): no packet is written and no file is
     // switched meanwhile. Must not be called while holding the lock. Returns what `fn` returns.
     template <typename Fn>
     decltype(auto) withFileLock(Fn&& fn);
