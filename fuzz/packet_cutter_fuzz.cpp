@@ -1,6 +1,6 @@
 // Splices valid packets into arbitrary bytes and feeds the stream to the packet cutter in arbitrarily
-// sized chunks: every byte it keeps must form whole packets that parse, and its buffer must stay
-// within its bound.
+// sized chunks: every byte it keeps must form whole packets that parse, its buffer must stay within
+// its bound, and the packets must not depend on how the stream was split.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -73,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> accepted;
     std::vector<std::span<const std::uint8_t>> packets;
     std::vector<std::uint8_t> chunk;
+    std::vector<std::uint8_t> wholeStream;
     const auto feed = [&] {
+        wholeStream.insert(wholeStream.end(), chunk.begin(), chunk.end());
         packets.clear();
         const std::size_t count = cutter.feed(chunk, packets).acceptedPackets;
         for (const auto& packet : packets) {
@@ -107,6 +109,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     checkWholeValidPackets(accepted);
-    (void)acceptedPackets;
+
+    // The same stream in one piece gives the same packets: the split into reads does not matter.
+    PacketCutter oneRead(kMaxPacketBytes);
+    packets.clear();
+    if (oneRead.feed(wholeStream, packets).acceptedPackets != acceptedPackets) {
+        std::abort();
+    }
+    std::vector<std::uint8_t> acceptedAtOnce;
+    for (const auto& packet : packets) {
+        acceptedAtOnce.insert(acceptedAtOnce.end(), packet.begin(), packet.end());
+    }
+    if (acceptedAtOnce != accepted) {
+        std::abort();
+    }
     return 0;
 }
