@@ -80,6 +80,14 @@ TEST(SampleParseTest, EmptyEntryLeavesItsKindOutAndTheNextDecodesFromTheSameOffs
     EXPECT_EQ(sample->temperature, std::vector<std::int16_t>{0x1234});
 }
 
+TEST(SampleParseTest, FooterIsLookedForWhereTheEntriesEnd) {
+    // The entries cover none of the 2 payload bytes; the footer follows the entries directly.
+    auto bytes = packetOf({});
+    storeLittleEndian32(bytes, 16, 2);
+    bytes.insert(bytes.end(), {0x01, 0x00});
+    EXPECT_TRUE(parse(bytes));
+}
+
 TEST(SampleParseTest, MalformedEntryCostsOnlyThatEntry) {
     test_support::LogCapture log;
     const auto sample = parse(packetOf({{1, {1, 2, 3, 4, 5, 6, 7}}, {5, {0x05, 0x00}}}));
