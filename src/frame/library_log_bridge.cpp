@@ -43,8 +43,12 @@ std::optional<BridgedLogLine> bridgedLogLine(int libraryLevel, const char* line)
 }
 
 void routeLibraryLogToService() {
-    constexpr int kEveryLevel = 65535;
-    lws_set_log_level(kEveryLevel, wsLog);
+    // Only the levels that reach the log at all (debug lines are below the service's threshold). The
+    // library formats every enabled line into one static buffer, so enabling its info and debug lines
+    // would make lws_cancel_service(), which senders call from their own threads, race with the
+    // websocket thread's logging.
+    constexpr int kLoggedLevels = LLL_ERR | LLL_WARN | LLL_NOTICE;
+    lws_set_log_level(kLoggedLevels, wsLog);
 }
 
 }  // namespace brisel::frame
