@@ -198,9 +198,9 @@ void APIClient::genericNetworkRequest(const URLRequest& request, DataCompletion 
     startTry(std::move(call));
 }
 
-APIError decodingError(const common::JsonError& error, std::source_location location) {
+APIError decodingError(const common::JsonError& error, const char* file, int line) {
     std::string text = decodingFailureText(error);
-    logger().critical(text + " " + location.file_name() + ":" + std::to_string(location.line()));
+    logger().critical(text + " " + file + ":" + std::to_string(line));
     return APIError{std::nullopt, std::move(text)};
 }
 
