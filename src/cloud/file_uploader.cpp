@@ -82,8 +82,10 @@ bool removeUploadedFile(const FileUpload& upload) {
         return false;
     }
     if (*current != upload.identity) {
-        logger().warning("Kept " + upload.file.string() +
-                         ": the path holds another file than the one uploaded; it is uploaded on its own");
+        logger().warning(
+            "Kept " + upload.file.string() +
+            ": the path now holds another file than the one uploaded; it stays for its own upload or a "
+            "later collection sync");
         return false;
     }
     std::error_code error;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/dispatch.h"
+
 #include "cloud/endpoints.h"
 #include "cloud/response_records.h"
 #include "cloud/services.h"
@@ -60,6 +62,10 @@ std::vector<std::chrono::steady_clock::time_point> timesOf(const LogCapture& log
 class APIClientTest : public ::testing::Test {
   protected:
     APIClientTest() { authorization.setSharedBaseURLAndCookie(cloud.baseUrl(), "secret-token"); }
+
+    // Lets the work of the calls end (a completion's thread may still be releasing a call) before
+    // the fakes go away.
+    ~APIClientTest() override { common::shutdownDispatch(); }
 
     BuiltRequest deviceKindRequest() const { return RunEndpoint::getDeviceKind(7).request(authorization); }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/dispatch.h"
+
 #include "common/json_codec.h"
 #include "support/fake_cloud.h"
 #include "support/log_capture.h"
@@ -63,6 +65,24 @@ class StreamingUploaderTest : public ::testing::Test {
     StreamingUploaderTest() {
         authorization.setSharedBaseURLAndCookie(cloud.baseUrl(), "secret-token");
         cloud.reply("POST", kUploadPath, ScriptedReply::json(200, "{}"));
+        cloud.reply(
+            "PATCH", "/api/collection/41/data_collection/status",
+            ScriptedReply::json(200, R"({"collection_id": 41, "started_at": "s", "status": "ERROR"})"));
+        cloud.reply(
+            "POST", "/api/notifications",
+            ScriptedReply::json(200, R"({"collections": [], "description": "d", "id": 12, "project_id": 9,
+                        "read": false, "recorded_at": "r", "status": "FAILED", "tag": true,
+                        "title": "Data Collection", "user_id": 17})"));
+    }
+
+    // Lets the work of the calls end (a completion's thread may still be releasing a call) before
+    // the fakes go away.
+    ~StreamingUploaderTest() override { common::shutdownDispatch(); }
+
+    // Waits until both failure reports have been answered, so that no call outlives the test.
+    void expectReportsAnswered() const {
+        EXPECT_TRUE(log.waitFor("Status set to error", kPatience));
+        EXPECT_TRUE(log.waitFor("Notification created", kPatience));
     }
 
     std::shared_ptr<StreamingUploader> makeUploader(int maxTries = 5) {
@@ -98,8 +118,6 @@ class StreamingUploaderTest : public ::testing::Test {
 };
 
 TEST_F(StreamingUploaderTest, EmptyFileIsReportedToTheCloudAndKept) {
-    cloud.reply("PATCH", "/api/collection/41/data_collection/status",
-                ScriptedReply::json(200, R"({"collection_id": 41, "started_at": "x", "status": "ERROR"})"));
     const fs::path file = segment(0, "");
     auto uploader = makeUploader();
     uploader->process(file, 0, true);
@@ -132,7 +150,7 @@ TEST_F(StreamingUploaderTest, EmptyFileIsReportedToTheCloudAndKept) {
             EXPECT_EQ((*body)["collection_ids"], common::Json::array({kCollection}));
         }
     }
-    EXPECT_TRUE(log.waitFor("Status set to error", kPatience));
+    expectReportsAnswered();
 }
 
 TEST_F(StreamingUploaderTest, UnreadableFileIsReportedAndEndsItsTurn) {
@@ -147,6 +165,7 @@ TEST_F(StreamingUploaderTest, UnreadableFileIsReportedAndEndsItsTurn) {
     for (const auto& request : cloud.requests()) {
         EXPECT_NE(request.body.find("sensors_5.bin could not be read"), std::string::npos) << request.body;
     }
+    expectReportsAnswered();
 }
 
 TEST_F(StreamingUploaderTest, FilesArriveByteForByteWithTheQueryAndOnlyTheCredentialField) {
