@@ -291,7 +291,7 @@ TEST_F(StreamingUploaderTest, SuccessBeforeTheWholeFileWasTakenKeepsTheFile) {
 
 TEST_F(StreamingUploaderTest, FileReplacedDuringTheUploadIsKept) {
     ScriptedReply slow = ScriptedReply::json(200, "{}");
-    slow.delay = 300ms;
+    slow.delay = 500ms;
     cloud.reply("POST", kUploadPath, slow);
     const fs::path file = segment(0, "first segment");
     auto uploader = makeUploader();
@@ -310,7 +310,7 @@ TEST_F(StreamingUploaderTest, FileReplacedDuringTheUploadIsKept) {
 
 TEST_F(StreamingUploaderTest, StreamerRunsWhileAnyUploadIsInFlight) {
     ScriptedReply slow = ScriptedReply::json(200, "{}");
-    slow.delay = 500ms;
+    slow.delay = 1s;
     cloud.replies("POST", kUploadPath, {slow, ScriptedReply::json(200, "{}")});
     auto uploader = makeUploader();
     const fs::path first = segment(0, "first");
