@@ -1,0 +1,34 @@
+// A finished REST request, ready for the HTTP session: method, absolute URL, header fields, body.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cloud/http_method.h"
+
+namespace brisel::cloud {
+
+struct HeaderField {
+    std::string name;
+    std::string value;
+
+    friend bool operator==(const HeaderField&, const HeaderField&) = default;
+};
+
+// A plain value: built by `Endpoint::request()`, sent by the REST client, copied freely.
+struct URLRequest {
+    HTTPMethod method = HTTPMethod::get();
+    // Absolute http or https URL: scheme "://" host ":" port, then the percent-encoded path.
+    std::string url;
+    // In the order they were set; names are unique (compared without letter case).
+    std::vector<HeaderField> headers;
+    // The body bytes; absent when the request has no body.
+    std::optional<std::string> body;
+
+    // The value of the header field `name` (compared without letter case), or none.
+    std::optional<std::string> header(std::string_view name) const;
+};
+
+}  // namespace brisel::cloud

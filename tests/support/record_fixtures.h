@@ -1,0 +1,51 @@
+// Helpers of the cloud record tests: fixtures on disk and key-path bookkeeping.
+#pragma once
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace brisel::cloud::testing_support {
+
+using Json = nlohmann::ordered_json;
+
+inline std::string readFixture(const std::string& name) {
+    std::ifstream file(std::string{BRISEL_SOURCE_DIR} + "/tests/cloud/fixtures/" + name, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The codec's key path of a JSON pointer: "/models/0/kind" is "models[0].kind".
+inline std::string keyPath(const std::string& pointer) {
+    std::string path;
+    std::size_t start = 1;
+    while (start <= pointer.size() && !pointer.empty()) {
+        const std::size_t end = pointer.find('/', start);
+        const std::string token =
+            pointer.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const bool isIndex = !token.empty() && token.find_first_not_of("0123456789") == std::string::npos;
+        if (isIndex) {
+            path += "[" + token + "]";
+        } else {
+            path += (path.empty() ? "" : ".") + token;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return path;
+}
+
+// One record inside a fixture, with its keys as the tables list them.
+struct RecordKeys {
+    std::string pointer;  // JSON pointer of the record object inside the fixture ("" = the root)
+    std::vector<std::string> required;
+    std::vector<std::string> optional;
+};
+
+}  // namespace brisel::cloud::testing_support
