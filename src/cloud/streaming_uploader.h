@@ -10,6 +10,7 @@
 
 #include "cloud/uploader_settings.h"
 #include "common/device_kind.h"
+#include "common/dispatch.h"
 
 namespace brisel::cloud {
 
@@ -23,8 +24,6 @@ std::optional<StreamingUploaderError> streamingUploaderErrorFromRawValue(std::in
 // "The operation couldn't be completed. (StreamingUploaderError error 0.)"
 std::string localizedDescription(StreamingUploaderError error);
 
-class FileUploader;
-
 // Takes saved sample files of one collection, one at a time, and uploads each in the background
 // (see `FileUploader`). An empty or unreadable file is not uploaded; its failure is reported to the
 // cloud instead (the collection's data-collection status is set to "ERROR" and a "Data Collection" /
@@ -32,7 +31,7 @@ class FileUploader;
 //
 // Always held by std::shared_ptr (see `create`): its callers share it and every upload in flight
 // keeps it alive. All members may be called from any thread; the flags are atomic.
-class StreamingUploader {
+class StreamingUploader : public std::enable_shared_from_this<StreamingUploader> {
   public:
     static std::shared_ptr<StreamingUploader> create(std::int64_t collectionId, std::int64_t projectId,
                                                      common::DeviceKind deviceKind,
@@ -64,8 +63,15 @@ class StreamingUploader {
     // True once any upload of this uploader succeeded (status 418 included); never reset.
     bool uploadedInstance() const { return uploaded.load(); }
 
+    // The settings the uploader was created with; its file uploads use them.
+    const UploaderSettings& settings() const { return uploaderSettings; }
+
+    // Bookkeeping of `FileUploader`, not for other callers: `markUploaded` when a try succeeded,
+    // `uploadEnded` exactly once when an upload started by `process` ends.
+    void markUploaded() { uploaded.store(true); }
+    void uploadEnded() { filesInFlight.fetch_sub(1); }
+
   private:
-    friend class FileUploader;
     struct Token {
         explicit Token() = default;
     };
@@ -76,14 +82,16 @@ class StreamingUploader {
                       common::DeviceKind deviceKind, UploaderSettings settings);
 
   private:
-    // Called by the file upload when it ends, exactly once per upload started by `process`.
-    void uploadEnded(bool succeeded);
-    void reportFailure(const std::string& description);
+    // Sets the data-collection status to "ERROR" and posts the failure notification; the replies are
+    // only logged.
+    void reportFailure(const std::string& description) const;
+    // Ends a `process` call that started no upload.
+    void processEnded(common::DispatchGroup& group);
 
     const std::int64_t collection;
     const std::int64_t project;
     const common::DeviceKind boardKind;
-    const UploaderSettings settings;
+    const UploaderSettings uploaderSettings;
     std::atomic<bool> stopped{false};
     std::atomic<int> filesInFlight{0};
     std::atomic<bool> unreadableFile{false};
