@@ -246,17 +246,5 @@ TEST(BoardTextTest, DoublesAreWrittenAsThePlatformsDefaultText) {
     EXPECT_EQ(contaminationThresholdCommand(0.5), "mContamination_threshold:0.5,\r\n");
 }
 
-TEST(BoardTextTest, LineSpeedFollowsTheBoardKind) {
-    for (DeviceKind kind : common::allCases<DeviceKind>()) {
-        BaudRate expected = BaudRate::baud115200;
-        if (kind == DeviceKind::NICLA_SENSE_ME || kind == DeviceKind::HALDEN_I3MICRO) {
-            expected = BaudRate::baud921600;
-        } else if (kind == DeviceKind::HALDEN_FLAMENCO || kind == DeviceKind::HALDEN_FLAMENCO_ALT) {
-            expected = BaudRate::baud1500000;
-        }
-        EXPECT_EQ(boardBaudRate(kind), expected) << common::rawValue(kind);
-    }
-}
-
 }  // namespace
 }  // namespace brisel::device
