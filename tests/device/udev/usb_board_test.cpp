@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cloud/authorization.h"
+#include "cloud/http_session.h"
 #include "cloud/streaming_uploader.h"
 #include "device/sample_packet_builder.h"
 #include "support/fake_cloud.h"
@@ -99,6 +100,8 @@ TEST_F(UsbBoardTest, RecordsTheBoardsPacketsAndItsSegmentsReachTheCloud) {
     access.setSharedBaseURLAndCookie(cloud.baseUrl(), "token");
     cloud::UploaderSettings uploaderSettings;
     uploaderSettings.authorization = &access;
+    // A session of the test's own, joined when the test ends, rather than the process-wide one.
+    uploaderSettings.client.session = std::make_shared<cloud::HttpSession>();
     uploaderSettings.client.retry.waitUnit = 10ms;
     uploaderSettings.collectionsFolder = folder_.path() / "velko_brisel_collection";
     auto uploader =
