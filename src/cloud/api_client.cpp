@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "cloud/cloud_error_body.h"
 #include "cloud/decoding_failure.h"
 #include "cloud/endpoint.h"
 #include "cloud/http_request.h"
@@ -30,12 +31,6 @@ struct NetworkCall {
     int tryCounter = 1;
 };
 
-// The error object that the cloud puts in the body of a failed reply.
-struct CloudErrorBody {
-    std::int64_t statusCode = 0;
-    std::string message;
-};
-
 bool isCredentialHeaderName(std::string_view name) {
     return headerNameEquals(name, kAuthenticationTokenHeader) || headerNameEquals(name, kApiKeyHeader);
 }
@@ -55,25 +50,6 @@ HttpRequest tryRequest(const URLRequest& request) {
         sent.body = *request.body;
     }
     return sent;
-}
-
-// A JSON object that is not empty, with a whole number under "status_code" and a text under "message".
-std::optional<CloudErrorBody> cloudErrorBody(std::string_view body) {
-    const common::JsonResult<common::Json> json = common::parseJson(body);
-    if (!json || !json->is_object() || json->empty()) {
-        return std::nullopt;
-    }
-    const auto statusCode = json->find("status_code");
-    const auto message = json->find("message");
-    if (statusCode == json->end() || message == json->end()) {
-        return std::nullopt;
-    }
-    auto code = common::decodeJson<std::int64_t>(*statusCode);
-    auto text = common::decodeJson<std::string>(*message);
-    if (!code || !text) {
-        return std::nullopt;
-    }
-    return CloudErrorBody{*code, std::move(*text)};
 }
 
 bool isSuccessStatus(int status) {
@@ -131,7 +107,7 @@ void handleOutcome(std::shared_ptr<NetworkCall> call, HttpResult result) {
 
     std::optional<std::int64_t> finalStatus;
     std::string finalMessage;
-    if (auto cloudError = cloudErrorBody(result.body)) {
+    if (auto cloudError = parseCloudErrorBody(result.body)) {
         logger().error("An error has occured, message: " + peerTextForLog(cloudError->message));
         finalStatus = cloudError->statusCode;
         finalMessage = std::move(cloudError->message);
@@ -222,9 +198,9 @@ void APIClient::genericNetworkRequest(const URLRequest& request, DataCompletion 
     startTry(std::move(call));
 }
 
-APIError decodingError(const common::JsonError& error, std::source_location location) {
+APIError decodingError(const common::JsonError& error, const char* file, int line) {
     std::string text = decodingFailureText(error);
-    logger().critical(text + " " + location.file_name() + ":" + std::to_string(location.line()));
+    logger().critical(text + " " + file + ":" + std::to_string(line));
     return APIError{std::nullopt, std::move(text)};
 }
 

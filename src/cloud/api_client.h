@@ -3,7 +3,6 @@
 
 #include <functional>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -85,9 +84,10 @@ class APIClient {
 };
 
 // The failure of a 2xx body that does not decode into the record: the decoding text (see
-// decoding_failure.h) without status code, logged at critical with the source location. Any thread.
-APIError decodingError(const common::JsonError& error,
-                       std::source_location location = std::source_location::current());
+// decoding_failure.h) without status code, logged at critical followed by the caller's source file
+// and line (compiler builtins: clang 14 has no std::source_location with this libstdc++). Any thread.
+APIError decodingError(const common::JsonError& error, const char* file = __builtin_FILE(),
+                       int line = __builtin_LINE());
 
 template <class Record>
 void APIClient::get(const BuiltRequest& request, Completion<Record> completion) const {

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <optional>
-#include <source_location>
 #include <system_error>
 #include <utility>
 
@@ -57,9 +56,10 @@ std::string fileURLText(const std::filesystem::path& file) {
     return "file://" + file.string();
 }
 
-// "<source file>:<line>" of the logging statement.
-std::string where(std::source_location location = std::source_location::current()) {
-    return std::string{location.file_name()} + ":" + std::to_string(location.line());
+// "<source file>:<line>" of the logging statement (compiler builtins: clang 14 has no
+// std::source_location with this libstdc++).
+std::string where(const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+    return std::string{file} + ":" + std::to_string(line);
 }
 
 bool isAcceptedStatus(int status) {
@@ -82,8 +82,10 @@ bool removeUploadedFile(const FileUpload& upload) {
         return false;
     }
     if (*current != upload.identity) {
-        logger().warning("Kept " + upload.file.string() +
-                         ": the path holds another file than the one uploaded; it is uploaded on its own");
+        logger().warning(
+            "Kept " + upload.file.string() +
+            ": the path now holds another file than the one uploaded; it stays for its own upload or a "
+            "later collection sync");
         return false;
     }
     std::error_code error;

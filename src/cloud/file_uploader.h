@@ -29,9 +29,10 @@ class FileUploader {
   public:
     FileUploader() = default;
 
-    // Starts the first try and returns. `dispatchGroup` has been entered once by the caller; it is left
-    // once when the upload ends, by success or after the last try, and then `uploader`'s count of
-    // uploads in flight is lowered by one. The settings are `uploader`'s. `async` has no effect.
+    // Starts the first try and returns. `dispatchGroup` has been entered once by the caller, and the
+    // upload has been counted among `uploader`'s uploads in flight (`StreamingUploader::process` does
+    // both). When the upload ends, by success or after the last try, the group is left once and the
+    // count lowered by one. The settings are `uploader`'s. `async` has no effect.
     // Any thread; the tries' outcomes are handled on the global queue of default priority.
     void uploadFile(std::shared_ptr<StreamingUploader> uploader,
                     std::shared_ptr<common::DispatchGroup> dispatchGroup, const std::filesystem::path& file,

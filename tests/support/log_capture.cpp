@@ -18,7 +18,7 @@ std::size_t countLocked(const std::vector<LogCapture::Line>& lines, std::string_
 LogCapture::LogCapture() : shared(std::make_shared<Shared>()) {
     common::logger().setCaptureSink([state = shared](common::LogLevels level, std::string_view line) {
         std::lock_guard lock(state->mutex);
-        state->lines.push_back(Line{level, std::string(line)});
+        state->lines.push_back(Line{level, std::string(line), std::chrono::steady_clock::now()});
         state->added.notify_all();
     });
 }

@@ -24,7 +24,8 @@ class LogCapture {
 
     struct Line {
         common::LogLevels level;
-        std::string text;  // the whole line, "[time] level: message"
+        std::string text;                          // the whole line, "[time] level: message"
+        std::chrono::steady_clock::time_point at;  // when it was logged
     };
 
     std::vector<Line> lines() const;
