@@ -46,6 +46,11 @@ void SampleReader::start(std::unique_ptr<ByteSource> source) {
 }
 
 void SampleReader::stop() {
+    stopReading();
+    withFileLock([this] { file_.remove(); });
+}
+
+void SampleReader::stopReading() {
     std::lock_guard lifecycle(lifecycleMutex_);
     running_.store(false);
     if (loopThread_.joinable()) {
@@ -54,7 +59,11 @@ void SampleReader::stop() {
         loopThread_.join();
     }
     source_.reset();
-    withFileLock([this] { file_.remove(); });
+}
+
+bool SampleReader::hasLoop() const {
+    std::lock_guard lifecycle(lifecycleMutex_);
+    return loopThread_.joinable();
 }
 
 void SampleReader::setBinaryFileURL(OldFile old) {

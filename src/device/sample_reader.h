@@ -77,6 +77,14 @@ class SampleReader {
     // returns), then deletes the current file. Idempotent. Any thread but the loop's.
     void stop();
 
+    // Ends the loop like `stop()` but keeps the current file, which can still be saved as a segment.
+    // Idempotent. Any thread but the loop's.
+    void stopReading();
+
+    // True while a loop thread exists (running, or ended on a link failure and not yet stopped): then
+    // `start()` starts nothing. Any thread.
+    bool hasLoop() const;
+
     // Runs `fn` on the calling thread while holding the file lock ("com.velko.brisel_core.SampleReaderLock",
     // a mutex: blocks run one at a time, in no promised order): no packet is written and no file is
     // switched meanwhile. Must not be called while holding the lock. Returns what `fn` returns.
@@ -148,7 +156,7 @@ class SampleReader {
     std::atomic<std::int64_t> totalPacketsSaved_{0};  // written under the file lock
     std::atomic<std::chrono::steady_clock::rep> lastReadTicks_;
 
-    std::mutex lifecycleMutex_;           // serialises start() and stop()
+    mutable std::mutex lifecycleMutex_;   // serialises start() and stop()
     std::unique_ptr<ByteSource> source_;  // set before the thread starts, reset after it is joined
     std::thread loopThread_;              // guarded by lifecycleMutex_
 

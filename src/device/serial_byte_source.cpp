@@ -1,5 +1,7 @@
 #include "device/serial_byte_source.h"
 
+#include <algorithm>
+
 #include "device/sample.h"
 
 namespace brisel::device {
@@ -11,7 +13,7 @@ tl::expected<std::size_t, PortError> SerialByteSource::readSome(std::vector<std:
     if (!port_.deviceOpen()) {
         return tl::unexpected(PortError{PortError::Kind::mustBeOpen, {}});
     }
-    const auto count = port_.readBytes(readBuffer_, wait);
+    const auto count = port_.readBytes(readBuffer_, std::min(wait, kUnplugPollInterval));
     if (!count) {
         return tl::unexpected(count.error());
     }

@@ -124,6 +124,18 @@ std::string systemError(int error) {
     return std::strerror(error);
 }
 
+// "/sys/class/tty/ttyACM0" for "/dev/ttyACM0" when that entry exists now; none otherwise (a node
+// reached through a link of another name, a system without sysfs).
+std::optional<std::string> ttySysfsEntry(const std::string& devicePath) {
+    const auto slash = devicePath.find_last_of('/');
+    const std::string entry =
+        "/sys/class/tty/" + devicePath.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (::access(entry.c_str(), F_OK) != 0) {
+        return std::nullopt;
+    }
+    return entry;
+}
+
 PortError portError(PortError::Kind kind, std::string detail = {}) {
     return PortError{kind, std::move(detail)};
 }
@@ -154,6 +166,7 @@ USBDevice& USBDevice::operator=(USBDevice&& other) noexcept {
         timeout_ = other.timeout_;
         port_ = std::move(other.port_);
         wake_ = std::move(other.wake_);
+        sysfsEntry_ = std::move(other.sysfsEntry_);
     }
     return *this;
 }
@@ -174,8 +187,14 @@ tl::expected<void, PortError> USBDevice::open(BaudRate baudRate, StopBits stopBi
     }
     UniqueFd port(::open(path_->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!port.valid()) {
-        logger().error("Could not open " + *path_ + ": " + systemError(errno) +
+        const int openError = errno;
+        logger().error("Could not open " + *path_ + ": " + systemError(openError) +
                        "; check that the board is plugged in and that you may use serial ports");
+        if (openError == EACCES || openError == EPERM) {
+            logger().error("You may not use " + *path_ +
+                           ": add yourself to the dialout group (sudo usermod -aG dialout $USER) and log "
+                           "in again, or install packaging/60-brisel-boards.rules as the README says");
+        }
         return tl::unexpected(portError(PortError::Kind::failedToOpen));
     }
     if (::flock(port.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -199,6 +218,7 @@ tl::expected<void, PortError> USBDevice::open(BaudRate baudRate, StopBits stopBi
     }
     consumeInterrupt();  // an interrupt meant for an earlier session does not cut the first read short
     port_ = std::move(port);
+    sysfsEntry_ = ttySysfsEntry(*path_);
     logger().info("Device opened");
     return {};
 }
@@ -209,6 +229,7 @@ void USBDevice::close() {
         return;
     }
     port_.reset();
+    sysfsEntry_.reset();
     logger().info("Device closed");
 }
 
@@ -324,7 +345,11 @@ bool USBDevice::deviceNodeGone() const {
     if (::fstat(port_.get(), &status) != 0) {
         return true;
     }
-    return status.st_nlink != 1;  // an unplugged board's node has been removed
+    if (status.st_nlink != 1) {
+        return true;  // an unplugged board's node has been removed
+    }
+    // The kernel's entry of the tty goes with the board, also when the open descriptor still looks whole.
+    return sysfsEntry_ && ::access(sysfsEntry_->c_str(), F_OK) != 0 && errno == ENOENT;
 }
 
 USBDevice::WaitResult USBDevice::waitFor(short events, std::chrono::milliseconds wait) {

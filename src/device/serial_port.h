@@ -82,7 +82,8 @@ class USBDevice {
     // refused), close-on-exec, non-blocking, and applies raw settings at the given speed with the
     // given framing, without flow control. Already open: logs a warning and changes nothing.
     // Errors: invalidPath (no path; no system call is made), failedToOpen (cannot open, in use, not a
-    // terminal, settings refused); each failure is logged.
+    // terminal, settings refused); each failure is logged, and a refusal for lack of permission
+    // (EACCES, EPERM) adds a line telling the user how to get access to serial ports.
     tl::expected<void, PortError> open(BaudRate baudRate, StopBits stopBits, ParityType parity,
                                        DataBitsSize dataBits);
 
@@ -91,8 +92,9 @@ class USBDevice {
 
     // Waits at most `wait` for bytes, then reads what has arrived, at most into.size() bytes.
     // Returns the count; 0 when nothing arrived within the wait, when the read was interrupted, or
-    // when `into` is empty. Errors: mustBeOpen, deviceNotConnected (the device node is gone, the line
-    // hung up, or the device reports an I/O error), failedToRead (any other system error).
+    // when `into` is empty. Errors: mustBeOpen, deviceNotConnected (the device node or the tty's entry
+    // in /sys/class/tty is gone, the line hung up, or the device reports an I/O error), failedToRead
+    // (any other system error).
     tl::expected<std::size_t, PortError> readBytes(std::span<std::uint8_t> into,
                                                    std::chrono::milliseconds wait);
 
@@ -123,7 +125,8 @@ class USBDevice {
     UsbId ids_;
     std::uint8_t timeout_;
     UniqueFd port_;
-    UniqueFd wake_;  // eventfd that interrupt() signals; lives as long as the object
+    UniqueFd wake_;                          // eventfd that interrupt() signals; lives as long as the object
+    std::optional<std::string> sysfsEntry_;  // the tty's kernel entry while open, when it had one
 };
 
 }  // namespace brisel::device

@@ -121,4 +121,19 @@ std::optional<USBDevice> USBManager::findPort(std::string_view kindName, std::op
     return port;
 }
 
+std::optional<USBDevice> USBManager::findPort(common::DeviceKind kind, PortMode mode,
+                                              std::chrono::milliseconds flamencoSettleWait) {
+    std::optional<UsbId> bootloaderIds;
+    std::optional<common::UsbVendorId> vendor = common::bootloaderVid(kind);
+    std::optional<common::UsbProductId> product = common::bootloaderPid(kind);
+    if (vendor && product) {
+        bootloaderIds = UsbId{vendor->value, product->value};
+    }
+    return findPort(common::rawValue(kind), bootloaderIds, mode, flamencoSettleWait);
+}
+
+std::optional<common::DeviceKind> deviceKindOf(const USBDevice& port) {
+    return common::fromRawValue<common::DeviceKind>(port.kindName());
+}
+
 }  // namespace brisel::device

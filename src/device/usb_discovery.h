@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/device_kind.h"
 #include "device/serial_port.h"
 #include "device/usb_id.h"
 
@@ -44,6 +45,14 @@ class USBManager {
 
     // The tty devices behind getSerialDevices.
     static std::vector<SerialDeviceEntry> listSerialDevices();
+
+    // findPort for a board kind: its name and, in bootloader mode, its bootloaderVid/bootloaderPid.
+    static std::optional<USBDevice> findPort(
+        common::DeviceKind kind, PortMode mode,
+        std::chrono::milliseconds flamencoSettleWait = kFlamencoSettleWait);
 };
+
+// The board kind of a port (from its kind name); none for a name that is no kind.
+std::optional<common::DeviceKind> deviceKindOf(const USBDevice& port);
 
 }  // namespace brisel::device

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,9 +15,13 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/log_capture.h"
+#include "support/temporary_folder.h"
 
 namespace brisel::device {
 namespace {
@@ -251,6 +257,39 @@ TEST_F(SerialPortTest, WriteToABoardThatNeverReadsGivesUp) {
 
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error().kind, PortError::Kind::failedToWrite);
+}
+
+// Opens a node that the calling user may not use; true when it is refused with the hint about access.
+bool refusedWithAccessHint(const std::filesystem::path& node) {
+    test_support::LogCapture log;
+    USBDevice port("NANO_33_BLE", node.string(), UsbId{0x2341, 0x805A});
+    auto opened = port.open(BaudRate::baud115200, StopBits::stopBits1, ParityType::none, DataBitsSize::bits8);
+    return !opened && opened.error().kind == PortError::Kind::failedToOpen &&
+           log.contains("add yourself to the dialout group");
+}
+
+TEST(SerialPortPermissionTest, RefusalForLackOfPermissionTellsHowToGetAccess) {
+    test_support::TemporaryFolder folder;
+    const std::filesystem::path node = folder.path() / "ttyACM9";
+    std::ofstream(node).put('\0');
+    ASSERT_EQ(chmod(node.c_str(), 0), 0);
+    if (geteuid() != 0) {
+        EXPECT_TRUE(refusedWithAccessHint(node));
+        return;
+    }
+    // Root may open anything: an unprivileged child process tries instead.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(2);
+        }
+        _exit(refusedWithAccessHint(node) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(PortErrorTest, PrintsAsItsCase) {

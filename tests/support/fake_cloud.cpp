@@ -16,14 +16,6 @@
 
 #include <httplib.h>
 
-// ThreadSanitizer checks only instrumented code. The server library comes built without it, so
-// the synchronisation inside it (atomics, reference counts) is invisible, and its own memory
-// accesses through intercepted calls such as memcmp look like races. Those calls are not checked.
-// NOLINTNEXTLINE(bugprone-reserved-identifier): the name ThreadSanitizer looks for.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libcpp-httplib.so.0.11\n";
-}
-
 namespace brisel::test {
 
 namespace {

@@ -5,9 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <glib.h>
 #include <gtest/gtest.h>
-#include <umockdev.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,57 +13,17 @@
 #include <string>
 #include <string_view>
 
-#if defined(__SANITIZE_THREAD__)
-// glib is built without ThreadSanitizer and hands data to umockdev's worker thread through futexes
-// that the sanitizer cannot see; its reports inside glib are not about this program.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libglib-2.0.so\n";
-}
-#endif
+#include "common/device_kind.h"
+#include "udev_testbed.h"
 
 namespace brisel::device {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct TestbedRelease {
-    void operator()(UMockdevTestbed* testbed) const { g_object_unref(testbed); }
-};
-
-// A usb_device with the given hex ids, its interface and a tty child named `ttyName`.
-std::string usbSerialBoard(const std::string& usbName, const std::string& vendor, const std::string& product,
-                           const std::string& ttyName) {
-    const std::string usb = "/devices/pci0000:00/usb1/" + usbName;
-    const std::string interface = usb + "/" + usbName + ":1.0";
-    return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=" + vendor +
-           "\nA: idProduct=" + product + "\n\nP: " + interface +
-           "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\nP: " + interface + "/tty/" + ttyName +
-           "\nN: " + ttyName + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + ttyName + "\n";
-}
-
-std::string ttySysPath(const std::string& usbName, const std::string& ttyName) {
-    return "/sys/devices/pci0000:00/usb1/" + usbName + "/" + usbName + ":1.0/tty/" + ttyName;
-}
-
-class UsbDiscoveryTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        const char* preload = std::getenv("LD_PRELOAD");
-        ASSERT_TRUE(preload != nullptr &&
-                    std::string_view(preload).find("umockdev-preload") != std::string_view::npos)
-            << "run this program through umockdev-wrapper (or with LD_PRELOAD=libumockdev-preload.so.0)";
-        testbed_.reset(umockdev_testbed_new());
-        ASSERT_NE(testbed_, nullptr);
-    }
-
-    void add(const std::string& description) {
-        GError* error = nullptr;
-        ASSERT_TRUE(umockdev_testbed_add_from_string(testbed_.get(), description.c_str(), &error))
-            << (error != nullptr ? error->message : "unknown error");
-    }
-
-    std::unique_ptr<UMockdevTestbed, TestbedRelease> testbed_;
-};
+using UsbDiscoveryTest = test_support::UdevTestbedTest;
+using test_support::ttySysPath;
+using test_support::usbSerialBoard;
 
 TEST_F(UsbDiscoveryTest, NoBoardGivesNothingAtOnce) {
     auto started = std::chrono::steady_clock::now();
@@ -167,6 +125,59 @@ TEST_F(UsbDiscoveryTest, UnpluggedBoardIsNoLongerFound) {
     umockdev_testbed_remove_device(testbed_.get(), ttySysPath("1-1", "ttyACM0").c_str());
 
     EXPECT_FALSE(USBManager::findPort("NANO_33_IOT", UsbId{0x2341, 0x0057}, PortMode::application));
+}
+
+// The ids a board of `kind` shows in `mode`; none when it has no such ids.
+std::optional<UsbId> idsOf(common::DeviceKind kind, PortMode mode) {
+    if (mode == PortMode::application) {
+        return applicationUsbId(common::rawValue(kind));
+    }
+    auto vendor = common::bootloaderVid(kind);
+    auto product = common::bootloaderPid(kind);
+    if (!vendor || !product) {
+        return std::nullopt;
+    }
+    return UsbId{vendor->value, product->value};
+}
+
+TEST_F(UsbDiscoveryTest, EveryKindIsFoundByItsKindInBothModes) {
+    int plugged = 0;
+    for (PortMode mode : {PortMode::application, PortMode::bootloader}) {
+        for (common::DeviceKind kind : common::allCases<common::DeviceKind>()) {
+            SCOPED_TRACE(std::string(common::rawValue(kind)) +
+                         (mode == PortMode::application ? " application" : " bootloader"));
+            // One board at a time, each on a port of its own.
+            const std::string usbName = "1-" + std::to_string(++plugged);
+            const std::string ttyName = "ttyUSB" + std::to_string(plugged);
+            std::optional<UsbId> ids = idsOf(kind, mode);
+            if (!ids) {
+                // The HALDEN boards have no bootloader ids: even a board with their application ids
+                // is not taken for one in bootloader mode.
+                plug(usbName, *idsOf(kind, PortMode::application), ttyName);
+                EXPECT_FALSE(USBManager::findPort(kind, mode, 0ms));
+                unplug(usbName, ttyName);
+                continue;
+            }
+            plug(usbName, *ids, ttyName);
+
+            std::optional<USBDevice> port = USBManager::findPort(kind, mode, 0ms);
+
+            ASSERT_TRUE(port);
+            EXPECT_EQ(port->path(), "/dev/" + ttyName);
+            EXPECT_EQ(port->ids(), *ids);
+            EXPECT_EQ(deviceKindOf(*port), kind);
+            unplug(usbName, ttyName);
+        }
+    }
+}
+
+TEST_F(UsbDiscoveryTest, FlamencoKindTakesTheAltBoardAsAltKind) {
+    plug("1-1", UsbId{0x04B4, 0x0003}, "ttyUSB0");
+
+    auto port = USBManager::findPort(common::DeviceKind::HALDEN_FLAMENCO, PortMode::application, 0ms);
+
+    ASSERT_TRUE(port);
+    EXPECT_EQ(deviceKindOf(*port), common::DeviceKind::HALDEN_FLAMENCO_ALT);
 }
 
 }  // namespace
