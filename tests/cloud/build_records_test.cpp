@@ -15,6 +15,7 @@ namespace brisel::cloud {
 namespace {
 
 using common::Json;
+using testing_support::childPath;
 using testing_support::keyPath;
 using testing_support::readFixture;
 using testing_support::RecordKeys;
@@ -125,11 +126,6 @@ const std::vector<RecordKeys>& buildRecordKeys() {
         {"/sensor_selection/0", {"build_id", "id", "kind"}, {"channel"}},
     };
     return records;
-}
-
-std::string childPath(const std::string& pointer, const std::string& key) {
-    const std::string parent = keyPath(pointer);
-    return parent.empty() ? key : parent + "." + key;
 }
 
 TEST(BuildRecord, CompleteFixtureDecodesWithTheFieldsTheWorkflowsRead) {
