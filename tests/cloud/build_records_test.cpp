@@ -303,6 +303,10 @@ TEST(BuildRecord, DecodingTextsByKindOfFailure) {
     const auto notJson = common::decodeJsonText<BuildResponse>("");
     ASSERT_FALSE(notJson);
     EXPECT_TRUE(decodingFailureText(notJson.error()).starts_with("Failed to decode JSON (the top value: "));
+    const auto tooDeep = common::decodeJsonText<BuildResponse>(std::string(common::kMaxJsonDepth + 1, '['));
+    ASSERT_FALSE(tooDeep);
+    EXPECT_EQ(decodingFailureText(tooDeep.error()),
+              "Failed to decode JSON (the top value: text nests too deep)");
 }
 
 TEST(BuildRecord, StatusTextsAndEmptyArrays) {
