@@ -23,13 +23,14 @@ constexpr std::array<TypeMismatch, 6> kTypeMismatches{{
     {"expected an object", "Object"},
 }};
 
-constexpr std::array<std::string_view, 7> kCorruptDataReasons{
+constexpr std::array<std::string_view, 8> kCorruptDataReasons{
     "not one of the accepted texts",
     "integer out of range",
     "expected an integer, got a number that is not a whole number up to 2^53",
     "number out of range of a 32-bit float",
     "number is not finite",
     "text is not valid UTF-8",
+    "text nests too deep",
     "text is not one JSON value",
 };
 

@@ -25,7 +25,9 @@ std::string systemError(int number) {
 }  // namespace
 
 tl::expected<HttpBodyFile, HttpError> HttpBodyFile::open(const std::filesystem::path& path) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below); reads of a regular
+    // file are not affected by it.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (descriptor < 0) {
         return tl::unexpected(unreadable(path, systemError(errno)));
     }

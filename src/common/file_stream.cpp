@@ -68,8 +68,13 @@ class TemporaryFile {
         }
         return TemporaryFile(FileDescriptor(fd), pattern);
     }
-    TemporaryFile(TemporaryFile&&) noexcept = default;
-    TemporaryFile& operator=(TemporaryFile&&) noexcept = default;
+    // The moved-from object no longer names the file, so its destructor leaves the file alone.
+    TemporaryFile(TemporaryFile&& other) noexcept
+        : descriptor(std::move(other.descriptor)),
+          name(std::exchange(other.name, std::string())),
+          mode(other.mode),
+          committed(other.committed) {}
+    TemporaryFile& operator=(TemporaryFile&&) = delete;
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {

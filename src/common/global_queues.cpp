@@ -1,6 +1,7 @@
 // The global queues: one elastic pool of threads shared by all qualities of service.
 #include <array>
 #include <map>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -35,7 +36,8 @@ class GlobalQueuePool : public std::enable_shared_from_this<GlobalQueuePool> {
         std::function<void()> work;
     };
 
-    void startWorkerLocked();
+    // Starts one idle worker; false (and nothing changed) when the system refuses a thread.
+    bool startWorkerLocked();
     void workerMain();
     bool hasPendingLocked() const;
     WorkItem takeMostUrgentLocked();
@@ -55,26 +57,37 @@ class GlobalQueuePool : public std::enable_shared_from_this<GlobalQueuePool> {
 
 void GlobalQueuePool::submit(QualityOfService qos, std::function<void()> work) {
     std::vector<std::thread> toJoin;
+    bool workerStarted = true;
     {
         std::lock_guard lock(mutex);
         pending[levelIndex(qos)].push_back(WorkItem{qos, std::move(work)});
         ++pendingCount;
         // Every waiting item needs an idle worker of its own, or blocked work could starve it.
         if (pendingCount > idleWorkers) {
-            startWorkerLocked();
+            workerStarted = startWorkerLocked();
         }
         toJoin = takeExitedLocked();
     }
     workAvailable.notify_one();
     joinAll(toJoin);
+    if (!workerStarted) {
+        logger().critical(
+            "The system refused a new thread for the global queues; queued work waits until a running "
+            "thread is free. Close other programs or raise the process limit, then restart Brisel.");
+    }
 }
 
-void GlobalQueuePool::startWorkerLocked() {
+bool GlobalQueuePool::startWorkerLocked() {
+    try {
+        // The worker needs the mutex before it looks itself up, so it is in the map by then.
+        std::thread worker([self = shared_from_this()] { self->workerMain(); });
+        std::thread::id id = worker.get_id();
+        workers.emplace(id, std::move(worker));
+    } catch (const std::system_error&) {
+        return false;
+    }
     ++idleWorkers;
-    // The worker needs the mutex before it looks itself up, so it is in the map by then.
-    std::thread worker([self = shared_from_this()] { self->workerMain(); });
-    std::thread::id id = worker.get_id();
-    workers.emplace(id, std::move(worker));
+    return true;
 }
 
 bool GlobalQueuePool::hasPendingLocked() const {

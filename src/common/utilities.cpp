@@ -38,14 +38,6 @@ tl::expected<std::int64_t, int> askWhetherTranslated() {
 
 }  // namespace
 
-void to_json(nlohmann::ordered_json& json, const AnyEncodable& encodable) {
-    json = encodable.value;
-}
-
-void to_json(nlohmann::json& json, const AnyEncodable& encodable) {
-    json = nlohmann::json(encodable.value);
-}
-
 void crossPlatformSleep(double seconds) {
     constexpr double kLongest = 100.0 * 365 * 24 * 3600;
     if (!(seconds > 0)) {

@@ -1,5 +1,6 @@
-// Small helpers shared by the layers: a JSON value of any type, a blocking sleep, the machine-kind
-// check, a quantile, dictionary helpers, a folder test and the device-manager command options.
+// Small helpers shared by the layers: a blocking sleep, the machine-kind check, a quantile, dictionary
+// helpers, a folder test and the device-manager command options. The JSON value of any type
+// (`AnyEncodable`) is part of the JSON codec (json_codec.h).
 #pragma once
 
 #include <cstdint>
@@ -13,27 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 #include <tl/expected.hpp>
 
 namespace brisel::common {
-
-// One JSON value of any type, for mixed values side by side in one object. Encodes exactly as the
-// wrapped value (never as an object of its own).
-struct AnyEncodable {
-    nlohmann::ordered_json value;
-
-    AnyEncodable() = default;
-    template <typename T>
-    requires(!std::is_same_v<std::remove_cvref_t<T>, AnyEncodable>)
-        AnyEncodable(T&& wrapped)  // NOLINT(google-explicit-constructor): wraps like the value it holds
-        : value(std::forward<T>(wrapped)) {}
-
-    friend bool operator==(const AnyEncodable&, const AnyEncodable&) = default;
-};
-
-void to_json(nlohmann::ordered_json& json, const AnyEncodable& encodable);
-void to_json(nlohmann::json& json, const AnyEncodable& encodable);
 
 // Blocks the calling thread for the number of seconds, measured on the steady clock. Zero,
 // negative and NaN return at once; longer than 100 years is cut to 100 years.

@@ -23,7 +23,7 @@ std::shared_ptr<BriselAction> ControllerRegistry::create(const std::shared_ptr<W
 }
 
 std::string_view requestTypeName(const RoutedRequest& request) {
-    static constexpr std::array<std::string_view, std::variant_size_v<RoutedRequest>> kNames = {
+    static constexpr auto kNames = std::to_array<std::string_view>({
         "VersionInformation",
         "FlashRequest",
         "FlashWifiRequest",
@@ -38,7 +38,8 @@ std::string_view requestTypeName(const RoutedRequest& request) {
         "CheckDeviceConnectionRequest",
         "ContaminationThresholdRequest",
         "CollectionSyncRequest",
-    };
+    });
+    static_assert(kNames.size() == std::variant_size_v<RoutedRequest>, "one name per routed request type");
     return kNames.at(request.index());
 }
 

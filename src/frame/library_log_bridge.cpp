@@ -43,12 +43,12 @@ std::optional<BridgedLogLine> bridgedLogLine(int libraryLevel, const char* line)
 }
 
 void routeLibraryLogToService() {
-    // Only the levels that reach the log at all (debug lines are below the service's threshold). The
-    // library formats every enabled line into one static buffer, so enabling its info and debug lines
-    // would make lws_cancel_service(), which senders call from their own threads, race with the
-    // websocket thread's logging.
-    constexpr int kLoggedLevels = LLL_ERR | LLL_WARN | LLL_NOTICE;
-    lws_set_log_level(kLoggedLevels, wsLog);
+    // Only the levels that can reach the log: the others are bridged to debug, below the service
+    // logger's threshold. The library formats every enabled line in one static buffer, and
+    // lws_cancel_service(), called by senders on other threads, logs at debug level; with that level
+    // enabled the two threads would write the buffer at once.
+    constexpr int kWrittenLevels = LLL_ERR | LLL_WARN | LLL_NOTICE;
+    lws_set_log_level(kWrittenLevels, wsLog);
 }
 
 }  // namespace brisel::frame

@@ -21,8 +21,9 @@ struct BridgedLogLine {
 // None for an absent line or one that holds "WSI_TOK". Pure.
 std::optional<BridgedLogLine> bridgedLogLine(int libraryLevel, const char* line);
 
-// Hands every library level to the service logger through `bridgedLogLine`. Call before the first
-// library context is created; process-wide.
+// Hands the library levels that the service logger writes (LLL_ERR, LLL_WARN, LLL_NOTICE) to it through
+// `bridgedLogLine`; the library formats no line of the other levels. Call before the first library
+// context is created; process-wide.
 void routeLibraryLogToService();
 
 }  // namespace brisel::frame

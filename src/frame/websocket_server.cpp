@@ -99,6 +99,8 @@ tl::expected<std::uint16_t, ServerStartError> WebSocketServer::start(std::uint16
         } catch (const std::exception& failure) {
             common::logger().critical(std::string("The websocket thread failed: ") + failure.what() +
                                       "; restart Brisel.");
+        } catch (...) {
+            common::logger().critical("The websocket thread failed; restart Brisel.");
         }
     });
     if (result.wait_for(kStartWaitLimit) != std::future_status::ready) {

@@ -15,6 +15,7 @@ namespace brisel::cloud {
 namespace {
 
 using common::Json;
+using testing_support::childPath;
 using testing_support::keyPath;
 using testing_support::readFixture;
 using testing_support::RecordKeys;
@@ -125,11 +126,6 @@ const std::vector<RecordKeys>& buildRecordKeys() {
         {"/sensor_selection/0", {"build_id", "id", "kind"}, {"channel"}},
     };
     return records;
-}
-
-std::string childPath(const std::string& pointer, const std::string& key) {
-    const std::string parent = keyPath(pointer);
-    return parent.empty() ? key : parent + "." + key;
 }
 
 TEST(BuildRecord, CompleteFixtureDecodesWithTheFieldsTheWorkflowsRead) {
@@ -307,6 +303,10 @@ TEST(BuildRecord, DecodingTextsByKindOfFailure) {
     const auto notJson = common::decodeJsonText<BuildResponse>("");
     ASSERT_FALSE(notJson);
     EXPECT_TRUE(decodingFailureText(notJson.error()).starts_with("Failed to decode JSON (the top value: "));
+    const auto tooDeep = common::decodeJsonText<BuildResponse>(std::string(common::kMaxJsonDepth + 1, '['));
+    ASSERT_FALSE(tooDeep);
+    EXPECT_EQ(decodingFailureText(tooDeep.error()),
+              "Failed to decode JSON (the top value: text nests too deep)");
 }
 
 TEST(BuildRecord, StatusTextsAndEmptyArrays) {

@@ -1,11 +1,15 @@
 #include "cloud/http_body_file.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +70,28 @@ TEST_F(HttpBodyFileTest, FileThatShrinksWhileBeingSentIsAnError) {
 
     ASSERT_FALSE(rest);
     EXPECT_EQ(rest.error().kind, HttpErrorKind::fileUnreadable);
+}
+
+TEST_F(HttpBodyFileTest, OnlyRegularFilesAreSent) {
+    auto folderBody = HttpBodyFile::open(folder);
+    ASSERT_FALSE(folderBody);
+    EXPECT_EQ(folderBody.error().kind, HttpErrorKind::fileUnreadable);
+
+    const auto fifo = folder / "pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto opening = std::async(std::launch::async, [&] { return HttpBodyFile::open(fifo); });
+    if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "opening a FIFO waited for a writer";
+        // A writer ends the blocked open, so that the test can end.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        opening.wait();
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    }
+    auto fifoBody = opening.get();
+    ASSERT_FALSE(fifoBody);
+    EXPECT_EQ(fifoBody.error().kind, HttpErrorKind::fileUnreadable);
 }
 
 }  // namespace

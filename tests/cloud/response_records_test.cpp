@@ -15,6 +15,7 @@ namespace brisel::cloud {
 namespace {
 
 using common::Json;
+using testing_support::childPath;
 using testing_support::keyPath;
 using testing_support::RecordKeys;
 
@@ -120,11 +121,6 @@ const std::vector<RecordCase>& recordCases() {
          {{"", {"enabled", "kind", "sampling_rate"}, {"full_scale_range"}}}},
     };
     return cases;
-}
-
-std::string childPath(const std::string& pointer, const std::string& key) {
-    const std::string parent = keyPath(pointer);
-    return parent.empty() ? key : parent + "." + key;
 }
 
 TEST(ResponseRecords, CompleteRepliesDecodeAndEncodeInTableOrder) {

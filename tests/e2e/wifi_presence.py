@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Browser and WiFi board stand-ins together: connects to the service's websocket first, then a board
-connects to TCP port 6012, announces data-collection mode and goes away. Prints every message the
-browser receives as "REPLY <text>" until --expect messages arrived or --seconds passed."""
+"""Browser and WiFi board stand-ins together: connects to the service's websocket first (and waits for
+the reply to a version handshake), then a board connects to TCP port 6012, announces data-collection
+mode and goes away. Prints every message the browser receives after the handshake reply as
+"REPLY <text>" until --expect messages arrived or --seconds passed."""
 import argparse
 import asyncio
 import socket
@@ -26,6 +27,10 @@ async def run(arguments):
     browser = await connect_browser(arguments.url, loop.time() + 15)
     if browser is None:
         return 1
+    # The library answers the opening handshake before the service has listed the connection; the reply
+    # to a version handshake shows that it is listed, so that the board's notices have somewhere to go.
+    await browser.send('{"buildNumber": 0}')
+    await asyncio.wait_for(browser.recv(), 10)
     board = socket.create_connection(("127.0.0.1", arguments.board_port), timeout=5)
     received = []
     try:

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "frame/controller_registry.h"
 #include "frame/request_fixtures.h"
 
 namespace brisel::frame {
@@ -13,26 +14,11 @@ using namespace fixtures;
 
 // The request type chosen for `text`, by name, or the error.
 std::string chosen(std::string_view text) {
-    static const char* const kNames[] = {"VersionInformation",
-                                         "FlashRequest",
-                                         "FlashWifiRequest",
-                                         "StartDataCollectionRequest",
-                                         "SaveDataCollectionBluetoothRequest",
-                                         "LiveClassificationStartRequest",
-                                         "LiveClassificationStopRequest",
-                                         "LiveClassificationWifiStartRequest",
-                                         "MeasureLatencyRequest",
-                                         "MeasureLatencyWifiRequest",
-                                         "CheckDependenciesRequest",
-                                         "CheckDeviceConnectionRequest",
-                                         "ContaminationThresholdRequest",
-                                         "CollectionSyncRequest"};
-    static_assert(std::size(kNames) == std::variant_size_v<RoutedRequest>);
     auto request = decodeAndChoose(text);
     if (!request) {
         return request.error() == RouteDecodingError::noBytes ? "noBytes" : "unknownType";
     }
-    return kNames[request->index()];
+    return std::string(requestTypeName(*request));
 }
 
 // `text` (an object) with `member` ("\"key\":value") added at its end.

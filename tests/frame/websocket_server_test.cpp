@@ -9,6 +9,7 @@
 #include "common/child_process.h"
 #include "common/running_process_manager.h"
 #include "frame/feature_replies.h"
+#include "frame/library_log_bridge.h"
 #include "frame/replies.h"
 #include "support/websocket_fixture.h"
 
@@ -210,6 +211,39 @@ TEST_F(ReplyWritingTest, EightThreadsRepliesArriveWholeAndInPerThreadOrder) {
                                   std::string(static_cast<std::size_t>(100 + seq), 'p') + "\"}";
         EXPECT_EQ(message->payload, whole);
         nextSeq[static_cast<std::size_t>(thread)] = seq + 1;
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    EXPECT_EQ(received, kThreads * kRepliesPerThread);
+}
+
+// The library's log routed into the service log before the server starts, as the service does.
+class RoutedLibraryLogTest : public test_support::WebSocketServerFixture {
+  protected:
+    void SetUp() override {
+        routeLibraryLogToService();
+        WebSocketServerFixture::SetUp();
+    }
+};
+
+TEST_F(RoutedLibraryLogTest, SendersOnOtherThreadsDoNotRaceTheLibraryLog) {
+    auto client = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    auto ws = server->getWS();
+    constexpr int kThreads = 4;
+    constexpr int kRepliesPerThread = 50;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&ws] {
+            for (int i = 0; i < kRepliesPerThread; ++i) {
+                ws->write(R"({"n":1})");
+            }
+        });
+    }
+    int received = 0;
+    while (received < kThreads * kRepliesPerThread && client.receive(kReplyWait)) {
+        ++received;
     }
     for (auto& sender : senders) {
         sender.join();

@@ -38,8 +38,14 @@ std::size_t LogCapture::count(std::string_view fragment) const {
 }
 
 bool LogCapture::waitFor(std::string_view fragment, std::chrono::milliseconds timeout) const {
+    return waitUntil([fragment](const std::vector<Line>& lines) { return countLocked(lines, fragment) > 0; },
+                     timeout);
+}
+
+bool LogCapture::waitUntil(const std::function<bool(const std::vector<Line>&)>& satisfied,
+                           std::chrono::milliseconds timeout) const {
     std::unique_lock lock(shared->mutex);
-    return shared->added.wait_for(lock, timeout, [&] { return countLocked(shared->lines, fragment) > 0; });
+    return shared->added.wait_for(lock, timeout, [&] { return satisfied(shared->lines); });
 }
 
 }  // namespace brisel::test_support

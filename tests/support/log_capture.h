@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +35,10 @@ class LogCapture {
     bool contains(std::string_view fragment) const { return count(fragment) > 0; }
     // Waits until a line containing `fragment` arrives; false when the timeout passed first.
     bool waitFor(std::string_view fragment, std::chrono::milliseconds timeout) const;
+    // Waits until `satisfied` holds for the captured lines; it is called under the capture's lock, now
+    // and at each new line, and must not call this capture. False when the timeout passed first.
+    bool waitUntil(const std::function<bool(const std::vector<Line>&)>& satisfied,
+                   std::chrono::milliseconds timeout) const;
 
   private:
     struct Shared {

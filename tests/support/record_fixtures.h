@@ -41,6 +41,12 @@ inline std::string keyPath(const std::string& pointer) {
     return path;
 }
 
+// The codec's key path of `key` inside the record at `pointer`: ("/models/0", "kind") is "models[0].kind".
+inline std::string childPath(const std::string& pointer, const std::string& key) {
+    const std::string parent = keyPath(pointer);
+    return parent.empty() ? key : parent + "." + key;
+}
+
 // One record inside a fixture, with its keys as the tables list them.
 struct RecordKeys {
     std::string pointer;  // JSON pointer of the record object inside the fixture ("" = the root)

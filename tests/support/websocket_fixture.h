@@ -20,11 +20,12 @@ namespace brisel::test_support {
 
 inline constexpr std::chrono::milliseconds kReplyWait{10000};
 
-// The messages of the captured lines ("[time] level: message" without its head) that begin with
-// `prefix`, in order.
-inline std::vector<std::string> loggedMessages(const LogCapture& log, std::string_view prefix = "") {
+// The messages of `lines` ("[time] level: message" without its head) that begin with `prefix`, in
+// order.
+inline std::vector<std::string> loggedMessages(const std::vector<LogCapture::Line>& lines,
+                                               std::string_view prefix = "") {
     std::vector<std::string> messages;
-    for (const auto& line : log.lines()) {
+    for (const auto& line : lines) {
         const std::string marker = "] " + std::string(common::levelName(line.level)) + ": ";
         const auto at = line.text.find(marker);
         std::string message = at == std::string::npos ? line.text : line.text.substr(at + marker.size());
@@ -35,13 +36,23 @@ inline std::vector<std::string> loggedMessages(const LogCapture& log, std::strin
     return messages;
 }
 
-// How many captured messages are exactly `message`.
-inline std::size_t countLogged(const LogCapture& log, std::string_view message) {
+// The messages of the captured lines that begin with `prefix`, in order.
+inline std::vector<std::string> loggedMessages(const LogCapture& log, std::string_view prefix = "") {
+    return loggedMessages(log.lines(), prefix);
+}
+
+// How many messages of `lines` are exactly `message`.
+inline std::size_t countLogged(const std::vector<LogCapture::Line>& lines, std::string_view message) {
     std::size_t count = 0;
-    for (const auto& logged : loggedMessages(log)) {
+    for (const auto& logged : loggedMessages(lines)) {
         count += logged == message ? 1U : 0U;
     }
     return count;
+}
+
+// How many captured messages are exactly `message`.
+inline std::size_t countLogged(const LogCapture& log, std::string_view message) {
+    return countLogged(log.lines(), message);
 }
 
 class WebSocketServerFixture : public ::testing::Test {
@@ -86,14 +97,9 @@ class WebSocketServerFixture : public ::testing::Test {
 
     // Waits until `message` has been logged exactly `times` times or more.
     bool waitForLogged(std::string_view message, std::size_t times) const {
-        const auto deadline = std::chrono::steady_clock::now() + kReplyWait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (countLogged(log, message) >= times) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return log.waitUntil(
+            [&](const std::vector<LogCapture::Line>& lines) { return countLogged(lines, message) >= times; },
+            kReplyWait);
     }
 
     LogCapture log;
