@@ -1,7 +1,7 @@
 // The board of one data collection or one threshold write: owns the sample reader that records the
 // board's packets, starts it on the board's link, saves the current file as a numbered segment for the
-// collection's uploader and reports the board's state. `BriselDevice` (USB serial) and
-// `BriselBluetoothDevice` (bytes relayed by the browser) derive from it; a WiFi board derives the same way.
+// collection's uploader and reports the board's state. `BriselDevice` (USB serial), `BriselWifiDevice`
+// (the WiFi server's connection) and `BriselBluetoothDevice` (bytes relayed by the browser) derive from it.
 #pragma once
 
 #include <atomic>
