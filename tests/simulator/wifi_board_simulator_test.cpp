@@ -117,16 +117,5 @@ TEST(FirmwareReassemblyTest, CorruptedPacketsAndGapsInTheSequenceAreRefused) {
     EXPECT_FALSE(reassembly.complete());
 }
 
-TEST(FirmwarePersonalityTest, TestImagesCarryTheirPersonality) {
-    FirmwarePersonality firmware = classificationFirmware();
-    firmware.score = "-0.25";
-    firmware.fault = BoardFault::overlongLines;
-
-    EXPECT_EQ(personalityOfImage(makeTestImage(firmware)), firmware);
-    EXPECT_FALSE(personalityOfImage(std::vector<std::uint8_t>(100, 0x42)));
-    const std::string broken = std::string(kTestImageMarker) + "{\"firmware\": \"toaster\"}\n";
-    EXPECT_FALSE(personalityOfImage(std::vector<std::uint8_t>(broken.begin(), broken.end())));
-}
-
 }  // namespace
 }  // namespace brisel::test

@@ -220,7 +220,7 @@ std::vector<TimedWrite> FirmwareOutput::dataCollectionBurst() {
     std::vector<std::uint8_t> packet =
         simulatedSamplePacket(firmware.sensorIds, static_cast<std::uint32_t>(burstsSent));
     if (firmware.fault == BoardFault::badPackets && burstsSent % 2 == 1) {
-        packet.back() ^= 0x20;  // "END_DATa"
+        device::storeLittleEndian32(packet, 8, 2);  // version 2: refused, and only this packet
     }
     if (firmware.fault == BoardFault::unplugMidPacket && burstsSent == 3) {
         packet.resize(packet.size() / 2);

@@ -25,7 +25,7 @@ enum class FirmwareKind {
 enum class BoardFault {
     none,
     garbage,          // bytes that are neither packets nor lines between the good output
-    badPackets,       // every second packet carries a broken footer
+    badPackets,       // every second packet carries an unsupported version
     silence,          // the port stays open and nothing is sent
     unplugMidPacket,  // after three good packets, half a packet, then the board is unplugged
     overlongLines,    // a line of 300000 bytes without a line end before the good lines
