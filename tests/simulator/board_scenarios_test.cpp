@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 
 #include "device/sample_packet_builder.h"
@@ -11,6 +12,11 @@
 #include "support/temporary_folder.h"
 
 namespace brisel::test {
+
+void PrintTo(const BoardScenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,6 +184,10 @@ struct TouchCase {
     std::string entry;
     UsbBoardMode modeAfter;
 };
+
+void PrintTo(const TouchCase& touchCase, std::ostream* out) {
+    *out << touchCase.label;
+}
 
 class BootloaderTouchTest : public UsbBoardSimulatorTest, public testing::WithParamInterface<TouchCase> {};
 
