@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "device/serial_byte_source.h"
 #include "device/usb_discovery.h"
 #include "support/temporary_folder.h"
+#include "support/wifi_test_board.h"
 
 #if defined(__SANITIZE_THREAD__)
 // glib is built without ThreadSanitizer and hands data to umockdev's worker thread through futexes
@@ -97,37 +99,33 @@ class UsbBoardSimulatorTest : public testing::Test {
     std::unique_ptr<UsbBoardSimulator> simulator;
 };
 
-TEST_F(UsbBoardSimulatorTest, BoardIsFoundByLibudevAndItsPacketsAreRecordedByTheSampleReader) {
+TEST_F(UsbBoardSimulatorTest, BoardIsFoundByLibudevRecordedByTheSampleReaderAndItsUnplugIsSeen) {
     FirmwarePersonality firmware;
     firmware.sensorIds = {1, 5};
-    simulator->plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, firmware);
+    const BoardId board = simulator->plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, firmware);
     auto port = findPort(DeviceKind::NANO_33_BLE, PortMode::application);
     ASSERT_TRUE(port);
     EXPECT_EQ(port->ids(), (device::UsbId{0x2341, 0x805A}));
     ASSERT_TRUE(openAt(*port, BaudRate::baud115200));
     test_support::TemporaryFolder folder;
-    device::SampleReader reader(DeviceKind::NANO_33_BLE, 7, folder.path());
+    std::atomic<int> disconnects{0};
+    device::SampleReader reader(DeviceKind::NANO_33_BLE, 7, folder.path(), [&] { ++disconnects; });
     reader.beginRecording();
 
     reader.start(std::make_unique<device::SerialByteSource>(*port));
-    EXPECT_TRUE(simulator->waitUntil([](const auto& boards) { return boards[0].opens == 1; }, kWait));
-    const bool recorded = [&] {
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (reader.withFileLock([&] { return reader.packetCount(); }) >= 5) {
-                return true;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }();
+    const bool recorded =
+        eventually([&] { return reader.withFileLock([&] { return reader.packetCount(); }) >= 5; }, kWait);
+    simulator->unplug(board);
+    const bool disconnected = eventually([&] { return disconnects.load() == 1; }, kWait);
     reader.stop();
 
     EXPECT_TRUE(recorded);
     EXPECT_EQ(reader.numPacketsDropped(), 0);
-    port->close();
-    EXPECT_TRUE(simulator->waitUntil(
-        [](const auto& boards) { return boards[0].speeds == std::vector<std::uint32_t>{115200}; }, kWait));
+    EXPECT_TRUE(disconnected);
+    EXPECT_TRUE(reader.disconnected());
+    const auto snapshot = *simulator->board(board);
+    EXPECT_EQ(snapshot.opens, 1U);
+    EXPECT_EQ(snapshot.mode, UsbBoardMode::unplugged);
 }
 
 TEST_F(UsbBoardSimulatorTest, UnpluggedBoardFailsTheOpenPortsReadAndIsNoLongerFound) {
