@@ -13,6 +13,7 @@
 #include "common/child_process.h"
 #include "common/file_descriptor.h"
 #include "support/board_scenarios.h"
+#include "support/shell_command.h"
 #include "support/temporary_folder.h"
 #include "support/wifi_test_board.h"
 
@@ -35,7 +36,7 @@ TEST(BoardSimulatorProgramTest, ListsEveryScenario) {
     const std::string command =
         std::string("'") + BRISEL_BOARD_SIMULATOR + "' --list >'" + out.string() + "'";
 
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(runShell(command), 0);
 
     const std::string listing = readFile(out);
     for (const auto& scenario : boardScenarios()) {

@@ -1,9 +1,7 @@
 // The fake flashing tools: each records its exact arguments, checks the port or device it is given and
 // writes the image onto the simulated board, which then runs it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "support/board_simulator.h"
+#include "support/shell_command.h"
 #include "support/simulated_flash_tools.h"
 #include "support/temporary_folder.h"
 
@@ -128,12 +127,10 @@ TEST_F(FlashToolsTest, ToolsUnderTheBindMountedUsrLocalRecordTheirExactArguments
         }
     }
     const fs::path out = folder.path() / "tools.out";
-    const std::string command = "env -u LD_PRELOAD timeout 60 unshare -rmn bash '" + script.string() +
-                                "' >'" + out.string() + "' 2>&1";
+    const std::string command =
+        "timeout 60 unshare -rmn bash '" + script.string() + "' >'" + out.string() + "' 2>&1";
 
-    const int status = std::system(command.c_str());
-
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(out);
+    ASSERT_EQ(runShell(command), 0) << readFile(out);
     const auto calls = simulator->tools().calls();
     ASSERT_EQ(calls.size(), runs.size()) << readFile(out);
     std::string statuses;
@@ -161,8 +158,7 @@ TEST_F(FlashToolsTest, ToolWithoutTheSimulatorSocketSaysWhatToDo) {
     const fs::path out = folder.path() / "alone.out";
     const std::string command = "env -u BRISEL_SIM_TOOL_SOCKET '" + std::string(BRISEL_FAKE_FLASH_TOOL) +
                                 "' >'" + out.string() + "' 2>&1";
-    const int status = std::system(command.c_str());
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(runShell(command), 2);
     EXPECT_NE(readFile(out).find("BRISEL_SIM_TOOL_SOCKET is not set"), std::string::npos);
 }
 
@@ -174,9 +170,7 @@ TEST_F(FlashToolsTest, ChosenReplyIsPrintedAndExitedWith) {
     const std::string command = "BRISEL_SIM_TOOL_SOCKET='" + simulator->tools().socketPath().string() +
                                 "' '" + tool.string() + "' -x 'two words' >'" + out.string() + "'";
 
-    const int status = std::system(command.c_str());
-
-    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(runShell(command), 3);
     EXPECT_EQ(readFile(out), "chosen text\n");
     ASSERT_EQ(simulator->tools().calls().size(), 1U);
     EXPECT_EQ(simulator->tools().calls()[0].arguments, (std::vector<std::string>{"-x", "two words"}));
