@@ -12,8 +12,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kReadSlice = 5ms;
-constexpr std::uint8_t kAccepted = 0;
-constexpr std::uint8_t kRefused = 1;
 
 WifiBoardSnapshot initialState(FirmwarePersonality firmware) {
     WifiBoardSnapshot snapshot;
@@ -160,33 +158,16 @@ void WifiBoardSimulator::session(WifiTestBoard& board) {
 }
 
 void WifiBoardSimulator::acknowledge(WifiTestBoard& board, const ReceivedFirmwarePacket& packet) {
-    if (packet.kind == FirmwarePacketKind::flash) {
-        return;  // the board restarts into the new firmware once the service lets it go
-    }
-    const bool isStart = packet.kind == FirmwarePacketKind::start;
-    std::vector<std::uint8_t> ack = ackPacket('F', packet.fault ? kRefused : kAccepted);
-    switch (options.acks) {
-        case AckPolicy::acceptAll:
-        case AckPolicy::splitAcks:
-            break;
-        case AckPolicy::acceptStartOnly:
-            if (!isStart) {
-                return;
-            }
-            break;
-        case AckPolicy::badCrc:
-            ack[8] ^= 0x5A;
-            break;
-        case AckPolicy::refuse:
-            ack = ackPacket('F', kRefused);
-            break;
-    }
-    if (options.acks == AckPolicy::splitAcks) {
-        board.send(std::span(ack).first(4));
-        pause(20ms);
-        board.send(std::span(ack).subspan(4));
-    } else {
-        board.send(ack);
+    const char command = packet.kind == FirmwarePacketKind::start   ? 'S'
+                         : packet.kind == FirmwarePacketKind::write ? 'W'
+                         : packet.kind == FirmwarePacketKind::flash ? 'F'
+                                                                    : '?';
+    const auto writes = acknowledgementWrites(options.acks, command, !packet.fault.has_value());
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (i > 0 && !pause(kSplitAckPause)) {
+            return;
+        }
+        board.send(writes[i]);
     }
 }
 
