@@ -3,10 +3,11 @@
 //   board_simulator --list
 //   board_simulator <scenario> <control folder> [--wifi-port <port>]
 //
-// Must run with LD_PRELOAD=libumockdev-preload.so.0. Writes into the control folder: "environment"
-// (UMOCKDEV_DIR=... and BRISEL_SIM_TOOL_SOCKET=... lines for the service's environment), "library.bin"
-// (the scenario's library image, if any), "bluetooth.bin" (the relayed Bluetooth bytes, if any) and
-// "state.json" (the boards' state; rewritten on SIGUSR1 and at exit). Runs until SIGTERM or SIGINT.
+// Must run with LD_PRELOAD=libumockdev-preload.so.0. Writes into the control folder, each file whole:
+// "library.bin" (the scenario's library image, if any), "bluetooth.bin" (the relayed Bluetooth bytes,
+// if any), "state.json" (the boards' state; rewritten on SIGUSR1 and at exit) and, last, once the
+// boards are up, "environment" (UMOCKDEV_DIR=... and BRISEL_SIM_TOOL_SOCKET=... lines for the
+// service's environment). Runs until SIGTERM or SIGINT.
 #include <signal.h>
 
 #include <cerrno>
@@ -40,10 +41,24 @@ int usage() {
     return 2;
 }
 
+// Writes the file whole: a temporary name renamed into place, so that a reader never sees it half written.
+bool writeWhole(const fs::path& path, std::string_view bytes) {
+    const fs::path partial = path.string() + ".partial";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!out.flush()) {
+            std::fprintf(stderr, "board_simulator: cannot write %s\n", partial.c_str());
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::rename(partial, path, error);
+    return !error;
+}
+
 bool writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
+    return writeWhole(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace
@@ -89,12 +104,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     brisel::test::startScenario(**simulator, *scenario, wifiPort);
-    {
-        std::ofstream environment(folder / "environment", std::ios::trunc);
-        for (const auto& [name, value] : (*simulator)->environment()) {
-            environment << name << "=" << value << "\n";
-        }
-    }
     if (scenario->libraryFirmware) {
         writeBytes(folder / "library.bin", brisel::test::libraryImage(*scenario));
     }
@@ -106,6 +115,14 @@ int main(int argc, char** argv) {
         writeBytes(folder / "bluetooth.bin", relayed);
     }
     (*simulator)->writeState(folder / "state.json");
+    std::string environment;
+    for (const auto& [name, value] : (*simulator)->environment()) {
+        environment += name + "=" + value + "\n";
+    }
+    // Last: its appearance tells a waiting test run that everything else is in place.
+    if (!writeWhole(folder / "environment", environment)) {
+        return 1;
+    }
     std::printf("board_simulator: scenario %s running; environment in %s\n", scenario->name.c_str(),
                 (folder / "environment").c_str());
     std::fflush(stdout);
