@@ -79,19 +79,29 @@ void WifiFirmwareBoard::run() {
 }
 
 void WifiFirmwareBoard::acknowledge(const std::vector<std::uint8_t>& packet) {
-    const std::uint8_t command = packet.size() > 7 ? packet[7] : 0;
-    if (command == 'F') {
-        return;  // the board restarts into the new firmware
+    const char command = packet.size() > 7 ? static_cast<char>(packet[7]) : '\0';
+    const auto writes = acknowledgementWrites(policy, command);
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (i > 0) {
+            std::this_thread::sleep_for(kSplitAckPause);
+        }
+        board.send(writes[i]);
     }
-    const bool isStart = command == 'S';
-    std::vector<std::uint8_t> ack = ackPacket('F', 0);
+}
+
+std::vector<std::vector<std::uint8_t>> acknowledgementWrites(AckPolicy policy, char command,
+                                                             bool packetSound) {
+    if (command == 'F') {
+        return {};  // the board restarts into the new firmware
+    }
+    std::vector<std::uint8_t> ack = ackPacket('F', packetSound ? 0 : 1);
     switch (policy) {
         case AckPolicy::acceptAll:
         case AckPolicy::splitAcks:
             break;
         case AckPolicy::acceptStartOnly:
-            if (!isStart) {
-                return;
+            if (command != 'S') {
+                return {};
             }
             break;
         case AckPolicy::badCrc:
@@ -102,12 +112,10 @@ void WifiFirmwareBoard::acknowledge(const std::vector<std::uint8_t>& packet) {
             break;
     }
     if (policy == AckPolicy::splitAcks) {
-        board.send(std::span(ack).first(4));
-        std::this_thread::sleep_for(20ms);
-        board.send(std::span(ack).subspan(4));
-    } else {
-        board.send(ack);
+        return {std::vector<std::uint8_t>(ack.begin(), ack.begin() + 4),
+                std::vector<std::uint8_t>(ack.begin() + 4, ack.end())};
     }
+    return {ack};
 }
 
 }  // namespace brisel::test

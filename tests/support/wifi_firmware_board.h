@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -20,6 +21,15 @@ enum class AckPolicy {
     refuse,           // answers the start packet with response 1
     splitAcks,        // every acknowledgement sent as 4 bytes, a pause, then 6 bytes
 };
+
+// Pause between the two writes of a split acknowledgement.
+inline constexpr std::chrono::milliseconds kSplitAckPause{20};
+
+// What a board writes to acknowledge a firmware packet with `command` ('S', 'W', 'F') under `policy`:
+// one write, or two for splitAcks (kSplitAckPause apart); none for the flash packet or when the policy
+// stays silent. A packet that is not sound (`packetSound` false) is refused (response 1).
+std::vector<std::vector<std::uint8_t>> acknowledgementWrites(AckPolicy policy, char command,
+                                                             bool packetSound = true);
 
 class WifiFirmwareBoard {
   public:

@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 #include "device/crc16.h"
@@ -91,6 +93,21 @@ std::vector<std::uint8_t> WifiTestBoard::read(std::size_t count, std::chrono::mi
         }
         received.insert(received.end(), chunk, chunk + result);
     }
+    return received;
+}
+
+std::vector<std::uint8_t> WifiTestBoard::readSome(std::size_t maxCount, std::chrono::milliseconds timeout) {
+    std::vector<std::uint8_t> received(maxCount);
+    pollfd waitFor{fd, POLLIN, 0};
+    if (maxCount == 0 ||
+        ::poll(&waitFor, 1, static_cast<int>(std::max<std::int64_t>(timeout.count(), 0))) <= 0) {
+        return {};
+    }
+    const ssize_t result = ::recv(fd, received.data(), received.size(), 0);
+    if (result == 0 || (result < 0 && errno != EINTR && errno != EAGAIN)) {
+        peerClosed = true;
+    }
+    received.resize(result > 0 ? static_cast<std::size_t>(result) : 0);
     return received;
 }
 

@@ -28,6 +28,10 @@ class WifiTestBoard {
     // Reads until `count` bytes came, the server closed, or `timeout` passed; returns what came.
     std::vector<std::uint8_t> read(std::size_t count, std::chrono::milliseconds timeout);
 
+    // Waits at most `timeout` for bytes and returns those of one receive (at most `maxCount`); empty when
+    // none came or the server closed the connection.
+    std::vector<std::uint8_t> readSome(std::size_t maxCount, std::chrono::milliseconds timeout);
+
     // True when the server closes the connection (end of stream or reset) within `timeout`; bytes that
     // arrive meanwhile are discarded.
     bool waitForClose(std::chrono::milliseconds timeout);
