@@ -230,11 +230,13 @@ void WifiServerConnection::endOnIoThread(EndReason reason, const std::string& de
     socket.close(ignored);
     writeQueue.clear();
     writing = false;
+    // Emptied before the server forgets the connection, so that nobody sees a connection that is gone
+    // from the table but still holds bytes or a prediction.
+    mailbox.clear();
+    buffer.clear();
     if (auto callback = std::exchange(stopCallback, {})) {
         callback(*this);
     }
-    mailbox.clear();
-    buffer.clear();
     if (reason != EndReason::serverShutdown && receivePath.mode() != WifiMode::none) {
         notifyPresence(false);
     }
