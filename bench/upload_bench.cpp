@@ -1,6 +1,6 @@
-// Upload of a recorded sample file through the streaming uploader against the curl command-line tool,
-// both posting the same 256 MiB file to the same fake cloud on the loopback interface. Prints the
-// ratio of their mean times (target: at most 1.1).
+// Upload of a recorded sample file through the streaming uploader, and through the bare HTTP session
+// under it, against the curl command-line tool, all posting the same 256 MiB file to the same fake cloud
+// on the loopback interface. Prints the ratios of their mean times (uploader target: at most 1.1).
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 
 #include <benchmark/benchmark.h>
 
+#include "cloud/http_session.h"
 #include "cloud/streaming_uploader.h"
 #include "support/fake_cloud.h"
 
@@ -26,6 +28,7 @@ constexpr int kIterations = 3;
 
 struct Measurements {
     double uploaderSeconds = 0;
+    double sessionSeconds = 0;
     double curlToolSeconds = 0;
 };
 Measurements measured;
@@ -84,6 +87,23 @@ void uploaderUpload(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kFileBytes));
 }
 
+void sessionUpload(benchmark::State& state) {
+    brisel::test::FakeCloud cloud;
+    cloud.reply("POST", "/api/collection/1/json", brisel::test::ScriptedReply::json(200, "{}"));
+    brisel::cloud::HttpSession session;
+    const std::string url = cloud.baseUrl() + "/api/collection/1/json?first_packet_index=0";
+    for (auto _ : state) {
+        std::promise<bool> done;
+        session.submit({.method = "POST", .url = url, .body = brisel::cloud::HttpFileBody{recordedFile()}},
+                       [&done](const brisel::cloud::HttpResult& result) { done.set_value(!result.error); });
+        if (!done.get_future().get()) {
+            state.SkipWithError("upload failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kFileBytes));
+}
+
 void curlToolUpload(benchmark::State& state) {
     brisel::test::FakeCloud cloud;
     cloud.reply("POST", "/api/collection/1/json", brisel::test::ScriptedReply::json(200, "{}"));
@@ -108,6 +128,8 @@ class MeanRecorder : public benchmark::ConsoleReporter {
             const double seconds = run.GetAdjustedRealTime() / 1e9;
             if (run.benchmark_name().starts_with("uploaderUpload")) {
                 measured.uploaderSeconds = seconds;
+            } else if (run.benchmark_name().starts_with("sessionUpload")) {
+                measured.sessionSeconds = seconds;
             } else if (run.benchmark_name().starts_with("curlToolUpload")) {
                 measured.curlToolSeconds = seconds;
             }
@@ -119,6 +141,7 @@ class MeanRecorder : public benchmark::ConsoleReporter {
 }  // namespace
 
 BENCHMARK(uploaderUpload)->Iterations(kIterations)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(sessionUpload)->Iterations(kIterations)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(curlToolUpload)->Iterations(kIterations)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
@@ -135,6 +158,11 @@ int main(int argc, char** argv) {
         std::printf("upload of %zu MiB: streaming uploader / curl tool = %.2f\n",
                     kFileBytes / (std::size_t{1024} * 1024),
                     measured.uploaderSeconds / measured.curlToolSeconds);
+    }
+    if (measured.sessionSeconds > 0 && measured.curlToolSeconds > 0) {
+        std::printf("upload of %zu MiB: HTTP session / curl tool = %.2f\n",
+                    kFileBytes / (std::size_t{1024} * 1024),
+                    measured.sessionSeconds / measured.curlToolSeconds);
     }
     return 0;
 }
