@@ -2,22 +2,12 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
+
 namespace brisel::cloud {
 
-namespace {
-
-char lowerAscii(char letter) {
-    if (letter >= 'A' && letter <= 'Z') {
-        return static_cast<char>(letter - 'A' + 'a');
-    }
-    return letter;
-}
-
-}  // namespace
-
 bool headerNameEquals(std::string_view first, std::string_view second) {
-    return std::ranges::equal(first, second,
-                              [](char left, char right) { return lowerAscii(left) == lowerAscii(right); });
+    return common::equalsIgnoringAsciiCase(first, second);
 }
 
 const HttpHeader* findHeader(const HttpHeaders& headers, std::string_view name) {
