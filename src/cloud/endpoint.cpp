@@ -25,17 +25,17 @@ std::string encodeBody(const nlohmann::ordered_json& body) {
 
 }  // namespace
 
-std::optional<HeaderField> credentialHeader(const CloudAccess& access) {
+std::optional<HttpHeader> credentialHeader(const CloudAccess& access) {
     bool refusedAny = false;
     if (access.authenticationToken) {
         if (isSafeHeaderValue(*access.authenticationToken)) {
-            return HeaderField{std::string{kAuthenticationTokenHeader}, *access.authenticationToken};
+            return HttpHeader{std::string{kAuthenticationTokenHeader}, *access.authenticationToken};
         }
         refusedAny = true;
     }
     if (access.cookie) {
         if (isSafeHeaderValue(*access.cookie)) {
-            return HeaderField{std::string{kApiKeyHeader}, *access.cookie};
+            return HttpHeader{std::string{kApiKeyHeader}, *access.cookie};
         }
         refusedAny = true;
     }
@@ -74,10 +74,10 @@ tl::expected<URLRequest, APIError> Endpoint::request(const Authorization& author
         logger().critical(kCredentialNotSetLine);
     }
     request.method = httpMethod;
-    request.headers.push_back(HeaderField{"Accept", "application/json"});
+    request.headers.push_back(HttpHeader{"Accept", "application/json"});
     if (body.is_object() && !body.empty()) {
         request.body = encodeBody(body);
-        request.headers.push_back(HeaderField{"Content-Type", "application/json"});
+        request.headers.push_back(HttpHeader{"Content-Type", "application/json"});
     }
     return request;
 }
