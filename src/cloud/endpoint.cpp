@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cloud/base_url.h"
+#include "cloud/http_request.h"
 #include "cloud/log_text.h"
 #include "common/logger.h"
 
@@ -13,10 +14,6 @@ namespace brisel::cloud {
 namespace {
 
 using common::logger;
-
-bool isSafeHeaderValue(std::string_view value) {
-    return value.find_first_of(std::string_view{"\r\n\0", 3}) == std::string_view::npos;
-}
 
 std::string encodeBody(const nlohmann::ordered_json& body) {
     // Replacing invalid UTF-8 keeps the body whole; non-finite numbers are written as null.
