@@ -40,8 +40,8 @@ HttpRequest tryRequest(const URLRequest& request) {
     HttpRequest sent;
     sent.method = request.method.rawValue();
     sent.url = request.url;
-    for (const HeaderField& field : request.headers) {
-        sent.headers.push_back(HttpHeader{field.name, field.value});
+    sent.headers = request.headers;
+    for (const HttpHeader& field : request.headers) {
         if (isCredentialHeaderName(field.name)) {
             sent.credentialHeader = field.name;
         }

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "common/ascii.h"
+
 namespace brisel::cloud {
 
 namespace {
@@ -23,16 +25,6 @@ bool isHexDigit(char character) {
 bool isControlOrBlank(char character) {
     const auto byte = static_cast<unsigned char>(character);
     return byte <= 0x20 || byte == 0x7F;
-}
-
-std::string lowerAscii(std::string_view text) {
-    std::string lowered{text};
-    for (char& character : lowered) {
-        if (character >= 'A' && character <= 'Z') {
-            character = static_cast<char>(character - 'A' + 'a');
-        }
-    }
-    return lowered;
 }
 
 // A host name or IPv4 address outside brackets.
@@ -98,7 +90,7 @@ tl::expected<BaseURL, std::string> parseBaseURL(std::string_view text) {
         return tl::make_unexpected(std::string{"it does not begin with http:// or https://"});
     }
     BaseURL base;
-    base.scheme = lowerAscii(text.substr(0, separator));
+    base.scheme = common::asciiLower(text.substr(0, separator));
     if (base.scheme != "http" && base.scheme != "https") {
         return tl::make_unexpected(std::string{"its scheme is not http or https"});
     }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cloud/base_url.h"
+#include "cloud/http_request.h"
 #include "cloud/log_text.h"
 #include "common/logger.h"
 
@@ -14,10 +15,6 @@ namespace {
 
 using common::logger;
 
-bool isSafeHeaderValue(std::string_view value) {
-    return value.find_first_of(std::string_view{"\r\n\0", 3}) == std::string_view::npos;
-}
-
 std::string encodeBody(const nlohmann::ordered_json& body) {
     // Replacing invalid UTF-8 keeps the body whole; non-finite numbers are written as null.
     return body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -25,17 +22,17 @@ std::string encodeBody(const nlohmann::ordered_json& body) {
 
 }  // namespace
 
-std::optional<HeaderField> credentialHeader(const CloudAccess& access) {
+std::optional<HttpHeader> credentialHeader(const CloudAccess& access) {
     bool refusedAny = false;
     if (access.authenticationToken) {
         if (isSafeHeaderValue(*access.authenticationToken)) {
-            return HeaderField{std::string{kAuthenticationTokenHeader}, *access.authenticationToken};
+            return HttpHeader{std::string{kAuthenticationTokenHeader}, *access.authenticationToken};
         }
         refusedAny = true;
     }
     if (access.cookie) {
         if (isSafeHeaderValue(*access.cookie)) {
-            return HeaderField{std::string{kApiKeyHeader}, *access.cookie};
+            return HttpHeader{std::string{kApiKeyHeader}, *access.cookie};
         }
         refusedAny = true;
     }
@@ -74,10 +71,10 @@ tl::expected<URLRequest, APIError> Endpoint::request(const Authorization& author
         logger().critical(kCredentialNotSetLine);
     }
     request.method = httpMethod;
-    request.headers.push_back(HeaderField{"Accept", "application/json"});
+    request.headers.push_back(HttpHeader{"Accept", "application/json"});
     if (body.is_object() && !body.empty()) {
         request.body = encodeBody(body);
-        request.headers.push_back(HeaderField{"Content-Type", "application/json"});
+        request.headers.push_back(HttpHeader{"Content-Type", "application/json"});
     }
     return request;
 }

@@ -25,7 +25,7 @@ inline constexpr std::string_view kCredentialNotSetLine{
 // otherwise "X-brisel-api-key" when a cookie is set, otherwise none. A credential holding CR, LF or NUL
 // counts as not set (no header injection); an error line then says so, without the value. Logs nothing
 // else: the caller decides whether a missing credential deserves a line. Pure apart from that line.
-std::optional<HeaderField> credentialHeader(const CloudAccess& access);
+std::optional<HttpHeader> credentialHeader(const CloudAccess& access);
 
 // An endpoint value: the path, method and JSON body of one call. The endpoint families (endpoints.h)
 // make them; callers build `request()` and hand it to the REST client. A plain value.

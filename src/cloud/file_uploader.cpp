@@ -234,8 +234,7 @@ void FileUploader::uploadFile(std::shared_ptr<StreamingUploader> uploader,
     upload->request.url = endpointURL + "?" + query;
     if (auto credential = credentialHeader(authorizationOf(upload->uploader->settings()).snapshot())) {
         upload->request.credentialHeader = credential->name;
-        upload->request.headers.push_back(
-            HttpHeader{std::move(credential->name), std::move(credential->value)});
+        upload->request.headers.push_back(std::move(*credential));
     }
     upload->request.body = HttpFileBody{file};
     uploadRequest(std::move(upload));

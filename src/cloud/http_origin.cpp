@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "cloud/curl_handles.h"
+#include "common/ascii.h"
 
 namespace brisel::cloud {
 
@@ -17,15 +18,6 @@ std::string urlPart(CURLU* url, CURLUPart part, unsigned int flags) {
     std::string copy(text);
     curl_free(text);
     return copy;
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& letter : text) {
-        if (letter >= 'A' && letter <= 'Z') {
-            letter = static_cast<char>(letter - 'A' + 'a');
-        }
-    }
-    return text;
 }
 
 HttpError invalidUrl(std::string_view url) {
@@ -46,13 +38,13 @@ tl::expected<HttpOrigin, HttpError> httpOriginOf(std::string_view url) {
         return tl::unexpected(invalidUrl(url));
     }
     HttpOrigin origin;
-    origin.scheme = lowerAscii(urlPart(parsed.get(), CURLUPART_SCHEME, 0));
+    origin.scheme = common::asciiLower(urlPart(parsed.get(), CURLUPART_SCHEME, 0));
     if (origin.scheme != "http" && origin.scheme != "https") {
         return tl::unexpected(HttpError{
             HttpErrorKind::unsupportedScheme,
             "the URL \"" + std::string(url) + "\" uses a scheme other than http or https; it is not loaded"});
     }
-    origin.host = lowerAscii(urlPart(parsed.get(), CURLUPART_HOST, 0));
+    origin.host = common::asciiLower(urlPart(parsed.get(), CURLUPART_HOST, 0));
     const std::string port = urlPart(parsed.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
     const auto [end, problem] = std::from_chars(port.data(), port.data() + port.size(), origin.port);
     if (origin.host.empty() || problem != std::errc{} || end != port.data() + port.size()) {

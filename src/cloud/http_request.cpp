@@ -2,22 +2,16 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
+
 namespace brisel::cloud {
 
-namespace {
-
-char lowerAscii(char letter) {
-    if (letter >= 'A' && letter <= 'Z') {
-        return static_cast<char>(letter - 'A' + 'a');
-    }
-    return letter;
+bool headerNameEquals(std::string_view first, std::string_view second) {
+    return common::equalsIgnoringAsciiCase(first, second);
 }
 
-}  // namespace
-
-bool headerNameEquals(std::string_view first, std::string_view second) {
-    return std::ranges::equal(first, second,
-                              [](char left, char right) { return lowerAscii(left) == lowerAscii(right); });
+bool isSafeHeaderValue(std::string_view value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 const HttpHeader* findHeader(const HttpHeaders& headers, std::string_view name) {

@@ -50,6 +50,10 @@ struct HttpRequest {
 // True when the two header names are equal when ASCII letter case is ignored.
 bool headerNameEquals(std::string_view first, std::string_view second);
 
+// True when `value` holds no CR, LF or NUL byte, so that it cannot end its header line or forge
+// another field. Pure; any thread.
+bool isSafeHeaderValue(std::string_view value);
+
 // The first field named `name` (letter case ignored), or nullptr. The pointer is valid as long as
 // `headers` is not changed.
 const HttpHeader* findHeader(const HttpHeaders& headers, std::string_view name);

@@ -35,10 +35,6 @@ bool isToken(std::string_view text) {
     return true;
 }
 
-bool isFieldValue(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
 HttpError invalid(const std::string& what) {
     return {HttpErrorKind::invalidRequest, what + "; the request was not sent"};
 }
@@ -188,7 +184,7 @@ tl::expected<void, HttpError> HttpTransfer::setMethodAndBody(const HttpRequest& 
 
 tl::expected<void, HttpError> HttpTransfer::setHeaderFields(const HttpRequest& request) {
     for (const HttpHeader& header : request.headers) {
-        if (!isToken(header.name) || !isFieldValue(header.value)) {
+        if (!isToken(header.name) || !isSafeHeaderValue(header.value)) {
             return tl::unexpected(invalid("the header field \"" + header.name + "\" is malformed"));
         }
         // "Name;" is libcurl's way of sending a field with an empty value.

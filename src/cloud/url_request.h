@@ -4,18 +4,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "cloud/http_method.h"
+#include "cloud/http_request.h"
 
 namespace brisel::cloud {
-
-struct HeaderField {
-    std::string name;
-    std::string value;
-
-    friend bool operator==(const HeaderField&, const HeaderField&) = default;
-};
 
 // A plain value: built by `Endpoint::request()`, sent by the REST client, copied freely.
 struct URLRequest {
@@ -23,7 +16,7 @@ struct URLRequest {
     // Absolute http or https URL: scheme "://" host ":" port, then the percent-encoded path.
     std::string url;
     // In the order they were set; names are unique (compared without letter case).
-    std::vector<HeaderField> headers;
+    HttpHeaders headers;
     // The body bytes; absent when the request has no body.
     std::optional<std::string> body;
 

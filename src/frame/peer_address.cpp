@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/ascii.h"
 #include "frame/websocket.h"
 
 namespace brisel::frame {
@@ -11,12 +12,8 @@ std::string normalisedPeerAddress(std::string_view reported) {
     if (reported.size() <= kMappedPrefix.size()) {
         return std::string(reported);
     }
-    for (std::size_t i = 0; i < kMappedPrefix.size(); ++i) {
-        const char c = reported[i];
-        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        if (lower != kMappedPrefix[i]) {
-            return std::string(reported);
-        }
+    if (!common::equalsIgnoringAsciiCase(reported.substr(0, kMappedPrefix.size()), kMappedPrefix)) {
+        return std::string(reported);
     }
     const std::string_view rest = reported.substr(kMappedPrefix.size());
     if (rest.find(':') != std::string_view::npos || rest.find('.') == std::string_view::npos) {

@@ -48,7 +48,7 @@ TEST(EndpointRequest, InitialBaseAddressAndCookie) {
     ASSERT_TRUE(request) << describe(request.error());
     EXPECT_EQ(request->method, HTTPMethod::get());
     EXPECT_EQ(request->url, "http://127.0.0.1:5000/api/build/42");
-    const std::vector<HeaderField> expected{{"X-brisel-api-key", "token-1"}, {"Accept", "application/json"}};
+    const HttpHeaders expected{{"X-brisel-api-key", "token-1"}, {"Accept", "application/json"}};
     EXPECT_EQ(request->headers, expected);
     EXPECT_FALSE(request->body);
 }
@@ -78,8 +78,7 @@ TEST(EndpointRequest, WithoutCredentialIsStillBuiltAfterOneCriticalLine) {
     const std::string log = logOutputOf([&] { request = endpoint.request(authorization); });
     EXPECT_EQ(occurrences(log, kCredentialNotSet), 1U) << log;
     ASSERT_TRUE(request);
-    const std::vector<HeaderField> expected{{"Accept", "application/json"},
-                                            {"Content-Type", "application/json"}};
+    const HttpHeaders expected{{"Accept", "application/json"}, {"Content-Type", "application/json"}};
     EXPECT_EQ(request->headers, expected);
     EXPECT_EQ(request->method, HTTPMethod::patch());
     EXPECT_EQ(request->body, R"({"latency":12})");

@@ -39,7 +39,7 @@ TEST_P(EndpointCase, BuildsItsRequest) {
     EXPECT_EQ(request->method.rawValue(), GetParam().method);
     EXPECT_EQ(request->url, GetParam().url);
     EXPECT_EQ(request->body, GetParam().body);
-    std::vector<HeaderField> headers{{"X-brisel-api-key", "api-key-1"}, {"Accept", "application/json"}};
+    HttpHeaders headers{{"X-brisel-api-key", "api-key-1"}, {"Accept", "application/json"}};
     if (GetParam().body) {
         headers.push_back({"Content-Type", "application/json"});
     }

@@ -16,16 +16,11 @@
 
 #include <httplib.h>
 
+#include "common/ascii.h"
+
 namespace brisel::test {
 
 namespace {
-
-bool sameNameIgnoringCase(std::string_view first, std::string_view second) {
-    return std::ranges::equal(first, second, [](char left, char right) {
-        return std::tolower(static_cast<unsigned char>(left)) ==
-               std::tolower(static_cast<unsigned char>(right));
-    });
-}
 
 // Fields that the server library adds to every request it parses; no client sent them.
 bool isAddedByServer(const std::string& name) {
@@ -80,7 +75,7 @@ class WideBacklogServer : public httplib::Server {
 
 std::optional<std::string> RecordedRequest::header(std::string_view name) const {
     for (const auto& [fieldName, value] : headers) {
-        if (sameNameIgnoringCase(fieldName, name)) {
+        if (common::equalsIgnoringAsciiCase(fieldName, name)) {
             return value;
         }
     }

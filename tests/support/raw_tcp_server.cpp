@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <mutex>
@@ -18,6 +17,8 @@
 #include <string_view>
 #include <thread>
 #include <utility>
+
+#include "common/ascii.h"
 
 namespace brisel::test {
 
@@ -75,10 +76,7 @@ std::pair<Descriptor, int> bindLoopback() {
 
 // The value of Content-Length in a request header, 0 when there is none.
 std::size_t contentLength(std::string_view header) {
-    std::string lower(header);
-    std::ranges::transform(lower, lower.begin(), [](char c) {
-        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    });
+    const std::string lower = common::asciiLower(header);
     const std::size_t field = lower.find("\r\ncontent-length:");
     if (field == std::string::npos) {
         return 0;
