@@ -38,14 +38,19 @@ fuzz_briefly() {
     -DBRISEL_TESTS=OFF -DBRISEL_BENCH=OFF >/dev/null
   cmake --build "$dir" -j "$jobs"
   local seconds=${BRISEL_FUZZ_SECONDS:-20}
+  # The targets log through the service's logger: give them a home and temporary folder of their own.
+  local scratch
+  scratch=$(mktemp -d)
+  mkdir -p "$scratch/home" "$scratch/tmp"
   for target in "$dir"/fuzz/*_fuzz; do
     [[ -x $target ]] || continue
     local corpus="fuzz/corpus/$(basename "$target")"
     mkdir -p "$dir/corpus-$(basename "$target")"
     echo "-- $(basename "$target") for ${seconds}s"
-    "$target" -max_total_time="$seconds" -print_final_stats=0 \
+    HOME="$scratch/home" TMPDIR="$scratch/tmp" "$target" -max_total_time="$seconds" -print_final_stats=0 \
       "$dir/corpus-$(basename "$target")" $( [[ -d $corpus ]] && echo "$corpus" ) 2>&1 | tail -n 3
   done
+  rm -rf "$scratch"
 }
 
 passed_total=0
