@@ -1,6 +1,8 @@
 #include "support/service_process.h"
 
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -83,8 +85,22 @@ tl::expected<void, std::string> bringLoopbackUp() {
         return tl::unexpected(
             std::string("not in a private namespace; run the test program under unshare -rmn"));
     }
-    if (std::system("ip link set lo up") != 0) {
-        return tl::unexpected(std::string("ip link set lo up failed"));
+    // SIOCSIFFLAGS directly: a helper program would inherit the test's sanitizer preload.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return tl::unexpected(std::string("cannot open a socket: ") + std::strerror(errno));
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (up) {
+        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+        up = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (!up) {
+        return tl::unexpected(std::string("cannot bring lo up: ") + std::strerror(error));
     }
     return {};
 }
