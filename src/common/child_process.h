@@ -25,9 +25,9 @@ enum class OutputHandling { inherit, pipe, intoStandardOutput };
 enum class InputHandling { inherit, nullDevice, pipe };
 
 struct SpawnOptions {
-    std::filesystem::path executable;                       // run as given; PATH is not searched
-    std::vector<std::string> arguments;                     // after argv[0], which is the executable's path
-    std::optional<std::vector<std::string>> environment;    // "NAME=value" entries; none: inherit ours
+    std::filesystem::path executable;                     // run as given; PATH is not searched
+    std::vector<std::string> arguments;                   // after argv[0], which is the executable's path
+    std::optional<std::vector<std::string>> environment;  // "NAME=value" entries; none: inherit ours
     OutputHandling standardOutput = OutputHandling::inherit;
     OutputHandling standardError = OutputHandling::inherit;
     InputHandling standardInput = InputHandling::inherit;
