@@ -2,14 +2,18 @@
 // machine kinds, the bootloader and DFU entry seen by the simulated boards, every failure reported once,
 // WiFi flashes, and the tool runs bounded, serialised and ended with the connection.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
-#include <map>
 
 #include "common/enum_raw_values.h"
+#include "common/utilities.h"
 #include "support/board_scenarios.h"
 #include "workflow_e2e_fixture.h"
+#include "workflows/flasher.h"
 
 namespace brisel::test {
 namespace {
@@ -512,6 +516,45 @@ TEST_F(FlashRequestEndToEnd, AWifiBoardThatNeverComesBackIsAResetTimeout) {
     // Without a board at all the connection is not active.
     ASSERT_TRUE(client.sendText(request("flashWifiRequest")));
     EXPECT_EQ(flashReplies(client).back(), errorReply("Failed to flash device, connection is not active."));
+}
+
+}  // namespace
+}  // namespace brisel::test
+
+namespace brisel::test {
+namespace {
+
+TEST_F(FlashRequestEndToEnd, OpenOcdIsLookedForInOrderAndATranslatedMachineWantsManualDfuMode) {
+    EXPECT_EQ(workflows::OpenOcd::path(), std::filesystem::path("/usr/local/bin/openocd"));
+    std::filesystem::remove("/usr/local/bin/openocd");
+    ASSERT_EQ(::mount("tmpfs", "/opt", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
+    std::filesystem::create_directories("/opt/homebrew/bin");
+    std::filesystem::copy_file(BRISEL_FAKE_FLASH_TOOL, "/opt/homebrew/bin/openocd");
+    const bool debianOpenOcd = std::filesystem::exists("/usr/bin/openocd");
+    EXPECT_EQ(workflows::OpenOcd::path(),
+              std::filesystem::path(debianOpenOcd ? "/usr/bin/openocd" : "/opt/homebrew/bin/openocd"));
+    const auto image = folder.path() / "image.bin";
+    const auto bytes = makeTestImage(kClassification);
+    std::ofstream(image, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!debianOpenOcd) {
+        std::filesystem::remove("/opt/homebrew/bin/openocd");
+        EXPECT_EQ(workflows::OpenOcd::flash(image, DeviceKind::NICLA_SENSE_ME).error(),
+                  workflows::FlasherError::flashFailed("OpenOcd not installed"));
+    }
+
+    std::vector<std::unique_ptr<test_support::ScopedEnvironment>> environment;
+    for (const auto& [name, value] : simulator->environment()) {
+        environment.push_back(std::make_unique<test_support::ScopedEnvironment>(name, value));
+    }
+    common::ScopedTranslatedProcessQuery translated([] { return std::int64_t{1}; });
+    const auto board = simulator->usb().plug(DeviceKind::STWINKT1, UsbBoardMode::application);
+    EXPECT_EQ(
+        workflows::DfuUtil::flash(image, DeviceKind::STWINKT1).error(),
+        workflows::FlasherError::flashFailed("Must manually set the device to DFU mode for M1 Macbook"));
+    EXPECT_EQ(simulator->usb().board(board)->opens, 0U);
+    ASSERT_EQ(simulator->tools().calls().size(), 1U);
+    EXPECT_EQ(simulator->tools().calls()[0].arguments, std::vector<std::string>{"--list"});
 }
 
 }  // namespace
