@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <set>
 
 #include "common/enum_raw_values.h"
 #include "common/utilities.h"
@@ -416,6 +417,15 @@ TEST_F(FlashRequestEndToEnd, TwoFlashesRunOneAfterTheOtherEachWithItsOwnImage) {
     EXPECT_EQ(done(two), flashReply("COMPLETE"));
     EXPECT_EQ(simulator->usb().board(first)->firmware, kClassification);
     EXPECT_EQ(simulator->usb().board(second)->firmware, latency);
+    // Each tool found its own image whole in library.bin.
+    const auto calls = simulator->tools().calls();
+    ASSERT_EQ(calls.size(), 2U);
+    std::multiset<std::string> written;
+    for (const auto& call : calls) {
+        written.insert(call.reply.output.substr(0, call.reply.output.find('\n')));
+    }
+    EXPECT_EQ(written,
+              (std::multiset<std::string>{"Write 200000 bytes to flash", "Write 300000 bytes to flash"}));
 }
 
 TEST_F(FlashRequestEndToEnd, AHangingToolIsStoppedAndAClosedConnectionEndsItsTool) {
