@@ -1,6 +1,7 @@
 #include "desktop/app/alerts.h"
 
 #include <QAbstractButton>
+#include <QDebug>
 #include <QMessageBox>
 #include <QPushButton>
 #include <memory>
@@ -24,6 +25,7 @@ QMessageBox::Icon iconOf(AlertStyle style) {
 }  // namespace
 
 void MessageBoxAlerts::show(const Alert& alert, Answer answer) {
+    qInfo().noquote() << "Alert:" << alert.message;
     // Owned by Qt from here on: deleted when closed.
     auto box = std::make_unique<QMessageBox>(iconOf(alert.style), alert.message, QString());
     box->setInformativeText(alert.informativeText);

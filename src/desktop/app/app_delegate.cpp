@@ -70,6 +70,7 @@ void AppDelegate::applicationWillFinishLaunching() {
     connect(statusMenuPointer.get(), &StatusMenu::openAtLoginChosen, this, &AppDelegate::toggleOpenAtLogin);
     connect(statusMenuPointer.get(), &StatusMenu::quitChosen, this, [this] { quit(); });
     trayHostWait = std::make_unique<TrayHostWait>(environment.bus, environment.trayHostBound,
+                                                  environment.trayAvailable,
                                                   [this](bool available) { continueWithTray(available); });
 }
 

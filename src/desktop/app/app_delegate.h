@@ -38,6 +38,8 @@ struct AppEnvironment {
     std::chrono::milliseconds diagnosticsDelay = std::chrono::seconds(20);
     std::chrono::milliseconds terminationBound = std::chrono::seconds(5);
     std::function<bool(const QString& program, QString& error)> startDetached;
+    // Whether the tray can show the status item (QSystemTrayIcon::isSystemTrayAvailable).
+    std::function<bool()> trayAvailable;
     // Ends the main loop with the status (after the quit path has run).
     std::function<void(int status)> exit;
 };

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QProcess>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <memory>
 
@@ -62,6 +63,7 @@ int main(int argc, char* argv[]) {
                     error = process.errorString();
                     return started;
                 },
+            .trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
             .exit = [](int status) { QCoreApplication::exit(status); },
         },
         {.alerts = alerts, .updater = updater, .crashReporter = crashReporter, .menuHooks = app::loggingMenuHooks()});

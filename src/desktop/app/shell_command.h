@@ -11,12 +11,12 @@
 namespace brisel::desktop::app {
 
 struct ShellCommand {
-    QString commandLine;
-    std::optional<QString> input;             // written, followed by a line feed, once the shell runs
-    std::optional<QString> workingDirectory;  // a leading "~" or "~/" stands for the home folder
+    QString commandLine{};
+    std::optional<QString> input{};           // written, followed by a line feed, once the shell runs
+    std::optional<QString> workingDirectory{};  // a leading "~" or "~/" stands for the home folder
     // Receives standard output and error together in pieces that each end at a line feed (a piece
     // may hold several lines); a last line without a line feed is not delivered. Main thread.
-    std::function<void(const QByteArray& piece)> onData;
+    std::function<void(const QByteArray& piece)> onData{};
 };
 
 // Starts `/bin/bash -c <commandLine>` and returns its process at once (a failed start is reported by

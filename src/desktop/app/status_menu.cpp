@@ -50,6 +50,7 @@ MenuHooks loggingMenuHooks() {
 StatusMenu::StatusMenu(MenuHooks menuHooks) : hooks(std::move(menuHooks)), appMenu(std::make_unique<QMenu>()) {
     statusLine = appMenu->addAction(QString::fromUtf8(kStartingTitle));
     statusLine->setEnabled(false);
+    qInfo().noquote() << "Status:" << statusLine->text();
     appMenu->addSeparator();
     connect(appMenu->addAction(QStringLiteral("Check for Updates")), &QAction::triggered, this,
             &StatusMenu::checkForUpdatesChosen);
@@ -84,6 +85,7 @@ void StatusMenu::show() {
 }
 
 void StatusMenu::setStatusTitle(const QString& title) {
+    qInfo().noquote() << "Status:" << title;
     statusLine->setText(title);
 }
 

@@ -6,7 +6,6 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QGuiApplication>
-#include <QSystemTrayIcon>
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -48,8 +47,12 @@ bool xembedTrayPresent() {
 
 }  // namespace
 
-TrayHostWait::TrayHostWait(QDBusConnection sessionBus, std::chrono::milliseconds bound, std::function<void(bool)> onDone)
-    : bus(std::move(sessionBus)), deadline(std::chrono::steady_clock::now() + bound), done(std::move(onDone)) {
+TrayHostWait::TrayHostWait(QDBusConnection sessionBus, std::chrono::milliseconds bound,
+                           std::function<bool()> availability, std::function<void(bool)> onDone)
+    : bus(std::move(sessionBus)),
+      deadline(std::chrono::steady_clock::now() + bound),
+      trayAvailable(std::move(availability)),
+      done(std::move(onDone)) {
     poll.setInterval(std::chrono::milliseconds(100));
     connect(&poll, &QTimer::timeout, this, &TrayHostWait::check);
     QTimer::singleShot(0, this, &TrayHostWait::check);
@@ -65,7 +68,7 @@ void TrayHostWait::check() {
     }
     if (trayHostPresent(bus) || std::chrono::steady_clock::now() >= deadline) {
         poll.stop();
-        std::exchange(done, nullptr)(QSystemTrayIcon::isSystemTrayAvailable());
+        std::exchange(done, nullptr)(trayAvailable());
         return;
     }
     if (!poll.isActive()) {

@@ -15,9 +15,10 @@ namespace brisel::desktop::app {
 class TrayHostWait : public QObject {
     Q_OBJECT
   public:
-    // Calls `done` once on the main thread, with whether a tray is there, as soon as a host shows up,
-    // or when `bound` has passed.
-    TrayHostWait(QDBusConnection sessionBus, std::chrono::milliseconds bound, std::function<void(bool available)> onDone);
+    // Calls `done` once on the main thread, with the answer of `availability` (Qt's own test by
+    // default), as soon as a host shows up or when `bound` has passed.
+    TrayHostWait(QDBusConnection sessionBus, std::chrono::milliseconds bound, std::function<bool()> availability,
+                 std::function<void(bool available)> onDone);
 
     // Whether a StatusNotifierWatcher with a host or an XEmbed tray is there now.
     static bool trayHostPresent(const QDBusConnection& sessionBus);
@@ -27,6 +28,7 @@ class TrayHostWait : public QObject {
 
     QDBusConnection bus;
     std::chrono::steady_clock::time_point deadline;
+    std::function<bool()> trayAvailable;
     std::function<void(bool)> done;
     QTimer poll;
 };
