@@ -35,7 +35,7 @@ TEST(TrayEndToEnd, LaunchMenuServiceLoginItemAndQuitOnARealDisplayAndBus) {
     const fs::path script = folder.path() / "session.sh";
     std::ofstream(script)
         << "set -eu\n"
-        << "F='" << folder.path().string() << "'\n"
+        << "export F='" << folder.path().string() << "'\n"
         << "ip link set lo up\n"
         << "mkdir -p /tmp/.X11-unix && mount --bind \"$F/x11\" /tmp/.X11-unix\n"
         << "export HOME=\"$F/home\" TMPDIR=\"$F/tmp\" XDG_RUNTIME_DIR=\"$F/runtime\"\n"
