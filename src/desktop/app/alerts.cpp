@@ -33,7 +33,8 @@ void MessageBoxAlerts::show(const Alert& alert, Answer answer) {
     box->setWindowModality(Qt::ApplicationModal);
     QList<QAbstractButton*> buttons;
     for (const QString& title : alert.buttons) {
-        buttons.append(box->addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+        buttons.append(
+            box->addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
     }
     QMessageBox* shown = box.release();
     QObject::connect(shown, &QMessageBox::finished, shown, [shown, buttons, answer = std::move(answer)] {

@@ -41,8 +41,9 @@ void AppDelegate::applicationWillFinishLaunching() {
     // Step 4: "--feed-url" prints the feed and quits before anything else happens.
     if (environment.arguments.contains(QStringLiteral("--feed-url"))) {
         const auto feed = parts.updater.feedURL();
-        const QString line = QStringLiteral("Feed URL: ") +
-                             (feed && !feed->isEmpty() ? feed->toString() : QStringLiteral("NO FEED URL FOUND"));
+        const QString line =
+            QStringLiteral("Feed URL: ") +
+            (feed && !feed->isEmpty() ? feed->toString() : QStringLiteral("NO FEED URL FOUND"));
         std::puts(line.toUtf8().constData());
         std::fflush(stdout);
         quit();
@@ -69,9 +70,9 @@ void AppDelegate::applicationWillFinishLaunching() {
             [this] { parts.updater.checkForUpdates(); });
     connect(statusMenuPointer.get(), &StatusMenu::openAtLoginChosen, this, &AppDelegate::toggleOpenAtLogin);
     connect(statusMenuPointer.get(), &StatusMenu::quitChosen, this, [this] { quit(); });
-    trayHostWait = std::make_unique<TrayHostWait>(environment.bus, environment.trayHostBound,
-                                                  environment.trayAvailable,
-                                                  [this](bool available) { continueWithTray(available); });
+    trayHostWait =
+        std::make_unique<TrayHostWait>(environment.bus, environment.trayHostBound, environment.trayAvailable,
+                                       [this](bool available) { continueWithTray(available); });
 }
 
 void AppDelegate::continueWithTray(bool available) {
@@ -114,14 +115,15 @@ void AppDelegate::continueWithTray(bool available) {
         userDefaults->setValue(presented, true);
         userDefaults->sync();
         QTimer::singleShot(0, this, [this] {
-            parts.alerts.show({.style = AlertStyle::informational,
-                               .message = QStringLiteral("Velko Brisel Launched"),
-                               .informativeText = QStringLiteral(
-                                   "Velko Brisel is now running and will automatically launch at system start. "
-                                   "Left-click on the \"V\" application icon in the menu bar for additional "
-                                   "options."),
-                               .buttons = {QStringLiteral("OK")}},
-                              [](int) {});
+            parts.alerts.show(
+                {.style = AlertStyle::informational,
+                 .message = QStringLiteral("Velko Brisel Launched"),
+                 .informativeText = QStringLiteral(
+                     "Velko Brisel is now running and will automatically launch at system start. "
+                     "Left-click on the \"V\" application icon in the menu bar for additional "
+                     "options."),
+                 .buttons = {QStringLiteral("OK")}},
+                [](int) {});
         });
     }
     userDefaults->sync();

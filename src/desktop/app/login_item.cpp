@@ -73,7 +73,8 @@ tl::expected<void, QString> LoginItem::setEnabled(bool enabled) const {
     QSaveFile entry(path);
     if (!entry.open(QIODevice::WriteOnly) || entry.write(entryText(launcherProgram).toUtf8()) < 0 ||
         !entry.commit()) {
-        return tl::unexpected(QStringLiteral("cannot write ") + path + QStringLiteral(": ") + entry.errorString());
+        return tl::unexpected(QStringLiteral("cannot write ") + path + QStringLiteral(": ") +
+                              entry.errorString());
     }
     return {};
 }

@@ -32,9 +32,11 @@ int main(int argc, char* argv[]) {
         feedUrlOnly = feedUrlOnly || QByteArray(argv[index]) == "--feed-url";
     }
     // "--feed-url" needs no display, so it gets no widgets.
-    const std::unique_ptr<QCoreApplication> application =
-        feedUrlOnly ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
-    QCoreApplication::setApplicationName(brisel::desktop::link::qtText(brisel::desktop_link::kApplicationProgram));
+    const std::unique_ptr<QCoreApplication> application = feedUrlOnly
+                                                              ? std::make_unique<QCoreApplication>(argc, argv)
+                                                              : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(
+        brisel::desktop::link::qtText(brisel::desktop_link::kApplicationProgram));
     QCoreApplication::setApplicationVersion(QStringLiteral(BRISEL_VERSION));
     if (!feedUrlOnly) {
         QApplication::setQuitOnLastWindowClosed(false);
@@ -66,7 +68,10 @@ int main(int argc, char* argv[]) {
             .trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
             .exit = [](int status) { QCoreApplication::exit(status); },
         },
-        {.alerts = alerts, .updater = updater, .crashReporter = crashReporter, .menuHooks = app::loggingMenuHooks()});
+        {.alerts = alerts,
+         .updater = updater,
+         .crashReporter = crashReporter,
+         .menuHooks = app::loggingMenuHooks()});
     const app::QuitOnSignals quitOnSignals([&delegate] { delegate.quit(); });
     QTimer::singleShot(0, application.get(), [&delegate] { delegate.applicationWillFinishLaunching(); });
     return QCoreApplication::exec();

@@ -85,10 +85,11 @@ void ServiceSupervisor::serverStopped(const std::optional<QString>& error) {
             return;
         }
         emit statusTitleChanged(QString::fromUtf8(kNotRunningTitle));
-        Alert alert{.style = AlertStyle::critical,
-                    .message = QStringLiteral("Fatal Error"),
-                    .informativeText = QStringLiteral("Velko Brisel quit unexpectedly. ") + error.value_or(QString()),
-                    .buttons = {QStringLiteral("Relaunch"), QStringLiteral("Ignore")}};
+        Alert alert{
+            .style = AlertStyle::critical,
+            .message = QStringLiteral("Fatal Error"),
+            .informativeText = QStringLiteral("Velko Brisel quit unexpectedly. ") + error.value_or(QString()),
+            .buttons = {QStringLiteral("Relaunch"), QStringLiteral("Ignore")}};
         alerts.show(alert, [this](int button) {
             if (button == kFirstButton + 1) {
                 emit ignoreChosen();

@@ -22,7 +22,7 @@ inline constexpr const char* kCollectingDiagnosticsTitle =
 inline constexpr const char* kNotRunningTitle = "Brisel Server not running";
 
 struct SupervisorSettings {
-    QString serviceProgram;                                         // brisel_core beside the application
+    QString serviceProgram;  // brisel_core beside the application
     std::chrono::milliseconds diagnosticsDelay = std::chrono::seconds(20);  // from the end to the alert
     std::chrono::milliseconds terminationBound = std::chrono::seconds(5);   // SIGTERM, then SIGKILL
 };

@@ -12,7 +12,7 @@ namespace brisel::desktop::app {
 
 struct ShellCommand {
     QString commandLine{};
-    std::optional<QString> input{};           // written, followed by a line feed, once the shell runs
+    std::optional<QString> input{};             // written, followed by a line feed, once the shell runs
     std::optional<QString> workingDirectory{};  // a leading "~" or "~/" stands for the home folder
     // Receives standard output and error together in pieces that each end at a line feed (a piece
     // may hold several lines); a last line without a line feed is not delivered. Main thread.

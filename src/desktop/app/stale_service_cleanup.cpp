@@ -1,8 +1,8 @@
 #include "desktop/app/stale_service_cleanup.h"
 
 #include <poll.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QDebug>
@@ -112,8 +112,10 @@ CleanupReport stopStaleService(std::uint16_t port, std::chrono::milliseconds bou
     for (fs::directory_iterator entry("/proc", error), end; !error && entry != end; entry.increment(error)) {
         const std::string name = entry->path().filename().string();
         pid_t pid = 0;
-        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-            (pid = static_cast<pid_t>(std::stol(name))) == ::getpid() || !holdsSocket(entry->path(), sockets)) {
+        if (name.empty() ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+            (pid = static_cast<pid_t>(std::stol(name))) == ::getpid() ||
+            !holdsSocket(entry->path(), sockets)) {
             continue;
         }
         ProcessHandle handle(pid);

@@ -47,7 +47,8 @@ MenuHooks loggingMenuHooks() {
             .about = loggingHook(QStringLiteral("About panel"))};
 }
 
-StatusMenu::StatusMenu(MenuHooks menuHooks) : hooks(std::move(menuHooks)), appMenu(std::make_unique<QMenu>()) {
+StatusMenu::StatusMenu(MenuHooks menuHooks)
+    : hooks(std::move(menuHooks)), appMenu(std::make_unique<QMenu>()) {
     statusLine = appMenu->addAction(QString::fromUtf8(kStartingTitle));
     statusLine->setEnabled(false);
     qInfo().noquote() << "Status:" << statusLine->text();
@@ -65,7 +66,8 @@ StatusMenu::StatusMenu(MenuHooks menuHooks) : hooks(std::move(menuHooks)), appMe
         openAtLoginItem->setChecked(!checked);
         emit openAtLoginChosen(checked);
     });
-    connect(appMenu->addAction(QStringLiteral("About")), &QAction::triggered, this, [this] { hooks.about(); });
+    connect(appMenu->addAction(QStringLiteral("About")), &QAction::triggered, this,
+            [this] { hooks.about(); });
     appMenu->addSeparator();
     connect(appMenu->addAction(QStringLiteral("Quit")), &QAction::triggered, this, &StatusMenu::quitChosen);
 }
@@ -76,11 +78,12 @@ void StatusMenu::show() {
     statusBarItem = std::make_unique<QSystemTrayIcon>(menuBarIcon());
     statusBarItem->setToolTip(QStringLiteral("Velko Brisel"));
     statusBarItem->setContextMenu(appMenu.get());
-    connect(statusBarItem.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            displayMenu();
-        }
-    });
+    connect(statusBarItem.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    displayMenu();
+                }
+            });
     statusBarItem->show();
 }
 

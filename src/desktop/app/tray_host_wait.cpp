@@ -21,7 +21,8 @@ bool statusNotifierHostRegistered(const QDBusConnection& bus) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    call << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
+    call << QStringLiteral("org.kde.StatusNotifierWatcher")
+         << QStringLiteral("IsStatusNotifierHostRegistered");
     const QDBusReply<QDBusVariant> reply = QDBusConnection(bus).call(call, QDBus::Block, 1000);
     return reply.isValid() && reply.value().variant().toBool();
 }

@@ -17,8 +17,8 @@ class TrayHostWait : public QObject {
   public:
     // Calls `done` once on the main thread, with the answer of `availability` (Qt's own test by
     // default), as soon as a host shows up or when `bound` has passed.
-    TrayHostWait(QDBusConnection sessionBus, std::chrono::milliseconds bound, std::function<bool()> availability,
-                 std::function<void(bool available)> onDone);
+    TrayHostWait(QDBusConnection sessionBus, std::chrono::milliseconds bound,
+                 std::function<bool()> availability, std::function<void(bool available)> onDone);
 
     // Whether a StatusNotifierWatcher with a host or an XEmbed tray is there now.
     static bool trayHostPresent(const QDBusConnection& sessionBus);

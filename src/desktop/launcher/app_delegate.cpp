@@ -15,18 +15,20 @@ AppDelegate::AppDelegate(LauncherEnvironment launcherEnvironment)
 
 void AppDelegate::launchMainApplication() {
     using link::qtText;
-    link::claimIdentifier(environment.bus, qtText(desktop_link::kLauncherIdentifier), link::NameHandover::keep);
+    link::claimIdentifier(environment.bus, qtText(desktop_link::kLauncherIdentifier),
+                          link::NameHandover::keep);
     if (link::isRunning(environment.bus, qtText(desktop_link::kApplicationIdentifier))) {
         qInfo().noquote() << "Velko Brisel runs already; nothing to launch";
         environment.quit();
         return;
     }
     killLauncherListener = std::make_unique<link::NoticeListener>(
-        environment.bus, qtText(desktop_link::kKillLauncherNotice), qtText(desktop_link::kApplicationIdentifier),
-        [this] { terminate(); });
+        environment.bus, qtText(desktop_link::kKillLauncherNotice),
+        qtText(desktop_link::kApplicationIdentifier), [this] { terminate(); });
     const auto program = applicationProgramFor(environment.ownProgram);
     if (!program) {
-        qWarning().noquote() << "Cannot find the application from the launcher's path" << environment.ownProgram;
+        qWarning().noquote() << "Cannot find the application from the launcher's path"
+                             << environment.ownProgram;
         environment.quit();
         return;
     }

@@ -15,9 +15,9 @@ namespace brisel::desktop::launcher {
 // start and the application's quit, tests with a private bus and their own programs.
 struct LauncherEnvironment {
     QDBusConnection bus;
-    QString ownProgram;                                    // the launcher's own executable, absolute
-    std::function<bool(const QString& program)> launch;    // starts the program detached; false: failed
-    std::function<void()> quit;                            // the ordinary quit of the launcher
+    QString ownProgram;                                  // the launcher's own executable, absolute
+    std::function<bool(const QString& program)> launch;  // starts the program detached; false: failed
+    std::function<void()> quit;                          // the ordinary quit of the launcher
 };
 
 class AppDelegate {

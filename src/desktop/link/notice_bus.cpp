@@ -9,11 +9,10 @@
 
 namespace brisel::desktop::link {
 
-
 bool postNotice(QDBusConnection bus, const QString& name, const QString& object) {
-    QDBusMessage notice =
-        QDBusMessage::createSignal(qtText(desktop_link::kNoticeObjectPath), qtText(desktop_link::kNoticeInterface),
-                                   qtText(desktop_link::kNoticeSignal));
+    QDBusMessage notice = QDBusMessage::createSignal(qtText(desktop_link::kNoticeObjectPath),
+                                                     qtText(desktop_link::kNoticeInterface),
+                                                     qtText(desktop_link::kNoticeSignal));
     notice << name << object;
     if (!bus.isConnected() || !bus.send(notice)) {
         qWarning().noquote() << "Cannot post the notice" << name << "on the session bus";
@@ -24,11 +23,14 @@ bool postNotice(QDBusConnection bus, const QString& name, const QString& object)
 
 NoticeListener::NoticeListener(QDBusConnection noticeBus, QString noticeName, QString noticeObject,
                                std::function<void()> handler)
-    : bus(std::move(noticeBus)), name(std::move(noticeName)), object(std::move(noticeObject)), onNotice(std::move(handler)) {
+    : bus(std::move(noticeBus)),
+      name(std::move(noticeName)),
+      object(std::move(noticeObject)),
+      onNotice(std::move(handler)) {
     listening = bus.isConnected() &&
                 bus.connect(QString(), qtText(desktop_link::kNoticeObjectPath),
-                                  qtText(desktop_link::kNoticeInterface), qtText(desktop_link::kNoticeSignal), this,
-                                  SLOT(receive(QString, QString)));
+                            qtText(desktop_link::kNoticeInterface), qtText(desktop_link::kNoticeSignal), this,
+                            SLOT(receive(QString, QString)));
     if (!listening) {
         qWarning().noquote() << "Cannot listen for the notice" << name << "on the session bus";
     }
@@ -36,8 +38,9 @@ NoticeListener::NoticeListener(QDBusConnection noticeBus, QString noticeName, QS
 
 NoticeListener::~NoticeListener() {
     if (listening) {
-        bus.disconnect(QString(), qtText(desktop_link::kNoticeObjectPath), qtText(desktop_link::kNoticeInterface),
-                       qtText(desktop_link::kNoticeSignal), this, SLOT(receive(QString, QString)));
+        bus.disconnect(QString(), qtText(desktop_link::kNoticeObjectPath),
+                       qtText(desktop_link::kNoticeInterface), qtText(desktop_link::kNoticeSignal), this,
+                       SLOT(receive(QString, QString)));
     }
 }
 

@@ -18,7 +18,8 @@ bool postNotice(QDBusConnection bus, const QString& name, const QString& object)
 class NoticeListener : public QObject {
     Q_OBJECT
   public:
-    NoticeListener(QDBusConnection noticeBus, QString noticeName, QString noticeObject, std::function<void()> handler);
+    NoticeListener(QDBusConnection noticeBus, QString noticeName, QString noticeObject,
+                   std::function<void()> handler);
     ~NoticeListener() override;
     NoticeListener(const NoticeListener&) = delete;
     NoticeListener& operator=(const NoticeListener&) = delete;

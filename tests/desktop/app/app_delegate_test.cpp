@@ -73,7 +73,9 @@ class AppDelegateTest : public ::testing::Test {
                 .trayAvailable = [trayAvailable] { return trayAvailable; },
                 .exit = [this](int status) { exits.push_back(status); },
             },
-            AppParts{.alerts = alerts, .updater = updater, .crashReporter = crashReporter,
+            AppParts{.alerts = alerts,
+                     .updater = updater,
+                     .crashReporter = crashReporter,
                      .menuHooks = loggingMenuHooks()});
     }
 
@@ -127,9 +129,10 @@ TEST_F(AppDelegateTest, FirstRunRegistersTheLoginItemTellsTheLauncherAndShowsThe
     const Alert& notice = alerts.shown().front();
     EXPECT_EQ(notice.style, AlertStyle::informational);
     EXPECT_EQ(notice.message, "Velko Brisel Launched");
-    EXPECT_EQ(notice.informativeText,
-              "Velko Brisel is now running and will automatically launch at system start. Left-click on the \"V\" "
-              "application icon in the menu bar for additional options.");
+    EXPECT_EQ(
+        notice.informativeText,
+        "Velko Brisel is now running and will automatically launch at system start. Left-click on the \"V\" "
+        "application icon in the menu bar for additional options.");
     EXPECT_EQ(notice.buttons, QStringList{"OK"});
 
     app->quit();
@@ -189,8 +192,9 @@ TEST_F(AppDelegateTest, WithoutATrayTheFailedToStartAlertComesAfterTheWaitAndThe
     const Alert& alert = alerts.shown().front();
     EXPECT_EQ(alert.style, AlertStyle::warning);
     EXPECT_EQ(alert.message, "Velko Brisel failed to start");
-    EXPECT_EQ(alert.informativeText,
-              "Not enough menu bar space to create menu, please close some menu bar applications and try again");
+    EXPECT_EQ(
+        alert.informativeText,
+        "Not enough menu bar space to create menu, please close some menu bar applications and try again");
     EXPECT_EQ(alert.buttons, QStringList{"OK"});
     EXPECT_EQ(app->supervisor().servicePid(), 0);
     EXPECT_FALSE(userDefaultsHasKey(*openUserDefaults(), kLaunchAtStartKey));
@@ -200,7 +204,8 @@ TEST_F(AppDelegateTest, RelaunchStartsANewInstanceAndQuitsOrEndsWithTheError) {
     alerts.answerWith({kFirstButton, kFirstButton});  // the first-launch notice, then "Relaunch"
     auto app = delegate(true);
     app->applicationWillFinishLaunching();
-    ASSERT_TRUE(waitUntil([&] { return app->statusMenu()->statusTitle() == kRunningTitle && serviceReady(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return app->statusMenu()->statusTitle() == kRunningTitle && serviceReady(); }));
     ASSERT_EQ(::kill(static_cast<pid_t>(app->supervisor().servicePid()), SIGTERM), 0);
     ASSERT_TRUE(waitUntil([&] { return !exits.empty(); }));
     EXPECT_EQ(relaunched, QStringList{"/opt/Velko Brisel/bin/Velko Brisel"});

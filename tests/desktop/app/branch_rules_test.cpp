@@ -33,7 +33,8 @@ TEST(BranchRules, FeedAndEnvironmentFollowTheBranch) {
         configureCrashReporting(options, row.branch, "1.0");
         EXPECT_EQ(options.environment, row.environment);
         EXPECT_TRUE(options.enableAutoSessionTracking);
-        EXPECT_TRUE(options.dsn.startsWith("https://7b3e0d5a91c4462f8e2ba6d01f9c3e58@")) << options.dsn.toStdString();
+        EXPECT_TRUE(options.dsn.startsWith("https://7b3e0d5a91c4462f8e2ba6d01f9c3e58@"))
+            << options.dsn.toStdString();
         EXPECT_TRUE(QUrl(options.dsn).isValid());
     }
 }
@@ -51,7 +52,8 @@ TEST(BranchRules, FeedUrlOptionPrintsOneLineWithoutADisplay) {
     ASSERT_TRUE(program.waitForFinished(60000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-    EXPECT_EQ(program.readAllStandardOutput(), "Feed URL: " + feedAddress(branch()).toString().toUtf8() + "\n");
+    EXPECT_EQ(program.readAllStandardOutput(),
+              "Feed URL: " + feedAddress(branch()).toString().toUtf8() + "\n");
     EXPECT_EQ(program.readAllStandardError().indexOf("Started"), -1);
 }
 

@@ -28,7 +28,8 @@ TEST(LoginItem, EntryIsValidForAPathWithABlankAndComesAndGoes) {
     const QByteArray text = contentOf(entry);
     EXPECT_NE(text.indexOf("\nExec=\"/opt/Velko Brisel 100%%/libexec/brisel/BriselLaunchHelper\"\n"), -1)
         << text.toStdString();
-    EXPECT_EQ(brisel::test::runShell("desktop-file-validate '" + entry.toStdString() + "'"), 0) << text.toStdString();
+    EXPECT_EQ(brisel::test::runShell("desktop-file-validate '" + entry.toStdString() + "'"), 0)
+        << text.toStdString();
 
     ASSERT_TRUE(item.setEnabled(false));
     EXPECT_FALSE(QFile::exists(entry));

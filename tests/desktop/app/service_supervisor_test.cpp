@@ -28,7 +28,8 @@ class ServiceSupervisorTest : public ::testing::Test {
 
     std::unique_ptr<ServiceSupervisor> supervisor(const QString& program, std::chrono::milliseconds delay) {
         auto made = std::make_unique<ServiceSupervisor>(
-            SupervisorSettings{.serviceProgram = program, .diagnosticsDelay = delay, .terminationBound = 10s}, alerts);
+            SupervisorSettings{.serviceProgram = program, .diagnosticsDelay = delay, .terminationBound = 10s},
+            alerts);
         QObject::connect(made.get(), &ServiceSupervisor::statusTitleChanged,
                          [this](const QString& title) { titles << title; });
         return made;
@@ -82,7 +83,8 @@ TEST_F(ServiceSupervisorTest, MissingServiceGivesTheAlertWithTheStartErrorAndRel
     ASSERT_EQ(alerts.shown().size(), 1U);
     const QString& text = alerts.shown().front().informativeText;
     EXPECT_TRUE(text.startsWith("Velko Brisel quit unexpectedly. ")) << text.toStdString();
-    EXPECT_GT(text.size(), QString("Velko Brisel quit unexpectedly. ").size()) << "the start error is missing";
+    EXPECT_GT(text.size(), QString("Velko Brisel quit unexpectedly. ").size())
+        << "the start error is missing";
 }
 
 TEST_F(ServiceSupervisorTest, StopSendsSigtermAndEndsSupervision) {

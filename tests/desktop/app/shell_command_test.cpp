@@ -32,13 +32,15 @@ ShellRun runToEnd(ShellCommand command) {
 }
 
 TEST(ShellCommand, DeliversPiecesEndingAtLineFeedsAndFeedsTheInput) {
-    const ShellRun lines = runToEnd({.commandLine = "printf 'one\\ntwo\\n'; printf 'three\\n' >&2; printf 'unfinished'"});
+    const ShellRun lines =
+        runToEnd({.commandLine = "printf 'one\\ntwo\\n'; printf 'three\\n' >&2; printf 'unfinished'"});
     EXPECT_EQ(lines.output, "one\ntwo\nthree\n");
     for (const QByteArray& piece : lines.pieces) {
         EXPECT_TRUE(piece.endsWith('\n')) << piece.toStdString();
     }
 
-    const ShellRun input = runToEnd({.commandLine = "read -r line; echo \"got $line\"; cat", .input = "hello é"});
+    const ShellRun input =
+        runToEnd({.commandLine = "read -r line; echo \"got $line\"; cat", .input = "hello é"});
     EXPECT_EQ(input.output, "got hello é\n");
     EXPECT_EQ(input.exitCode, 0);
 
@@ -49,11 +51,14 @@ TEST(ShellCommand, DeliversPiecesEndingAtLineFeedsAndFeedsTheInput) {
 TEST(ShellCommand, WorkingFolderWithTildeAndOutputWithoutHandlerNeverBlocks) {
     const brisel::test_support::TemporaryFolder folder;
     ASSERT_TRUE(QDir(QDir::homePath()).mkpath("sub folder"));
-    EXPECT_EQ(runToEnd({.commandLine = "pwd", .workingDirectory = "~"}).output, QDir::homePath().toUtf8() + "\n");
+    EXPECT_EQ(runToEnd({.commandLine = "pwd", .workingDirectory = "~"}).output,
+              QDir::homePath().toUtf8() + "\n");
     EXPECT_EQ(runToEnd({.commandLine = "pwd", .workingDirectory = "~/sub folder"}).output,
               QDir::homePath().toUtf8() + "/sub folder\n");
-    EXPECT_EQ(runToEnd({.commandLine = "pwd", .workingDirectory = QString::fromStdString(folder.path().string())}).output,
-              QByteArray::fromStdString(folder.path().string()) + "\n");
+    EXPECT_EQ(
+        runToEnd({.commandLine = "pwd", .workingDirectory = QString::fromStdString(folder.path().string())})
+            .output,
+        QByteArray::fromStdString(folder.path().string()) + "\n");
 
     // Far more output than a pipe holds, and nobody reads it.
     const auto process = runShellCommand({.commandLine = "head -c 4000000 /dev/zero; cat; exit 7"});

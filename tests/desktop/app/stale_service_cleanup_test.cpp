@@ -1,8 +1,8 @@
 // The stale-service cleanup against real listeners on a free port, and the socket-table reader.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <QProcess>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 

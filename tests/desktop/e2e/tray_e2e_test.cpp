@@ -40,19 +40,22 @@ TEST(TrayEndToEnd, LaunchMenuServiceLoginItemAndQuitOnARealDisplayAndBus) {
         << "mkdir -p /tmp/.X11-unix && mount --bind \"$F/x11\" /tmp/.X11-unix\n"
         << "export HOME=\"$F/home\" TMPDIR=\"$F/tmp\" XDG_RUNTIME_DIR=\"$F/runtime\"\n"
         << "unset XDG_CONFIG_HOME XDG_DATA_HOME QT_QPA_PLATFORM WAYLAND_DISPLAY\n"
-        << "export LSAN_OPTIONS=\"suppressions=" << source << "/desktop/qt_leaks.supp:print_suppressions=0\"\n"
+        << "export LSAN_OPTIONS=\"suppressions=" << source
+        << "/desktop/qt_leaks.supp:print_suppressions=0\"\n"
         << "Xvfb :9 -nolock -nolisten tcp -screen 0 1024x768x24 >\"$F/xvfb.log\" 2>&1 &\n"
         << "XVFB=$!\n"
         << "trap 'kill $XVFB 2>/dev/null' EXIT\n"
         << "for i in $(seq 400); do [ -S /tmp/.X11-unix/X9 ] && break; sleep 0.05; done\n"
         << "export DISPLAY=:9\n"
         << "exec dbus-run-session -- bash -c '\n"
-        << "  /usr/bin/python3 " << source << "/desktop/e2e/status_notifier_watcher.py >\"$F/watcher.out\" 2>&1 &\n"
+        << "  /usr/bin/python3 " << source
+        << "/desktop/e2e/status_notifier_watcher.py >\"$F/watcher.out\" 2>&1 &\n"
         << "  for i in $(seq 400); do grep -q WATCHING \"$F/watcher.out\" && break; sleep 0.05; done\n"
-        << "  exec /usr/bin/python3 " << source << "/desktop/e2e/tray_session.py --app \"" << BRISEL_APPLICATION
-        << "\" --launcher \"" << BRISEL_LAUNCHER << "\" --client " << source << "/e2e/ws_client.py"
-        << " --screen-grab " << BRISEL_SCREEN_GRAB << " --screenshot " << (artefacts / "tray_menu.png").string()
-        << " --logs \"$F/logs\"'\n";
+        << "  exec /usr/bin/python3 " << source << "/desktop/e2e/tray_session.py --app \""
+        << BRISEL_APPLICATION << "\" --launcher \"" << BRISEL_LAUNCHER << "\" --client " << source
+        << "/e2e/ws_client.py"
+        << " --screen-grab " << BRISEL_SCREEN_GRAB << " --screenshot "
+        << (artefacts / "tray_menu.png").string() << " --logs \"$F/logs\"'\n";
     const fs::path out = folder.path() / "session.out";
     const std::string command =
         "timeout 280 unshare -rmn bash '" + script.string() + "' >'" + out.string() + "' 2>&1";

@@ -29,7 +29,10 @@ class LauncherTest : public ::testing::Test {
                         launched << program;
                         return false;  // a failed launch changes nothing: the launcher waits
                     },
-                .quit = [this] { ++quits; }};
+                .quit =
+                    [this] {
+                        ++quits;
+                    }};
     }
 
     QStringList launched;
@@ -69,7 +72,8 @@ TEST_F(LauncherTest, LaunchesOneApplicationAndQuitsOnlyOnKillLauncherFromIt) {
 }
 
 TEST_F(LauncherTest, ApplicationIsFoundFromTheLauncherPath) {
-    EXPECT_EQ(launcher::applicationProgramFor("/usr/libexec/brisel/BriselLaunchHelper"), "/usr/bin/Velko Brisel");
+    EXPECT_EQ(launcher::applicationProgramFor("/usr/libexec/brisel/BriselLaunchHelper"),
+              "/usr/bin/Velko Brisel");
     EXPECT_EQ(launcher::applicationProgramFor("/libexec/brisel/BriselLaunchHelper"), std::nullopt);
     EXPECT_EQ(launcher::applicationProgramFor("relative/libexec/brisel/BriselLaunchHelper"), std::nullopt);
     launcher::AppDelegate delegate(environment("/brisel/BriselLaunchHelper"));

@@ -7,6 +7,7 @@
 namespace brisel::desktop_test {
 
 // Runs the main loop until `condition` holds; false when `bound` passed first.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(30));
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds bound = std::chrono::seconds(30));
 
 }  // namespace brisel::desktop_test

@@ -12,7 +12,8 @@ void ScriptedAlerts::show(const desktop::app::Alert& alert, Answer answer) {
         button = script.front();
         script.pop_front();
     }
-    QTimer::singleShot(0, QCoreApplication::instance(), [answer = std::move(answer), button] { answer(button); });
+    QTimer::singleShot(0, QCoreApplication::instance(),
+                       [answer = std::move(answer), button] { answer(button); });
 }
 
 }  // namespace brisel::desktop_test
