@@ -1,6 +1,6 @@
 // The real `Velko Brisel`, its launcher and the real brisel_core in their own namespaces (`unshare -rmn`:
 // loopback only, a private X socket folder), on a private X server (Xvfb) and session bus with a
-// stand-in tray host, with a home folder of their own. tray_session.py drives the three launches.
+// stand-in tray host, with a home folder of their own. tray_session.py drives the four launches.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -61,7 +61,7 @@ TEST(TrayEndToEnd, LaunchMenuServiceLoginItemAndQuitOnARealDisplayAndBus) {
         "timeout 280 unshare -rmn bash '" + script.string() + "' >'" + out.string() + "' 2>&1";
     const int status = std::system(command.c_str());
     std::string logs;
-    for (const char* run : {"run1.out", "run2.out", "run3.out"}) {
+    for (const char* run : {"run1.out", "run2.out", "run3.out", "run4.out"}) {
         logs += std::string("--- ") + run + "\n" + readFile(folder.path() / "logs" / run);
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(out) << logs;

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Drives the real tray application on a private session bus and X display (started by
 tray_e2e_test.cpp): reads and clicks its menu over D-Bus the way a tray host does, talks to the real
-service over the websocket, and takes a screenshot of the open menu. Three launches share one home:
+service over the websocket, and takes a screenshot of the open menu. Four launches share one home:
 through the launcher (first run), directly (second run: the service is killed), directly again (the
-login item stays off; SIGTERM quits). Prints "PASS" at the end; any failed check ends it with a message."""
+login item stays off; SIGTERM quits), and once more to be killed outright (its service must not stay
+behind). Prints "PASS" at the end; any failed check ends it with a message."""
 import argparse
 import os
 import signal
@@ -122,7 +123,7 @@ class Session:
         self.toggle_login_item(menu, 1)
         application = self.owner_pid(item)
         self.click(menu, "Quit")
-        wait_for(lambda: not os.path.exists(f"/proc/{application}"), "the application to quit")
+        wait_for(lambda: ended(application), "the application to quit")
 
     def second_run_loses_its_service(self, log):
         known = len(self.items())
@@ -153,6 +154,25 @@ class Session:
         application.send_signal(signal.SIGTERM)  # as at logout
         check(application.wait(timeout=60) == 0, "SIGTERM did not end the application with status 0")
 
+    def killed_application_takes_its_service_along(self, log):
+        known = len(self.items())
+        application = subprocess.Popen([self.arguments.app], stdout=log, stderr=subprocess.STDOUT)
+        menu = self.menu(self.new_item(known))
+        self.wait_title(menu, RUNNING)
+        service = wait_for(lambda: self.service_child(application.pid), "the service child")
+        application.kill()  # no quit path at all: the service's parent-death signal ends it
+        application.wait(timeout=60)
+        wait_for(lambda: ended(service), "the orphaned service to end")
+
+
+def ended(pid):
+    """Whether the process is gone or only a zombie waiting for its new parent."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
+
 
 def read(path):
     with open(path) as text:
@@ -166,14 +186,14 @@ def main():
     arguments = parser.parse_args()
     session = Session(arguments)
     runs = [session.first_run_through_the_launcher, session.second_run_loses_its_service,
-            session.third_run_keeps_the_login_item_off]
+            session.third_run_keeps_the_login_item_off, session.killed_application_takes_its_service_along]
     logs = []
     for number, run in enumerate(runs, 1):
         path = os.path.join(arguments.logs, f"run{number}.out")
         logs.append(path)
         with open(path, "w") as log:
             run(log)
-    first, second, third = (read(path) for path in logs)
+    first, second, third = (read(path) for path in logs[:3])
     starting, running = first.find("Status: Brisel starting..."), first.find("Status: " + RUNNING)
     check(0 <= starting < running, "the status line did not go from starting to running")
     check(first.count("Alert: Velko Brisel Launched") == 1, "the first run showed no first-launch notice")
