@@ -3,9 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include "desktop/app/login_item.h"
-#include "support/shell_command.h"
 
 namespace {
 
@@ -28,8 +28,13 @@ TEST(LoginItem, EntryIsValidForAPathWithABlankAndComesAndGoes) {
     const QByteArray text = contentOf(entry);
     EXPECT_NE(text.indexOf("\nExec=\"/opt/Velko Brisel 100%%/libexec/brisel/BriselLaunchHelper\"\n"), -1)
         << text.toStdString();
-    EXPECT_EQ(brisel::test::runShell("desktop-file-validate '" + entry.toStdString() + "'"), 0)
-        << text.toStdString();
+    QProcess validator;
+    validator.setProcessChannelMode(QProcess::MergedChannels);
+    validator.start("desktop-file-validate", {entry});
+    ASSERT_TRUE(validator.waitForFinished(60000));
+    const QByteArray verdict = validator.readAll();
+    EXPECT_EQ(validator.exitCode(), 0) << verdict.toStdString() << text.toStdString();
+    EXPECT_TRUE(verdict.isEmpty()) << verdict.toStdString();  // no hints or warnings either
 
     ASSERT_TRUE(item.setEnabled(false));
     EXPECT_FALSE(QFile::exists(entry));
