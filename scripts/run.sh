@@ -8,7 +8,7 @@ cd "$root"
 "$root/scripts/setup.sh"
 cmake -S . -B build/plain -G Ninja -DBRISEL_SANITIZE= >/dev/null
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
-  cmake --build build/plain -j "$(nproc)" --target velko_brisel
+  cmake --build build/plain -j "$(nproc)" --target desktop_stage
   exec "build/plain/bin/Velko Brisel"
 fi
 echo "run: no graphical session; starting the service alone"
