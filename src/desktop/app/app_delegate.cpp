@@ -31,14 +31,14 @@ AppDelegate::AppDelegate(AppEnvironment appEnvironment, AppParts appParts)
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationWillFinishLaunching() {
-    // Steps 1 to 3: the branch selects the feed and the crash-reporting environment.
+    // The branch selects the feed and the crash-reporting environment.
     const QString& branch = environment.branch;
     parts.updater.setFeedURL(feedAddress(branch));
     CrashReportingOptions options;
     configureCrashReporting(options, branch, environment.release);
     parts.crashReporter.start(options);
 
-    // Step 4: "--feed-url" prints the feed and quits before anything else happens.
+    // "--feed-url" prints the feed and quits before anything else happens.
     if (environment.arguments.contains(QStringLiteral("--feed-url"))) {
         const auto feed = parts.updater.feedURL();
         const QString line =
@@ -54,14 +54,14 @@ void AppDelegate::applicationWillFinishLaunching() {
     link::claimIdentifier(environment.bus, link::qtText(desktop_link::kApplicationIdentifier),
                           link::NameHandover::allowReplacement);
 
-    // Step 5: a service of an earlier instance still on the port gets SIGTERM, and the port is waited
+    // A service of an earlier instance still on the port gets SIGTERM, and the port is waited
     // free, before ours starts.
     stopStaleService(environment.servicePort, environment.cleanupBound);
 
-    // Step 6: the service starts once the launch sequence has returned to the main loop.
+    // The service starts once the launch sequence has returned to the main loop.
     QTimer::singleShot(0, &briselServerTask, [this] { briselServerTask.startServer(); });
 
-    // Step 7 (and 11: the status line starts as "Brisel starting..."): the menu, then the status item
+    // The menu (its status line starts as "Brisel starting..."), then the status item
     // once a tray is there.
     statusMenuPointer = std::make_unique<StatusMenu>(std::move(parts.menuHooks));
     connect(&briselServerTask, &ServiceSupervisor::statusTitleChanged, statusMenuPointer.get(),
@@ -92,13 +92,13 @@ void AppDelegate::continueWithTray(bool available) {
     }
     statusMenuPointer->show();
 
-    // Step 8: a launcher that started us quits on "killLauncher".
+    // A launcher that started us quits on "killLauncher".
     if (link::isRunning(environment.bus, link::qtText(desktop_link::kLauncherIdentifier))) {
         link::postNotice(environment.bus, link::qtText(desktop_link::kKillLauncherNotice),
                          link::qtText(desktop_link::kApplicationIdentifier));
     }
 
-    // Steps 9 and 10: on the first run the launcher becomes the login item.
+    // On the first run the launcher becomes the login item.
     const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
     if (!userDefaultsHasKey(*userDefaults, launchAtStart)) {
         if (auto registered = loginItem.setEnabled(true)) {
@@ -109,7 +109,7 @@ void AppDelegate::continueWithTray(bool available) {
     }
     statusMenuPointer->setOpenAtLogin(userDefaults->value(launchAtStart, false).toBool());
 
-    // Step 12: the first-launch notice, once, after the launch sequence.
+    // The first-launch notice, once, after the launch sequence.
     const QString presented = QString::fromUtf8(kHasPresentedInitialHelpWindowKey);
     if (!userDefaultsHasKey(*userDefaults, presented)) {
         userDefaults->setValue(presented, true);

@@ -7,14 +7,12 @@
 #include <unistd.h>
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <csignal>
 
 #include "desktop/app/app_delegate.h"
-#include "desktop/app/branch_rules.h"
 #include "desktop/app/quit_on_signals.h"
 #include "desktop/app/user_defaults.h"
 #include "desktop/link/notice_bus.h"
@@ -50,10 +48,10 @@ class AppDelegateTest : public ::testing::Test {
     }
 
     // A delegate as main() makes one, with the fake service and the test's seams.
-    std::unique_ptr<AppDelegate> delegate(bool trayAvailable, QStringList arguments = {}) {
+    std::unique_ptr<AppDelegate> delegate(bool trayAvailable) {
         return std::make_unique<AppDelegate>(
             AppEnvironment{
-                .arguments = std::move(arguments),
+                .arguments = {},
                 .branch = "master",
                 .release = "0.1.0",
                 .serviceProgram = BRISEL_SOURCE_DIR "/tests/desktop/app/fake_service.py",
@@ -139,17 +137,7 @@ TEST_F(AppDelegateTest, FirstRunRegistersTheLoginItemTellsTheLauncherAndShowsThe
     EXPECT_EQ(exits, std::vector<int>{0});
     EXPECT_TRUE(serviceTerminated());
 
-    // The user turned the login item off; the next launch keeps it off and shows no notice.
-    defaults->setValue(kLaunchAtStartKey, false);
-    defaults->sync();
-    QFile::remove(entryPath());
-    auto second = delegate(true);
-    second->applicationWillFinishLaunching();
-    ASSERT_TRUE(waitUntil([&] { return second->statusMenu()->statusTitle() == kRunningTitle; }));
-    EXPECT_FALSE(second->statusMenu()->openAtLogin());
-    EXPECT_FALSE(QFile::exists(entryPath()));
-    second->quit();
-    EXPECT_EQ(alerts.shown().size(), 1U);
+    // A later launch, and one where the user turned the login item off, are in the tray end-to-end test.
 }
 
 TEST_F(AppDelegateTest, LoginItemChangesOnlyWhenTheEntryIsReallyWritten) {
@@ -217,16 +205,6 @@ TEST_F(AppDelegateTest, RelaunchStartsANewInstanceAndQuitsOrEndsWithTheError) {
     auto failing = delegate(true);
     failing->relaunch();
     EXPECT_EQ(exits, std::vector<int>{EXIT_FAILURE});
-}
-
-TEST_F(AppDelegateTest, FeedUrlOptionStartsNothing) {
-    auto app = delegate(true, {"Velko Brisel", "--feed-url"});
-    app->applicationWillFinishLaunching();
-    EXPECT_EQ(exits, std::vector<int>{0});
-    EXPECT_EQ(app->statusMenu(), nullptr);
-    EXPECT_EQ(updater.feedURL(), feedAddress("master"));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(app->supervisor().servicePid(), 0);
 }
 
 TEST(QuitOnSignals, TermIntAndHangUpTakeTheQuitPath) {

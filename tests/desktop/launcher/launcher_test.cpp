@@ -1,18 +1,14 @@
-// The login-item launcher on a private session bus (the test program runs under dbus-run-session):
-// in process for its three cases, and the real program once with a stand-in application.
+// The login-item launcher's three cases on a private session bus (the test program runs under
+// dbus-run-session). The real program starting the real application is part of the tray end-to-end test.
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
-#include <QFile>
-#include <QProcess>
-#include <filesystem>
 
 #include "desktop/launcher/app_delegate.h"
 #include "desktop/launcher/application_location.h"
 #include "desktop/link/notice_bus.h"
 #include "desktop/link/session_bus_names.h"
 #include "support/event_wait.h"
-#include "support/temporary_folder.h"
 
 namespace {
 
@@ -80,37 +76,6 @@ TEST_F(LauncherTest, ApplicationIsFoundFromTheLauncherPath) {
     delegate.launchMainApplication();
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(launched.isEmpty());
-}
-
-// The real program in an installed layout, with a stand-in application that records its start and
-// posts "killLauncher" as the real one does.
-TEST(LauncherProgram, StartsTheApplicationBesideItAndEndsOnKillLauncher) {
-    namespace fs = std::filesystem;
-    const brisel::test_support::TemporaryFolder prefix;
-    fs::create_directories(prefix.path() / "libexec/brisel");
-    fs::create_directories(prefix.path() / "bin");
-    const fs::path launcherCopy = prefix.path() / "libexec/brisel/BriselLaunchHelper";
-    fs::copy_file(BRISEL_LAUNCHER, launcherCopy);
-    const fs::path started = prefix.path() / "started";
-    const fs::path application = prefix.path() / "bin/Velko Brisel";
-    {
-        QFile script(QString::fromStdString(application.string()));
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(("#!/bin/bash\necho \"$0\" >> '" + started.string() +
-                      "'\nexec dbus-send --session --type=signal /com/Velko/Notices com.Velko.Notices.notice "
-                      "string:killLauncher string:com.Velko.Brisel\n")
-                         .c_str());
-    }
-    fs::permissions(application, fs::perms::owner_all);
-
-    QProcess launcherProcess;
-    launcherProcess.start(QString::fromStdString(launcherCopy.string()), {});
-    ASSERT_TRUE(launcherProcess.waitForFinished(60000)) << "the launcher did not quit on killLauncher";
-    EXPECT_EQ(launcherProcess.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(launcherProcess.exitCode(), 0);
-    QFile record(QString::fromStdString(started.string()));
-    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
-    EXPECT_EQ(record.readAll(), QByteArray::fromStdString(application.string()) + "\n");
 }
 
 }  // namespace
