@@ -125,12 +125,17 @@ class Session:
         self.click(menu, "Quit")
         wait_for(lambda: ended(application), "the application to quit")
 
-    def second_run_loses_its_service(self, log):
+    def start_application(self, log):
+        """Starts the application directly; answers it, its item's bus name and its menu, once running."""
         known = len(self.items())
         application = subprocess.Popen([self.arguments.app], stdout=log, stderr=subprocess.STDOUT)
         name = self.new_item(known)
         menu = self.menu(name)
         self.wait_title(menu, RUNNING)
+        return application, name, menu
+
+    def second_run_loses_its_service(self, log):
+        application, name, menu = self.start_application(log)
         check(self.toggle_state(menu) == 1, "second run: Open at Login is not checked")
         item = self.bus.get_object(name, "/StatusNotifierItem")
         item.Activate(dbus.Int32(100), dbus.Int32(100), dbus_interface=ITEM)  # a left click
@@ -145,20 +150,14 @@ class Session:
         check(application.wait(timeout=60) == 0, "Quit did not end the application with status 0")
 
     def third_run_keeps_the_login_item_off(self, log):
-        known = len(self.items())
-        application = subprocess.Popen([self.arguments.app], stdout=log, stderr=subprocess.STDOUT)
-        menu = self.menu(self.new_item(known))
-        self.wait_title(menu, RUNNING)
+        application, _, menu = self.start_application(log)
         check(self.toggle_state(menu) == 0, "third run: the login item came back")
         check(not os.path.exists(self.autostart), "third run: the autostart entry came back")
         application.send_signal(signal.SIGTERM)  # as at logout
         check(application.wait(timeout=60) == 0, "SIGTERM did not end the application with status 0")
 
     def killed_application_takes_its_service_along(self, log):
-        known = len(self.items())
-        application = subprocess.Popen([self.arguments.app], stdout=log, stderr=subprocess.STDOUT)
-        menu = self.menu(self.new_item(known))
-        self.wait_title(menu, RUNNING)
+        application, _, _ = self.start_application(log)
         service = wait_for(lambda: self.service_child(application.pid), "the service child")
         application.kill()  # no quit path at all: the service's parent-death signal ends it
         application.wait(timeout=60)
