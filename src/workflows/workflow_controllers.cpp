@@ -1,10 +1,18 @@
 #include "workflows/workflow_controllers.h"
 
+#include "workflows/collection_sync_request_controller.h"
+#include "workflows/save_data_collection_bluetooth_request_controller.h"
+#include "workflows/start_data_collection_request_controller.h"
+
 namespace brisel::workflows {
 
 void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     // One line per feature request: addController<Request, RequestController>(registry);
     (void)registry;
+    addController<frame::StartDataCollectionRequest, StartDataCollectionRequestController>(registry);
+    addController<frame::SaveDataCollectionBluetoothRequest, SaveDataCollectionBluetoothRequestController>(
+        registry);
+    addController<frame::CollectionSyncRequest, CollectionSyncRequestController>(registry);
 }
 
 }  // namespace brisel::workflows
