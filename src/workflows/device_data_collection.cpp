@@ -431,6 +431,7 @@ DeviceStatus DeviceDataCollection::runContinuous(const std::shared_ptr<frame::We
         const std::int64_t checkInterval = std::min(n, kMaxCheckInterval);
         double secondsLeft = static_cast<double>(n);
         std::optional<std::int64_t> lastSaveSecond;
+        std::int64_t previousWholeSeconds = 0;
         bool firstPass = true;
         while (firstPass || secondsLeft >= 0) {
             firstPass = false;
@@ -453,14 +454,19 @@ DeviceStatus DeviceDataCollection::runContinuous(const std::shared_ptr<frame::We
             const double elapsed = recordingSeconds(now - startTime.value_or(now));
             const std::int64_t packets = recording.packetsInFile();
             const auto wholeSeconds = static_cast<std::int64_t>(elapsed);
-            if (wholeSeconds != 0 && wholeSeconds % kSegmentSeconds == 0 && lastSaveSecond != wholeSeconds &&
-                elapsed > 0 && n >= kMinInstancesForSegments && packets >= kMinPacketsPerSegment) {
+            // A segment is due in the second of each 10-second mark; a pass held up past that whole
+            // second (a busy machine) still takes the mark it missed, as the first pass after it.
+            const std::int64_t mark = wholeSeconds - wholeSeconds % kSegmentSeconds;
+            const bool atMark = wholeSeconds == mark || previousWholeSeconds < mark;
+            previousWholeSeconds = wholeSeconds;
+            if (mark != 0 && atMark && lastSaveSecond != mark && elapsed > 0 &&
+                n >= kMinInstancesForSegments && packets >= kMinPacketsPerSegment) {
                 logger().info(
                     reporter.line("Recording seconds left: " + device::defaultDoubleText(secondsLeft) +
                                   " stream count: " + std::to_string(packets)));
                 recording.startSaver();
                 ++saves;
-                lastSaveSecond = wholeSeconds;
+                lastSaveSecond = mark;
             }
             if (checkInterval > 0 && elapsed > 0 && wholeSeconds % checkInterval != 0) {
                 state = device->getDeviceState(*uploader);
