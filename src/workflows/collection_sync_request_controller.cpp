@@ -126,6 +126,11 @@ tl::expected<std::vector<std::shared_ptr<cloud::StreamingUploader>>, std::string
 CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path& collectionFolderURL,
                                                      std::int64_t collectionID) const {
     const std::string idText = std::to_string(collectionID);
+    if (CollectionFolderClaims::shared().isClaimed(collectionID)) {
+        logger().info("Collection " + idText +
+                      " is being recorded or uploaded by this service; its files are left to it.");
+        return std::vector<std::shared_ptr<cloud::StreamingUploader>>{};
+    }
     std::vector<std::filesystem::path> entries;
     std::error_code error;
     for (std::filesystem::directory_iterator it(collectionFolderURL, error), end; !error && it != end;
@@ -147,10 +152,7 @@ CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path
     std::vector<std::shared_ptr<cloud::StreamingUploader>> uploaders;
     for (const auto& entry : entries) {
         const std::string name = entry.filename().string();
-        if (CollectionFolderClaims::shared().isClaimed(collectionID)) {
-            logger().info("File " + name + " belongs to the recording of collection " + idText +
-                          " in progress, leaving it.");
-        } else if (const auto index = sampleFileIndex(name); index) {
+        if (const auto index = sampleFileIndex(name); index) {
             auto uploader = cloud::StreamingUploader::create(collectionID, collectionSyncRequest.projectID,
                                                              collectionSyncRequest.deviceKind);
             uploaders.push_back(uploader);

@@ -36,7 +36,8 @@ class CollectionSyncRequestController final
 
     // Hands every sample file of the folder to an uploader of its own (reporting "Syncing collection"
     // and the status UPLOAD with the first one) and deletes every other entry; an empty folder is
-    // deleted. While a recording of this process works in the folder, its files are left alone.
+    // deleted. While a recording of this process works in the folder (or still uploads from it), nothing
+    // in it is touched and no uploader is made.
     // Errors: the text of a listing or removal failure, which ends the scan. Blocks 0.1 s per entry.
     tl::expected<std::vector<std::shared_ptr<cloud::StreamingUploader>>, std::string> uploadFilesInFolder(
         const std::filesystem::path& collectionFolderURL, std::int64_t collectionID) const;
