@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -327,6 +328,21 @@ TEST_F(DataCollectionEndToEnd, FailedCloudCallsAndAMissingBoardEndTheCollection)
                                         "INIT_DISCONNECT " + progressData(kId, kDisconnected),
                                         "DONE " + progressData(kId, kDisconnected)}));
     EXPECT_EQ(count([](const auto& request) { return request.path.ends_with("/json"); }), 0U);
+}
+
+// Lengths of 0 s and of the largest count end without a fault: the first at once, the second when the
+// relayed Bluetooth bytes stop (the reader sees a silent link after 2 s).
+TEST_F(DataCollectionEndToEnd, ZeroAndLargestRecordingLengthsEndSoundly) {
+    startService(kTimeScale);
+    auto client = browser();
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    ASSERT_TRUE(client.sendText(startRequest("BLUETOOTH", 0)));
+    EXPECT_EQ(repliesUntil(client, "datacollection", "DONE").back(),
+              "DONE " + progressData(kId, "Finished data collection"));
+    scriptCloud(common::DeviceKind::NANO_33_BLE, 74);
+    ASSERT_TRUE(client.sendText(startRequest("BLUETOOTH", std::numeric_limits<std::int64_t>::max())));
+    EXPECT_EQ(repliesUntil(client, "datacollection", "DISCONNECT").back(),
+              "DISCONNECT " + progressData(74, kDisconnected));
 }
 
 // What was recorded before the board or the browser went away reaches the cloud; the acknowledgement
