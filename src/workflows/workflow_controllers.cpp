@@ -8,7 +8,6 @@ namespace brisel::workflows {
 
 void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     // One line per feature request: addController<Request, RequestController>(registry);
-    (void)registry;
     addController<frame::StartDataCollectionRequest, StartDataCollectionRequestController>(registry);
     addController<frame::SaveDataCollectionBluetoothRequest, SaveDataCollectionBluetoothRequestController>(
         registry);
