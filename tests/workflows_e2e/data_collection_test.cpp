@@ -1,7 +1,8 @@
 // Data collection and collection sync end to end: the real service records from a simulated USB
 // board, a simulated WiFi board and bytes relayed as from a Bluetooth board, and the fake cloud
 // receives the collection, its status reports and the segments. Waits run at kTimeScale of their
-// length (a recording of 25 s lasts 1.25 s); the boards send a packet every 5 ms.
+// length (a recording of 25 s lasts 1.25 s, 2.5 s in the runs that count segments); the boards send a
+// packet every 5 ms.
 #include <unistd.h>
 
 #include <algorithm>
@@ -233,7 +234,8 @@ TEST_P(RecordingOverLink, RecordsTwentyFiveSecondsIntoThreeSegmentsAndReportsDon
                        {ScriptedReply::text(500, "busy"), ScriptedReply::text(500, "busy"),
                         ScriptedReply::text(500, "busy"), ScriptedReply::json(200, "{}")});
     }
-    startService(kTimeScale);
+    // Ten recorded seconds (1 s) hold the 40 packets of a segment even from a board slowed by a busy machine.
+    startService(2 * kTimeScale);
     std::jthread relay;
     if (link == "USB") {
         simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application,
