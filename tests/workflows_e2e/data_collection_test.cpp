@@ -3,6 +3,8 @@
 // receives the collection, its status reports and the segments. Waits run at kTimeScale of their
 // length (a recording of 25 s lasts 1.25 s, 2.5 s in the runs that count segments); the boards send a
 // packet every 5 ms.
+#include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,6 +219,35 @@ class DataCollectionEndToEnd : public WorkflowEndToEnd {
         return 0;
     }
 
+    // Waits until the recording file of collection `id` holds `packets` packets, woken by the folder's
+    // file events; the folder exists once the recording has begun.
+    bool waitForRecordedPackets(std::int64_t id, std::uintmax_t packets) const {
+        const int events = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        const int watch = inotify_add_watch(events, collectionFolder(id).c_str(), IN_MODIFY | IN_CREATE);
+        const auto recorded = [&] {
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(id), error)) {
+                if (entry.path().filename().string().find("temp") != std::string::npos &&
+                    entry.file_size(error) >= packets * simulatedSamplePacket(kSensorIds, 0).size()) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        bool reached = recorded();
+        while (watch >= 0 && !reached && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{events, POLLIN, 0};
+            ::poll(&ready, 1, 1000);
+            char buffer[4096];
+            while (::read(events, buffer, sizeof buffer) > 0) {
+            }
+            reached = recorded();
+        }
+        ::close(events);
+        return reached;
+    }
+
     std::filesystem::path collectionFolder(std::int64_t id) const {
         return service->temporaryFolder() / ("velko-" + std::to_string(getuid())) /
                "velko_brisel_collection" / std::to_string(id);
@@ -357,6 +388,7 @@ TEST_F(DataCollectionEndToEnd, ALostBoardOrBrowserKeepsWhatWasRecorded) {
     auto client = browser();
     ASSERT_TRUE(client.sendText(startRequest("USB", 100)));
     ASSERT_TRUE(waitForRecordingStart(kId));
+    ASSERT_TRUE(waitForRecordedPackets(kId, 5));
     simulator->usb().unplug(board);
     EXPECT_EQ(repliesUntil(client, "datacollection", "DISCONNECT").back(),
               "DISCONNECT " + progressData(kId, kDisconnected));
@@ -369,6 +401,7 @@ TEST_F(DataCollectionEndToEnd, ALostBoardOrBrowserKeepsWhatWasRecorded) {
     auto closing = browser();
     ASSERT_TRUE(closing.sendText(startRequest("USB", 100)));
     ASSERT_TRUE(waitForRecordingStart(72));
+    ASSERT_TRUE(waitForRecordedPackets(72, 5));
     closing.close();
     ASSERT_TRUE(waitForCloud([&] { return storedSegments(72).size() == 1; })) << service->log();
     expectOneRunOfPackets(storedSegments(72));
