@@ -2,6 +2,9 @@
 
 #include "workflows/flash_request_controller.h"
 #include "workflows/flash_wifi_request_controller.h"
+#include "workflows/collection_sync_request_controller.h"
+#include "workflows/save_data_collection_bluetooth_request_controller.h"
+#include "workflows/start_data_collection_request_controller.h"
 
 namespace brisel::workflows {
 
@@ -9,6 +12,10 @@ void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     // One line per feature request: addController<Request, RequestController>(registry);
     addController<frame::FlashRequest, FlashRequestController>(registry);
     addController<frame::FlashWifiRequest, FlashWifiRequestController>(registry);
+    addController<frame::StartDataCollectionRequest, StartDataCollectionRequestController>(registry);
+    addController<frame::SaveDataCollectionBluetoothRequest, SaveDataCollectionBluetoothRequestController>(
+        registry);
+    addController<frame::CollectionSyncRequest, CollectionSyncRequestController>(registry);
 }
 
 }  // namespace brisel::workflows

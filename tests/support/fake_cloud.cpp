@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include <httplib.h>
 
@@ -121,6 +123,8 @@ struct FakeCloud::State {
     mutable std::condition_variable changed;  // a request arrived, or the fake is stopping
     std::map<std::pair<std::string, std::string>, std::deque<ScriptedReply>> scripts;  // guarded by mutex
     std::vector<RecordedRequest> received;                                             // guarded by mutex
+    std::set<std::pair<std::string, std::string>> repeatRejecting;                     // guarded by mutex
+    std::set<std::tuple<std::string, std::string, std::string>> acceptedQueries;       // guarded by mutex
     bool stopping = false;                                                             // guarded by mutex
 };
 
@@ -178,6 +182,11 @@ void FakeCloud::replies(const std::string& method, const std::string& path,
     state_->scripts[{method, path}] = std::deque<ScriptedReply>(replies.begin(), replies.end());
 }
 
+void FakeCloud::rejectRepeatedQueries(const std::string& method, const std::string& path) {
+    std::lock_guard lock(state_->mutex);
+    state_->repeatRejecting.insert({method, path});
+}
+
 std::vector<RecordedRequest> FakeCloud::requests() const {
     std::lock_guard lock(state_->mutex);
     return state_->received;
@@ -217,8 +226,17 @@ void FakeCloud::State::serve(const httplib::Request& request, httplib::Response&
     ScriptedReply reply;
     {
         std::unique_lock lock(mutex);
-        received.push_back(std::move(recorded));
         reply = nextReply(request.method, request.path);
+        if (repeatRejecting.contains({request.method, request.path})) {
+            const auto key = std::tuple{request.method, request.path, recorded.query};
+            if (acceptedQueries.contains(key)) {
+                reply = ScriptedReply::text(418, "already stored");
+            } else if (reply.status >= 200 && reply.status < 300 && reply.ending == ReplyEnding::complete) {
+                acceptedQueries.insert(key);
+            }
+        }
+        recorded.replyStatus = reply.ending == ReplyEnding::dropConnection ? 0 : reply.status;
+        received.push_back(std::move(recorded));
         changed.notify_all();
     }
     if (waitUnlessStopping(reply.delay)) {

@@ -22,6 +22,7 @@ struct RecordedRequest {
     std::string query;  // the raw text after "?", empty when there is none
     HeaderFields headers;
     std::string body;
+    int replyStatus = 0;  // the status the fake answered with; 0 when it dropped the connection
 
     // The value of the first field named `name` (letter case ignored), or nothing.
     std::optional<std::string> header(std::string_view name) const;
@@ -72,6 +73,10 @@ class FakeCloud {
     void reply(const std::string& method, const std::string& path, ScriptedReply reply);
     // Answers the next such requests with `replies` in order; the last one then repeats.
     void replies(const std::string& method, const std::string& path, std::vector<ScriptedReply> replies);
+
+    // Answers a later `method` request to `path` with 418 when an earlier one with the same query got a
+    // 2xx reply, as the cloud answers an upload it already holds (first_packet_index repeated).
+    void rejectRepeatedQueries(const std::string& method, const std::string& path);
 
     // Every request received so far, in the order of arrival.
     std::vector<RecordedRequest> requests() const;

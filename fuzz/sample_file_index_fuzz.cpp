@@ -1,0 +1,19 @@
+// Feeds arbitrary names to the collection folder's sample file check: it must never read out of
+// bounds, and the index of an accepted name must come back from the segment name written for it.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "device/sample_file.h"
+#include "workflows/sample_file_index.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view name(reinterpret_cast<const char*>(data), size);
+    const auto index = brisel::workflows::sampleFileIndex(name);
+    if (index && brisel::workflows::sampleFileIndex(brisel::device::segmentFileName(*index)) != index) {
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,512 @@
+// Data collection and collection sync end to end: the real service records from a simulated USB
+// board, a simulated WiFi board and bytes relayed as from a Bluetooth board, and the fake cloud
+// receives the collection, its status reports and the segments. Waits run at kTimeScale of their
+// length (a recording of 25 s lasts 1.25 s, 2.5 s in the runs that count segments); the boards send a
+// packet every 5 ms.
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/firmware_personality.h"
+#include "workflow_e2e_fixture.h"
+
+namespace brisel::test {
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::WebSocketTestClient;
+
+constexpr double kTimeScale = 0.05;
+constexpr std::int64_t kId = 71;
+constexpr auto kWait = 60s;
+const std::vector<std::uint32_t> kSensorIds{1, 5};
+const std::string kDisconnected =
+    "Device got disconnected. Please connect the device again and restart the process.";
+
+FirmwarePersonality streamingFirmware(BoardFault fault = BoardFault::none) {
+    FirmwarePersonality firmware;
+    firmware.sensorIds = kSensorIds;
+    firmware.period = 5ms;
+    firmware.fault = fault;
+    return firmware;
+}
+
+std::string collectionPath(std::int64_t id) {
+    return "/api/collection/" + std::to_string(id);
+}
+
+// The "data" of a progress reply of project 9.
+std::string progressData(std::optional<std::int64_t> id, std::optional<std::string> message = {}) {
+    return R"({"collected":0,"uploaded":0,)" + (message ? R"("message":")" + *message + "\"," : "") +
+           R"("final":false,)" + (id ? R"("collection_id":)" + std::to_string(*id) + "," : "") +
+           R"("project_id":9,"event_range":[]})";
+}
+
+std::string packetRun(std::uint32_t first, std::size_t count) {
+    std::string bytes;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const auto packet = simulatedSamplePacket(kSensorIds, first + i);
+        bytes.append(packet.begin(), packet.end());
+    }
+    return bytes;
+}
+
+// The browser relaying a Bluetooth board over a connection of its own: a packet every 5 ms, numbered
+// from 0, until the thread is stopped.
+std::jthread relayBluetooth(WebSocketTestClient connection) {
+    return std::jthread([client = std::move(connection)](std::stop_token stop) mutable {
+        std::mutex mutex;
+        std::condition_variable_any pace;
+        std::unique_lock lock(mutex);
+        for (std::uint32_t n = 0; !pace.wait_for(lock, stop, 5ms, [&] { return stop.stop_requested(); });
+             ++n) {
+            client.sendText(nlohmann::json{{"saveDataCollectionBluetooth", true},
+                                           {"data", simulatedSamplePacket(kSensorIds, n)}}
+                                .dump());
+        }
+    });
+}
+
+class DataCollectionEndToEnd : public WorkflowEndToEnd {
+  protected:
+    // A cloud that creates collection `id` in project 9 of `board`, acknowledges the start after
+    // `acknowledgement` and answers a repeated segment with 418.
+    void scriptCloud(common::DeviceKind board, std::int64_t id = kId,
+                     std::chrono::milliseconds acknowledgement = 100ms) {
+        cloud->reply(
+            "POST", "/api/collection",
+            ScriptedReply::json(200, R"({"label": "walk", "created_at": "x", "id": )" + std::to_string(id) +
+                                         R"(, "kind": "TRAINING", "name": "walk-1", "num_instances": 25,
+                                                  "project_id": 9, "ready": false, "sensors": []})"));
+        cloud->reply(
+            "GET", "/api/project/9",
+            ScriptedReply::json(200, R"({"classes": [], "created_at": "x", "device_kind": ")" +
+                                         std::string(common::rawValue(board)) +
+                                         R"(", "id": 9, "name": "p", "owner_id": 1, "project_kind": "k",
+                                                  "updated_at": "y"})"));
+        auto status =
+            ScriptedReply::json(200, R"({"collection_id": 1, "started_at": "x", "status": "RUNNING"})");
+        cloud->reply("PATCH", collectionPath(id) + "/data_collection/status", status);
+        status.delay = acknowledgement;
+        cloud->reply("POST", collectionPath(id) + "/data_collection/start", status);
+        cloud->reply("POST", collectionPath(id) + "/json", ScriptedReply::json(200, "{}"));
+        cloud->rejectRepeatedQueries("POST", collectionPath(id) + "/json");
+    }
+
+    std::string startRequest(const std::string& link, std::int64_t seconds = 25) const {
+        return R"({"startDataCollection": true, "command": "start", "project_id": 9, )" + cloudFields() +
+               R"(, "kind": "TRAINING", "num_instances": )" + std::to_string(seconds) +
+               R"(, "label": "walk", "dataset_name": "walk-1", "sensor_config": [{"enabled": true, "kind": "accel",
+               "full_scale_range": 4, "sampling_rate": 100}, {"enabled": false, "kind": "gyro", "sampling_rate": 50}],
+               "data_collection_type": ")" +
+               link + R"("})";
+    }
+
+    static std::string syncRequest(std::int64_t id) {
+        return R"({"collectionSyncRequest": true, "collection_id": )" + std::to_string(id) +
+               R"(, "project_id": 9, "host": "localhost", "auth_token": "t", "port": "1", "deviceKind": "NANO_33_BLE"})";
+    }
+
+    // The payloads of `command` replies, as "status" or "status: message", up to and including the
+    // first whose status is `last`.
+    static std::vector<std::string> repliesUntil(WebSocketTestClient& client, const std::string& command,
+                                                 const std::string& last) {
+        std::vector<std::string> seen;
+        while (auto text = test_support::receiveContaining(client, "\"" + command + "\"", kWait)) {
+            const auto payload = nlohmann::ordered_json::parse(*text)["data"];
+            const auto data = payload["data"];
+            const std::string status = payload["status"];
+            seen.push_back(command == "datacollection" ? status + " " + data.dump()
+                                                       : status + ": " + data["message"].get<std::string>());
+            if (status == last) {
+                break;
+            }
+        }
+        return seen;
+    }
+
+    // Points the service's REST base address at the fake cloud: a start whose collection reply does not
+    // decode ends at once with ERROR.
+    void pointServiceAtCloud(WebSocketTestClient& client) {
+        cloud->reply("POST", "/api/collection", ScriptedReply::json(200, "{}"));
+        ASSERT_TRUE(client.sendText(startRequest("USB")));
+        ASSERT_EQ(repliesUntil(client, "datacollection", "ERROR").size(), 3U);
+    }
+
+    // The segments the cloud stored (2xx), by first packet index; an index stored twice fails the test.
+    std::map<std::int64_t, std::string> storedSegments(std::int64_t id = kId) const {
+        std::map<std::int64_t, std::string> stored;
+        for (const auto& request : cloud->requests()) {
+            if (request.path == collectionPath(id) + "/json" && request.replyStatus / 100 == 2) {
+                const auto index =
+                    std::stoll(request.query.substr(std::string("first_packet_index=").size()));
+                EXPECT_TRUE(stored.emplace(index, request.body).second) << index << " stored twice";
+            }
+        }
+        return stored;
+    }
+
+    std::size_t count(const std::function<bool(const RecordedRequest&)>& which) const {
+        const auto requests = cloud->requests();
+        return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(), which));
+    }
+
+    // Waits until `condition` holds, rechecking at each request the cloud receives.
+    bool waitForCloud(const std::function<bool()>& condition) const {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        for (std::size_t seen = cloud->requests().size(); !condition(); ++seen) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left <= 0ms || !cloud->waitForRequests(seen + 1, left)) {
+                return condition();
+            }
+        }
+        return true;
+    }
+
+    bool waitForStatusReports(std::int64_t id, const std::string& status, std::size_t reports = 1) const {
+        return waitForCloud([&] {
+            return count([&](const RecordedRequest& request) {
+                       return request.method == "PATCH" &&
+                              request.path == collectionPath(id) + "/data_collection/status" &&
+                              request.body.find("\"" + status + "\"") != std::string::npos;
+                   }) == reports;
+        });
+    }
+
+    bool waitForRecordingStart(std::int64_t id) const {
+        return waitForCloud([&] {
+            return count([&](const auto& request) {
+                       return request.path == collectionPath(id) + "/data_collection/start";
+                   }) > 0;
+        });
+    }
+
+    // Checks that the stored segments, in index order, are one unbroken run of the board's packets
+    // whose indices count the packets before them. Returns the sequence number of the first packet.
+    static std::uint32_t expectOneRunOfPackets(const std::map<std::int64_t, std::string>& stored) {
+        const std::size_t size = simulatedSamplePacket(kSensorIds, 0).size();
+        std::string joined;
+        for (const auto& [index, bytes] : stored) {
+            EXPECT_EQ(static_cast<std::size_t>(index) * size, joined.size()) << "segment " << index;
+            joined += bytes;
+        }
+        EXPECT_TRUE(!joined.empty() && joined.size() % size == 0) << joined.size() << " bytes";
+        for (std::uint32_t first = 0; first < 100000 && !joined.empty(); ++first) {
+            if (packetRun(first, 1) == joined.substr(0, size)) {
+                EXPECT_EQ(packetRun(first, joined.size() / size), joined) << "packets lost or repeated";
+                return first;
+            }
+        }
+        ADD_FAILURE() << "the first stored packet is none the board sent";
+        return 0;
+    }
+
+    // Waits until the recording file of collection `id` holds `packets` packets, woken by the folder's
+    // file events; the folder exists once the recording has begun.
+    bool waitForRecordedPackets(std::int64_t id, std::uintmax_t packets) const {
+        const int events = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        const int watch = inotify_add_watch(events, collectionFolder(id).c_str(), IN_MODIFY | IN_CREATE);
+        const auto recorded = [&] {
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(id), error)) {
+                if (entry.path().filename().string().find("temp") != std::string::npos &&
+                    entry.file_size(error) >= packets * simulatedSamplePacket(kSensorIds, 0).size()) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        bool reached = recorded();
+        while (watch >= 0 && !reached && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{events, POLLIN, 0};
+            ::poll(&ready, 1, 1000);
+            char buffer[4096];
+            while (::read(events, buffer, sizeof buffer) > 0) {
+            }
+            reached = recorded();
+        }
+        ::close(events);
+        return reached;
+    }
+
+    std::filesystem::path collectionFolder(std::int64_t id) const {
+        return service->temporaryFolder() / ("velko-" + std::to_string(getuid())) /
+               "velko_brisel_collection" / std::to_string(id);
+    }
+};
+
+class RecordingOverLink : public DataCollectionEndToEnd, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(RecordingOverLink, RecordsTwentyFiveSecondsIntoThreeSegmentsAndReportsDoneAfterTheLastUpload) {
+    const std::string link = GetParam();
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    if (link == "WIFI") {
+        // Three failed tries of the first upload: the segment is still stored once.
+        cloud->replies("POST", collectionPath(kId) + "/json",
+                       {ScriptedReply::text(500, "busy"), ScriptedReply::text(500, "busy"),
+                        ScriptedReply::text(500, "busy"), ScriptedReply::json(200, "{}")});
+    }
+    // Ten recorded seconds (1 s) hold the 40 packets of a segment even from a board slowed by a busy machine.
+    startService(2 * kTimeScale);
+    std::jthread relay;
+    if (link == "USB") {
+        simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application,
+                              streamingFirmware());
+    } else if (link == "WIFI") {
+        auto& board = simulator->addWifiBoard(6012, streamingFirmware());
+        ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kWait));
+    } else {
+        relay = relayBluetooth(browser());
+    }
+    auto client = browser();
+    ASSERT_TRUE(client.sendText(startRequest(link)));
+    if (link == "USB") {
+        // A sync of the collection while it records leaves the recording's files alone.
+        ASSERT_TRUE(waitForCloud([&] { return storedSegments().size() == 1; }));
+        auto other = browser();
+        ASSERT_TRUE(other.sendText(syncRequest(kId)));
+        EXPECT_EQ(
+            repliesUntil(other, "collection_sync", "ERROR"),
+            std::vector<std::string>{"ERROR: No local data collection files to upload for collection 71"});
+    }
+    const auto replies = repliesUntil(client, "datacollection", "DONE");
+    relay = {};
+
+    std::vector<std::string> expected{"INITIALIZE " + progressData({}), "AUTHENTICATE " + progressData({})};
+    for (const auto* status :
+         {"OPENING", "ACTIVE", "start reset", "finish reset", "start waiting", "finish waiting"}) {
+        expected.push_back(status + (" " + progressData(kId)));
+    }
+    expected.push_back("DONE " + progressData(kId, "Finished data collection"));
+    EXPECT_EQ(replies, expected);
+
+    // The DONE report leaves without waiting for its reply, before the DONE reply.
+    ASSERT_TRUE(waitForStatusReports(kId, "DONE"));
+    const auto requests = cloud->requests();
+    EXPECT_EQ(requests.at(0).path, "/api/collection");
+    EXPECT_EQ(
+        requests[0].body,
+        std::string(R"({"bluetooth_recording":)") + (link == "BLUETOOTH" ? "true" : "false") +
+            R"(,"kind":"TRAINING","num_instances":25,"project_id":9,"sensors":[{"enabled":true,"kind":"accel",)"
+            R"("sampling_rate":100.0,"full_scale_range":4.0},{"enabled":false,"kind":"gyro","sampling_rate":50.0}],)"
+            R"("label":"walk","name":"walk-1"})");
+    EXPECT_EQ(requests.at(1).path, "/api/project/9");
+    EXPECT_EQ(requests.at(2).path, "/api/collection/71/data_collection/start");
+
+    const auto stored = storedSegments();
+    EXPECT_EQ(stored.size(), 3U) << service->log();
+    // The packets before the acknowledgement went with the first file.
+    EXPECT_GT(expectOneRunOfPackets(stored), 0U);
+    std::vector<std::string> order;
+    for (const auto& request : requests) {
+        if (request.method == "PATCH") {
+            order.push_back(request.body);
+        } else if (request.path == collectionPath(kId) + "/json") {
+            EXPECT_EQ(request.body, stored.at(std::stoll(request.query.substr(19))))
+                << "a try sent other bytes";
+            order.push_back("upload");
+        }
+    }
+    // UPLOAD when the recording ended, DONE after the last upload.
+    ASSERT_GE(order.size(), 2U);
+    EXPECT_EQ(std::count(order.begin(), order.end(),
+                         R"({"error_code":200,"error_description":"","status":"UPLOAD"})"),
+              1);
+    EXPECT_EQ(order.back(), R"({"error_code":200,"error_description":"","status":"DONE"})");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, RecordingOverLink, ::testing::Values("USB", "WIFI", "BLUETOOTH"),
+                         [](const auto& row) { return row.param; });
+
+TEST_F(DataCollectionEndToEnd, FailedCloudCallsAndAMissingBoardEndTheCollection) {
+    startService(kTimeScale);
+    auto client = browser();
+    cloud->reply("POST", "/api/collection",
+                 ScriptedReply::json(403, R"({"status_code": 403, "message": "Quota"})"));
+    ASSERT_TRUE(client.sendText(startRequest("USB")));
+    EXPECT_EQ(repliesUntil(client, "datacollection", "ERROR").back(), "ERROR " + progressData({}, "Quota"));
+
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    cloud->reply("GET", "/api/project/9",
+                 ScriptedReply::json(404, R"({"status_code": 404, "message": "No project"})"));
+    ASSERT_TRUE(client.sendText(startRequest("USB")));
+    const auto replies = repliesUntil(client, "datacollection", "ERROR");
+    EXPECT_EQ(replies.size(), 3U);
+    EXPECT_EQ(replies.back(), "ERROR " + progressData(kId, "No project"));
+
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    ASSERT_TRUE(client.sendText(startRequest("USB")));
+    EXPECT_EQ(repliesUntil(client, "datacollection", "DONE"),
+              (std::vector<std::string>{"INITIALIZE " + progressData({}), "AUTHENTICATE " + progressData({}),
+                                        "OPENING " + progressData(kId),
+                                        "INIT_DISCONNECT " + progressData(kId, kDisconnected),
+                                        "DONE " + progressData(kId, kDisconnected)}));
+    EXPECT_EQ(count([](const auto& request) { return request.path.ends_with("/json"); }), 0U);
+}
+
+// Lengths of 0 s and of the largest count end without a fault: the first at once, the second when the
+// relayed Bluetooth bytes stop (the reader sees a silent link after 2 s).
+TEST_F(DataCollectionEndToEnd, ZeroAndLargestRecordingLengthsEndSoundly) {
+    startService(kTimeScale);
+    auto client = browser();
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    ASSERT_TRUE(client.sendText(startRequest("BLUETOOTH", 0)));
+    EXPECT_EQ(repliesUntil(client, "datacollection", "DONE").back(),
+              "DONE " + progressData(kId, "Finished data collection"));
+    scriptCloud(common::DeviceKind::NANO_33_BLE, 74);
+    ASSERT_TRUE(client.sendText(startRequest("BLUETOOTH", std::numeric_limits<std::int64_t>::max())));
+    EXPECT_EQ(repliesUntil(client, "datacollection", "DISCONNECT").back(),
+              "DISCONNECT " + progressData(74, kDisconnected));
+}
+
+// What was recorded before the board or the browser went away reaches the cloud; the acknowledgement
+// of the start that arrives afterwards changes nothing. A silent HALDEN board is reported first.
+TEST_F(DataCollectionEndToEnd, ALostBoardOrBrowserKeepsWhatWasRecorded) {
+    startService(kTimeScale);
+    scriptCloud(common::DeviceKind::NANO_33_BLE, kId, 1s);
+    const auto board = simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application,
+                                             streamingFirmware());
+    auto client = browser();
+    ASSERT_TRUE(client.sendText(startRequest("USB", 100)));
+    ASSERT_TRUE(waitForRecordingStart(kId));
+    ASSERT_TRUE(waitForRecordedPackets(kId, 5));
+    simulator->usb().unplug(board);
+    EXPECT_EQ(repliesUntil(client, "datacollection", "DISCONNECT").back(),
+              "DISCONNECT " + progressData(kId, kDisconnected));
+    ASSERT_TRUE(waitForCloud([&] { return storedSegments().size() == 1; })) << service->log();
+    expectOneRunOfPackets(storedSegments());
+    EXPECT_EQ(count([](const auto& request) { return request.method == "PATCH"; }), 0U) << "status reported";
+
+    scriptCloud(common::DeviceKind::NANO_33_BLE, 72, 1s);
+    simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
+    auto closing = browser();
+    ASSERT_TRUE(closing.sendText(startRequest("USB", 100)));
+    ASSERT_TRUE(waitForRecordingStart(72));
+    ASSERT_TRUE(waitForRecordedPackets(72, 5));
+    closing.close();
+    ASSERT_TRUE(waitForCloud([&] { return storedSegments(72).size() == 1; })) << service->log();
+    expectOneRunOfPackets(storedSegments(72));
+
+    // Long enough for the board's silence (2 s, not scaled) to show.
+    scriptCloud(common::DeviceKind::HALDEN_FLAMENCO, 73);
+    simulator->usb().plug(common::DeviceKind::HALDEN_FLAMENCO, UsbBoardMode::application,
+                          streamingFirmware(BoardFault::silence));
+    ASSERT_TRUE(client.sendText(startRequest("USB", 200)));
+    auto replies = repliesUntil(client, "datacollection", "DISCONNECT");
+    ASSERT_GE(replies.size(), 3U);
+    replies.erase(replies.begin(), replies.end() - 3);
+    EXPECT_EQ(replies, (std::vector<std::string>{
+                           "finish reset " + progressData(73),
+                           "ERROR " + progressData(73, "Device not responding. Please reset the device."),
+                           "DISCONNECT " + progressData(73, kDisconnected)}));
+}
+
+TEST_F(DataCollectionEndToEnd, CollectionSyncUploadsSampleFilesDeletesTheRestAndReportsTheOutcome) {
+    startService(kTimeScale);
+    auto client = browser();
+    pointServiceAtCloud(client);
+    const auto write = [this](std::int64_t id, const std::string& name, const std::string& bytes) {
+        std::filesystem::create_directories(collectionFolder(id));
+        std::ofstream(collectionFolder(id) / name, std::ios::binary) << bytes;
+    };
+    for (const auto* name :
+         {"sensors_12.bin", "sensors_-3.bin", "sensors_.bin", "sensors_x.bin",
+          "sensors_temp_1700000000.5.bin", "notes.txt", "sensors_123456789012345678901234567890.bin"}) {
+        write(80, name, name);
+    }
+    cloud->replies("POST", collectionPath(80) + "/json",
+                   {ScriptedReply::json(200, "{}"), ScriptedReply::text(418, "")});
+    cloud->reply("PATCH", collectionPath(80) + "/data_collection/status", ScriptedReply::json(200, "{}"));
+    ASSERT_TRUE(client.sendText(syncRequest(80)));
+    EXPECT_EQ(repliesUntil(client, "collection_sync", "SUCCESS"),
+              (std::vector<std::string>{"MESSAGE: Syncing collection 80",
+                                        "SUCCESS: Uploaded data collection files to collection 80"}));
+    EXPECT_EQ(count([](const auto& request) { return request.query == "first_packet_index=12"; }), 1U);
+    EXPECT_EQ(count([](const auto& request) { return request.query == "first_packet_index=-3"; }), 1U);
+    EXPECT_FALSE(std::filesystem::exists(collectionFolder(80)));
+    EXPECT_TRUE(waitForStatusReports(80, "DONE"));
+    EXPECT_TRUE(waitForStatusReports(80, "UPLOAD"));
+
+    // An empty folder is deleted; a missing one makes no call.
+    std::filesystem::create_directories(collectionFolder(81));
+    const std::size_t calls = cloud->requests().size();
+    for (const std::int64_t id : {81, 82}) {
+        ASSERT_TRUE(client.sendText(syncRequest(id)));
+        EXPECT_EQ(repliesUntil(client, "collection_sync", "ERROR"),
+                  std::vector<std::string>{"ERROR: No local data collection files to upload for collection " +
+                                           std::to_string(id)});
+    }
+    EXPECT_FALSE(std::filesystem::exists(collectionFolder(81)));
+    EXPECT_EQ(cloud->requests().size(), calls);
+
+    // A file that never uploads: an incomplete sync, and the handshake is answered while it waits.
+    write(83, "sensors_0.bin", packetRun(0, 3));
+    cloud->reply("POST", collectionPath(83) + "/json", ScriptedReply::text(500, "down"));
+    ASSERT_TRUE(client.sendText(syncRequest(83)));
+    ASSERT_EQ(repliesUntil(client, "collection_sync", "MESSAGE").size(), 1U);
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 0})"));
+    EXPECT_NE(client.receive(kWait).value_or(test_support::ReceivedMessage{}).payload.find("handshake"),
+              std::string::npos);
+    EXPECT_EQ(
+        repliesUntil(client, "collection_sync", "ERROR"),
+        std::vector<std::string>{"ERROR: Incomplete upload of data collection files for collection 83"});
+    EXPECT_TRUE(waitForStatusReports(83, "DONE", 0));
+    EXPECT_TRUE(std::filesystem::exists(collectionFolder(83) / "sensors_0.bin"));
+}
+
+// A service killed while it records loses no saved segment: the next one's sync uploads what was left,
+// and the cloud stores every packet once (a segment already stored is answered with 418).
+TEST_F(DataCollectionEndToEnd, SegmentsOfAKilledRecordingAreStoredOnceAfterTheSync) {
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    ScriptedReply slowUpload = ScriptedReply::json(200, "{}");
+    slowUpload.delay = 300ms;  // so that an upload is in flight when the service dies
+    cloud->reply("POST", collectionPath(kId) + "/json", slowUpload);
+    startService(kTimeScale);
+    simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
+    {
+        auto client = browser();
+        ASSERT_TRUE(client.sendText(startRequest("USB", 100)));
+        ASSERT_TRUE(waitForCloud([&] { return storedSegments().size() == 2; }));
+    }
+    service->kill();
+    std::vector<std::int64_t> saved;
+    for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(kId))) {
+        if (const auto name = entry.path().filename().string(); name.find("temp") == std::string::npos) {
+            saved.push_back(std::stoll(name.substr(8)));
+        }
+    }
+
+    startService(kTimeScale);
+    auto client = browser();
+    pointServiceAtCloud(client);
+    ASSERT_TRUE(client.sendText(syncRequest(kId)));
+    EXPECT_EQ(repliesUntil(client, "collection_sync", "SUCCESS").back(),
+              "SUCCESS: Uploaded data collection files to collection 71");
+    const auto stored = storedSegments();
+    expectOneRunOfPackets(stored);
+    for (const auto index : saved) {
+        EXPECT_TRUE(stored.contains(index)) << index << " was not stored";
+    }
+}
+
+}  // namespace
+}  // namespace brisel::test
