@@ -1,8 +1,8 @@
 #include "workflows/workflow_controllers.h"
 
+#include "workflows/collection_sync_request_controller.h"
 #include "workflows/flash_request_controller.h"
 #include "workflows/flash_wifi_request_controller.h"
-#include "workflows/collection_sync_request_controller.h"
 #include "workflows/save_data_collection_bluetooth_request_controller.h"
 #include "workflows/start_data_collection_request_controller.h"
 
