@@ -1,10 +1,14 @@
 #include "workflows/workflow_controllers.h"
 
+#include "frame/requests.h"
+#include "workflows/check_device_connection_request_controller.h"
+
 namespace brisel::workflows {
 
 void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     // One line per feature request: addController<Request, RequestController>(registry);
     (void)registry;
+    addController<frame::CheckDeviceConnectionRequest, CheckDeviceConnectionRequestController>(registry);
 }
 
 }  // namespace brisel::workflows
