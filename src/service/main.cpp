@@ -12,6 +12,7 @@
 #include "common/dispatch.h"
 #include "common/logger.h"
 #include "common/time_scale.h"
+#include "common/utilities.h"
 #include "device/wifi_presence_notice.h"
 #include "device/wifi_server.h"
 #include "frame/controller_registry.h"
@@ -69,6 +70,9 @@ int main() {
         std::ostringstream factor;
         factor << *timeScale;
         logger().notice("Waits are scaled by " + factor.str() + " (test run)");
+    }
+    if (brisel::common::applyTranslatedProcessFromEnvironment()) {
+        logger().notice("Runs as a translated process (test run)");
     }
     // The route table: the frame's own controllers, then those of the feature requests.
     auto registry = std::make_shared<brisel::frame::ControllerRegistry>(
