@@ -1,13 +1,18 @@
 #include "workflows/workflow_controllers.h"
 
 #include "frame/requests.h"
+#include "workflows/check_dependencies_request_controller.h"
 #include "workflows/check_device_connection_request_controller.h"
+#include "workflows/measure_latency_request_controller.h"
 
 namespace brisel::workflows {
 
 void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     // One line per feature request: addController<Request, RequestController>(registry);
     (void)registry;
+    addController<frame::MeasureLatencyRequest, MeasureLatencyRequestController>(registry);
+    addController<frame::MeasureLatencyWifiRequest, MeasureLatencyWifiRequestController>(registry);
+    addController<frame::CheckDependenciesRequest, CheckDependenciesRequestController>(registry);
     addController<frame::CheckDeviceConnectionRequest, CheckDeviceConnectionRequestController>(registry);
 }
 
