@@ -1,15 +1,21 @@
 #include "support/service_process.h"
 
+#include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -65,6 +71,36 @@ bool portAccepts(std::uint16_t port) {
     return connected;
 }
 
+// Appends everything read from `first` and `second` to `file` until both have ended, or until `quit`
+// is set and nothing more arrives (a grandchild may hold the streams open).
+void drainInto(const fs::path& file, common::FileDescriptor first, common::FileDescriptor second,
+               const std::atomic<bool>& quit) {
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    std::array<pollfd, 2> streams{pollfd{first.get(), POLLIN, 0}, pollfd{second.get(), POLLIN, 0}};
+    std::array<char, 4096> buffer{};
+    while (streams[0].fd >= 0 || streams[1].fd >= 0) {
+        const int ready = ::poll(streams.data(), streams.size(), 100);
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        if (ready == 0 && quit.load()) {
+            return;
+        }
+        for (auto& stream : streams) {
+            if (stream.fd < 0 || stream.revents == 0) {
+                continue;
+            }
+            const ssize_t count = ::read(stream.fd, buffer.data(), buffer.size());
+            if (count > 0) {
+                out.write(buffer.data(), count);
+                out.flush();
+            } else if (count == 0 || errno != EINTR) {
+                stream.fd = -1;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 bool inPrivateUserNamespace() {
@@ -83,8 +119,22 @@ tl::expected<void, std::string> bringLoopbackUp() {
         return tl::unexpected(
             std::string("not in a private namespace; run the test program under unshare -rmn"));
     }
-    if (std::system("ip link set lo up") != 0) {
-        return tl::unexpected(std::string("ip link set lo up failed"));
+    // SIOCSIFFLAGS directly: a helper program would inherit the test's sanitizer preload.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return tl::unexpected(std::string("cannot open a socket: ") + std::strerror(errno));
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (up) {
+        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+        up = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (!up) {
+        return tl::unexpected(std::string("cannot bring lo up: ") + std::strerror(error));
     }
     return {};
 }
@@ -127,16 +177,19 @@ tl::expected<std::unique_ptr<ServiceProcess>, std::string> ServiceProcess::start
     scale << options.timeScale;
     environment.emplace_back("BRISEL_TIME_SCALE", scale.str());
     common::SpawnOptions spawn;
-    // The shell only redirects the output and is replaced by the service (same pid).
-    spawn.executable = "/bin/sh";
-    spawn.arguments = {"-c", "exec \"$0\" >\"$1\" 2>&1", options.executable.string(),
-                       service->outputFile.string()};
+    // Started directly (a shell would crash under a sanitizer preload); its output is drained into
+    // the output file by a thread of ours.
+    spawn.executable = options.executable;
+    spawn.standardOutput = common::OutputHandling::pipe;
+    spawn.standardError = common::OutputHandling::pipe;
     spawn.environment = environmentWith(environment);
     auto child = common::ChildProcess::spawn(spawn);
     if (!child) {
         return tl::unexpected(child.error().message);
     }
     service->child = *child;
+    service->outputDrain = std::thread(drainInto, service->outputFile, service->child->takeStandardOutput(),
+                                       service->child->takeStandardError(), std::cref(service->drainQuit));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!portAccepts(kServicePort)) {
         if (service->child->waitForExit(std::chrono::milliseconds(10))) {
@@ -152,6 +205,10 @@ tl::expected<std::unique_ptr<ServiceProcess>, std::string> ServiceProcess::start
 ServiceProcess::~ServiceProcess() {
     if (child) {
         stop();
+    }
+    drainQuit = true;
+    if (outputDrain.joinable()) {
+        outputDrain.join();
     }
 }
 

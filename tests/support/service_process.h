@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -80,6 +82,8 @@ class ServiceProcess {
     std::filesystem::path homeFolder;
     std::filesystem::path tmpFolder;
     std::filesystem::path outputFile;
+    std::atomic<bool> drainQuit{false};
+    std::thread outputDrain;  // ends when the service's output streams close, or on drainQuit
 };
 
 // The next text message of `client` whose text contains `needle`, skipping others, or none when
