@@ -27,6 +27,12 @@ void pause(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(common::scaled(duration));
 }
 
+// How long a port stays open during a touch, or before the reset command: timing the board's firmware
+// needs, so it is never scaled.
+void holdLine(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
+
 // How long is left of the scaled `limit` since `start`; zero or less once it has passed.
 std::chrono::milliseconds timeLeft(FlashClock::time_point start, std::chrono::milliseconds limit) {
     return common::scaled(limit) -
@@ -104,7 +110,7 @@ bool touch(USBDevice& port, device::BaudRate baudRate, std::chrono::milliseconds
     if (!openAt(port, baudRate)) {
         return false;
     }
-    pause(hold);
+    holdLine(hold);
     port.close();
     return true;
 }
@@ -154,7 +160,7 @@ tl::expected<void, FlasherError> setBootloaderByTouch(DeviceKind kind, FlashCloc
             if (auto opened = openAt(*normal, device::BaudRate::baud1200); !opened) {
                 return tl::unexpected(FlasherError::port(opened.error()));
             }
-            pause(20ms);
+            holdLine(20ms);
             normal->close();
         }
         if (limitPassed(start, kBootloaderLimit)) {
@@ -196,7 +202,7 @@ tl::expected<void, FlasherError> resetAfterDfu(DeviceKind kind) {
     for (;;) {
         if (auto normal = findPort(kind, PortMode::application)) {
             if (openAt(*normal, device::BaudRate::baud115200)) {
-                pause(500ms);
+                holdLine(500ms);
                 const bool written = normal->writeData(kResetCommand).has_value();
                 normal->close();
                 if (written) {

@@ -1,6 +1,7 @@
 // Bringing a board into its bootloader or USB DFU mode over its serial port before a tool writes it,
 // and the serial reset after a DFU flash. Every sequence runs on the caller's thread and blocks it;
-// its waits and limits are scaled (common::scaled), and no board read waits past the limit.
+// its pauses and limits are scaled (common::scaled), the short holds of a touch and the 0.5 s before the
+// reset command are not (the boards need them), and no board read waits past the limit.
 #pragma once
 
 #include <chrono>

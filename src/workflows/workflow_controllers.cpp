@@ -3,13 +3,16 @@
 #include "frame/requests.h"
 #include "workflows/check_dependencies_request_controller.h"
 #include "workflows/check_device_connection_request_controller.h"
+#include "workflows/flash_request_controller.h"
+#include "workflows/flash_wifi_request_controller.h"
 #include "workflows/measure_latency_request_controller.h"
 
 namespace brisel::workflows {
 
 void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     // One line per feature request: addController<Request, RequestController>(registry);
-    (void)registry;
+    addController<frame::FlashRequest, FlashRequestController>(registry);
+    addController<frame::FlashWifiRequest, FlashWifiRequestController>(registry);
     addController<frame::MeasureLatencyRequest, MeasureLatencyRequestController>(registry);
     addController<frame::MeasureLatencyWifiRequest, MeasureLatencyWifiRequestController>(registry);
     addController<frame::CheckDependenciesRequest, CheckDependenciesRequestController>(registry);
