@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 
 #include "common/binary_extension.h"
@@ -19,10 +22,36 @@
 namespace brisel::workflows {
 namespace {
 
-// Held from the write of library.bin until its tool has ended.
-std::timed_mutex& libraryFlashLock() {
-    static std::timed_mutex lock;
-    return lock;
+// Taken from the write of library.bin until its tool has ended. A flag under a plain mutex rather than
+// a std::timed_mutex, whose timed lock ThreadSanitizer cannot see (it then reports the unlock).
+class LibraryFlashSlot {
+  public:
+    // Waits at most `limit` for the slot; true when taken.
+    bool take(std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex);
+        if (!freed.wait_for(lock, limit, [this] { return !taken; })) {
+            return false;
+        }
+        taken = true;
+        return true;
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex);
+            taken = false;
+        }
+        freed.notify_one();
+    }
+
+  private:
+    std::mutex mutex;
+    std::condition_variable freed;
+    bool taken = false;  // guarded by mutex
+};
+
+LibraryFlashSlot& libraryFlashSlot() {
+    static LibraryFlashSlot slot;
+    return slot;
 }
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`. Errors: the system's text.
@@ -77,12 +106,13 @@ tl::expected<std::filesystem::path, std::string> FlashManager::libraryPath() {
 tl::expected<void, LibraryFlashError> FlashManager::flashLibrary(std::string_view image,
                                                                  common::DeviceKind deviceKind,
                                                                  const std::function<void()>& written) {
-    std::unique_lock lock(libraryFlashLock(), std::defer_lock);
-    if (!lock.try_lock_for(common::scaled(kToolRunLimit + kToolStopGrace * 3))) {
+    if (!libraryFlashSlot().take(common::scaled(kToolRunLimit + kToolStopGrace * 3))) {
         common::logger().error("Another flash still runs; this one is given up");
         const auto error = FlasherError::flashFailed(failedToFlashText(kFailedToFlashSummary));
         return tl::unexpected(LibraryFlashError{LibraryFlashError::Stage::flashing, describe(error), error});
     }
+    const std::unique_ptr<LibraryFlashSlot, void (*)(LibraryFlashSlot*)> held(
+        &libraryFlashSlot(), [](LibraryFlashSlot* slot) { slot->release(); });
     auto path = libraryPath();
     if (path) {
         if (auto stored = writeWhole(*path, image); !stored) {

@@ -1,8 +1,12 @@
 #include "workflows/workflow_controllers.h"
 
+#include "frame/requests.h"
+#include "workflows/check_dependencies_request_controller.h"
+#include "workflows/check_device_connection_request_controller.h"
 #include "workflows/collection_sync_request_controller.h"
 #include "workflows/flash_request_controller.h"
 #include "workflows/flash_wifi_request_controller.h"
+#include "workflows/measure_latency_request_controller.h"
 #include "workflows/save_data_collection_bluetooth_request_controller.h"
 #include "workflows/start_data_collection_request_controller.h"
 
@@ -16,6 +20,10 @@ void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     addController<frame::SaveDataCollectionBluetoothRequest, SaveDataCollectionBluetoothRequestController>(
         registry);
     addController<frame::CollectionSyncRequest, CollectionSyncRequestController>(registry);
+    addController<frame::MeasureLatencyRequest, MeasureLatencyRequestController>(registry);
+    addController<frame::MeasureLatencyWifiRequest, MeasureLatencyWifiRequestController>(registry);
+    addController<frame::CheckDependenciesRequest, CheckDependenciesRequestController>(registry);
+    addController<frame::CheckDeviceConnectionRequest, CheckDeviceConnectionRequestController>(registry);
 }
 
 }  // namespace brisel::workflows

@@ -21,13 +21,14 @@ constexpr std::array<std::pair<FirmwareKind, std::string_view>, 3> kKindNames{{
     {FirmwareKind::latency, "latency"},
 }};
 
-constexpr std::array<std::pair<BoardFault, std::string_view>, 6> kFaultNames{{
+constexpr std::array<std::pair<BoardFault, std::string_view>, 7> kFaultNames{{
     {BoardFault::none, "none"},
     {BoardFault::garbage, "garbage"},
     {BoardFault::badPackets, "bad packets"},
     {BoardFault::silence, "silence"},
     {BoardFault::unplugMidPacket, "unplug mid-packet"},
     {BoardFault::overlongLines, "overlong lines"},
+    {BoardFault::malformedLatencies, "malformed latencies"},
 }};
 
 template <typename Enum, std::size_t N>
@@ -201,6 +202,10 @@ std::vector<TimedWrite> FirmwareOutput::nextBurst() {
         }
         case FirmwareKind::latency: {
             std::vector<std::string> lines;
+            if (firmware.fault == BoardFault::malformedLatencies) {
+                lines.push_back("LATENCY: 5 ");
+                lines.push_back("LATENCY: 12345678901234567890");
+            }
             if (!firmware.latencies.empty()) {
                 lines.push_back("LATENCY: " +
                                 std::to_string(firmware.latencies[burstsSent % firmware.latencies.size()]));

@@ -24,11 +24,12 @@ enum class FirmwareKind {
 // Faults a board shows on demand.
 enum class BoardFault {
     none,
-    garbage,          // bytes that are neither packets nor lines between the good output
-    badPackets,       // every second packet carries an unsupported version
-    silence,          // the port stays open and nothing is sent
-    unplugMidPacket,  // after three good packets, half a packet, then the board is unplugged
-    overlongLines,    // a line of 300000 bytes without a line end before the good lines
+    garbage,             // bytes that are neither packets nor lines between the good output
+    badPackets,          // every second packet carries an unsupported version
+    silence,             // the port stays open and nothing is sent
+    unplugMidPacket,     // after three good packets, half a packet, then the board is unplugged
+    overlongLines,       // a line of 300000 bytes without a line end before the good lines
+    malformedLatencies,  // "LATENCY: 5 " and a 20-digit "LATENCY: " line before each good line
 };
 
 struct FirmwarePersonality {
