@@ -2,6 +2,7 @@
 // requests, the replies they wait for, and boards whose output is fixed text.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -17,9 +18,10 @@ namespace brisel::test {
 
 inline constexpr std::chrono::milliseconds kReplyWait{10000};
 
-// A classification firmware that sends `texts` in turn, one write each, `period` apart.
+// A classification firmware that sends `texts` in turn, one write each, `period` apart (the first
+// while the service is still setting its port up, so tests wait for a later one too).
 inline FirmwarePersonality printing(std::vector<std::string> texts,
-                                    std::chrono::milliseconds period = std::chrono::milliseconds(60000)) {
+                                    std::chrono::milliseconds period = std::chrono::milliseconds(1000)) {
     FirmwarePersonality firmware;
     firmware.kind = FirmwareKind::classification;
     firmware.texts = std::move(texts);
@@ -31,8 +33,8 @@ inline std::string serialStart(const std::string& cloudFields, int runId, bool l
                                const std::string& threshold = "") {
     return R"({"liveClassificationStartRequest": true, "command": "start", )" + cloudFields +
            R"(, "run_id": )" + std::to_string(runId) + R"(, "model_id": 3, "latency_exists": )" +
-           (latencyExists ? "true" : "false") + (threshold.empty() ? "" : R"(, "threshold_value": )" + threshold) +
-           "}";
+           (latencyExists ? "true" : "false") +
+           (threshold.empty() ? "" : R"(, "threshold_value": )" + threshold) + "}";
 }
 
 inline std::string wifiStart(const std::string& cloudFields, int runId) {
@@ -53,27 +55,37 @@ inline std::string deviceKindBody(const std::string& kind) {
 }
 
 // The feature payload ("data" of the envelope) of the next reply, or null when none comes in time.
+// Notices of WiFi boards coming and going are skipped.
 inline nlohmann::json nextFeature(test_support::WebSocketTestClient& client,
                                   std::chrono::milliseconds wait = kReplyWait) {
-    auto message = client.receive(wait);
-    if (!message) {
-        return nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        auto message = client.receive(std::max(left, std::chrono::milliseconds(0)));
+        if (!message) {
+            return nullptr;
+        }
+        auto json = nlohmann::json::parse(message->payload, nullptr, false);
+        if (!json.is_object() || json.value("command", "") != "desktopClientResponse" ||
+            !json["data"].is_object()) {
+            return nlohmann::json{{"unexpected", message->payload}};
+        }
+        if (json["data"].value("command", "") != "check_device_connection") {
+            return json["data"];
+        }
     }
-    auto json = nlohmann::json::parse(message->payload, nullptr, false);
-    if (json.is_discarded() || json.value("command", "") != "desktopClientResponse") {
-        return nlohmann::json{{"unexpected", message->payload}};
-    }
-    return json["data"];
 }
 
 // The feature payload of the next reply whose feature status is `status`, skipping others; null when
 // none comes in time.
-inline nlohmann::json nextFeatureWithStatus(test_support::WebSocketTestClient& client, const std::string& status,
+inline nlohmann::json nextFeatureWithStatus(test_support::WebSocketTestClient& client,
+                                            const std::string& status,
                                             std::chrono::milliseconds wait = kReplyWait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return nullptr;
         }
