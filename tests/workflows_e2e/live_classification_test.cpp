@@ -25,6 +25,11 @@ const std::string kExampleLines =
     "SCORE: 1,2\r\nPRED: 2, 0.1,0.7 ,0.2\r\nSCORE: -0.25\r\nSCORE: " + std::string(400, '9') +
     "\r\nPRED:1,0.5\r\n";
 
+// The "status" of a feature payload; "none" for no payload.
+std::string statusOf(const json& feature) {
+    return feature.is_object() ? feature.value("status", "") : "none";
+}
+
 // Waits until the board's port has been opened and closed `sessions` times.
 bool waitForClosedSessions(UsbBoardSimulator& boards, BoardId board, std::size_t sessions) {
     return boards.waitUntil(
@@ -94,6 +99,8 @@ TEST_F(WorkflowEndToEnd, SerialLinesCutAcrossWritesOrBehindAnOverlongLineStillGi
 
 TEST_F(WorkflowEndToEnd, SerialRunEndsOnStopBeforeAnyPredictionOnUnplugAndAfterTheBrowserLeft) {
     cloud->reply("GET", "/api/run/7/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_BLE")));
+    cloud->reply("GET", "/api/run/12/device_kind",
+                 ScriptedReply::json(200, deviceKindBody("NICLA_SENSE_ME")));
     FirmwarePersonality silent = printing({});
     silent.fault = BoardFault::silence;
     const BoardId quiet = simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, silent);
@@ -121,6 +128,30 @@ TEST_F(WorkflowEndToEnd, SerialRunEndsOnStopBeforeAnyPredictionOnUnplugAndAfterT
     ASSERT_TRUE(waitForClosedSessions(simulator->usb(), board, 1));
     ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 7)));
     ASSERT_TRUE(test_support::receiveContaining(client, "CONNECTED", kReplyWait));
+
+    // A connection whose own run has ended goes away: the run of this connection goes on.
+    {
+        auto other = browser();
+        ASSERT_TRUE(other.sendText(serialStart(cloudFields(), 12)));
+        ASSERT_EQ(nextFeature(other), classifyError("Device NICLA_SENSE_ME not connected"));
+        other.close();
+    }
+    const auto closes = [&] {
+        const std::string log = service->log();
+        std::size_t count = 0;
+        for (auto at = log.find("Connection closed"); at != std::string::npos;
+             at = log.find("Connection closed", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    for (int i = 0; i < 500 && closes() < 2; ++i) {
+        ASSERT_EQ(statusOf(nextFeature(client)), "CONNECTED");
+    }
+    ASSERT_EQ(closes(), 2U);
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(statusOf(nextFeature(client)), "CONNECTED");
+    }
 
     // The board is unplugged in the middle of the run.
     simulator->usb().unplug(board);
@@ -159,7 +190,7 @@ TEST_F(WorkflowEndToEnd, SerialRunFailuresAnswerOneErrorEach) {
         SCOPED_TRACE(row.runId);
         ASSERT_TRUE(client.sendText(serialStart(cloudFields(), row.runId)));
         const json reply = nextFeature(client);
-        ASSERT_EQ(reply.value("status", ""), "ERROR") << reply;
+        ASSERT_EQ(statusOf(reply), "ERROR") << reply;
         const std::string text = reply["data"].value("message", "");
         if (row.reply.ends_with("(")) {
             EXPECT_TRUE(text.starts_with(row.reply)) << text;
