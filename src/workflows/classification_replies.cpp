@@ -21,6 +21,14 @@ void sendClassificationFailure(frame::WebSocket& ws, std::string reason) {
     ws.write(frame::featureReply(reply));
 }
 
+void sendClassificationEnd(frame::WebSocket& ws, const ClassificationEnd& end) {
+    if (end.failure) {
+        sendClassificationFailure(ws, *end.failure);
+    } else {
+        sendClassification(ws, end.lastMessage);
+    }
+}
+
 void sendWifiClassification(frame::WebSocket& ws, const PredictionMessage& message) {
     frame::BriselClassificationWifiResponse reply;
     reply.status = frame::BriselClassificationWifiResponseStatus::connected;

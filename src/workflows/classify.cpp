@@ -49,14 +49,14 @@ bool takesThreshold(common::DeviceKind kind) {
     return kind == common::DeviceKind::HALDEN_FLAMENCO || kind == common::DeviceKind::HALDEN_I3MICRO;
 }
 
-void reportFailure(frame::WebSocket& ws, const std::string& text) {
+ClassificationEnd failure(const std::string& text) {
     logger().error(text);
-    sendClassificationFailure(ws, text);
+    return ClassificationEnd::failed(text);
 }
 
-// The read loop on the open `port`; ends with one last reply.
-void readPredictions(const SerialRun& run, device::USBDevice& port,
-                     const std::shared_ptr<frame::WebSocket>& ws) {
+// The read loop on the open `port`; returns the run's last reply.
+ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
+                                  const std::shared_ptr<frame::WebSocket>& ws) {
     PredictionTracker tracker(PredictionTracker::Link::serial);
     LatencyCollector latencies(run.latencyExists ? LatencyCollector::State::done
                                                  : LatencyCollector::State::collecting);
@@ -67,8 +67,7 @@ void readPredictions(const SerialRun& run, device::USBDevice& port,
         if (Classify::wsClosed.load()) {
             port.close();
             logger().debug("Sending prediction");
-            sendClassification(*ws, tracker.lastMessage());
-            return;
+            return ClassificationEnd::stopped(tracker.lastMessage());
         }
         auto read = port.readBytes(buffer, kReadWait);
         if (read && *read == 0) {
@@ -85,9 +84,8 @@ void readPredictions(const SerialRun& run, device::USBDevice& port,
                                std::to_string(kEmptyCyclesBeforeGone) +
                                " cycles, throwing error back to browser");
                 port.close();
-                reportFailure(*ws, "Classification ended with error " +
-                                       std::string(toString(ClassifyError::noDataError)));
-                return;
+                return failure("Classification ended with error " +
+                               std::string(toString(ClassifyError::noDataError)));
             }
             continue;
         }
@@ -104,8 +102,8 @@ void readPredictions(const SerialRun& run, device::USBDevice& port,
     }
 }
 
-// The run after `classify` has returned, on its workflow thread.
-void runSerialClassification(const SerialRun& run, const std::shared_ptr<frame::WebSocket>& ws) {
+// The run after `classify` has returned, on its workflow thread; returns its last reply.
+ClassificationEnd runSerialClassification(const SerialRun& run, const std::shared_ptr<frame::WebSocket>& ws) {
     auto kind = awaitResult<cloud::DeviceKindResponse>([&](auto done) {
         cloud::RunService::shared().get<cloud::DeviceKindResponse>(
             cloud::RunEndpoint::getDeviceKind(run.runId).request(), std::move(done));
@@ -114,26 +112,23 @@ void runSerialClassification(const SerialRun& run, const std::shared_ptr<frame::
         const std::string error = cloud::describe(kind.error());
         logger().error("Failed to get device kind for run " + std::to_string(run.runId) + " due to error " +
                        error);
-        sendClassificationFailure(*ws, "Failed to get device kind due to error " + error);
-        return;
+        return ClassificationEnd::failed("Failed to get device kind due to error " + error);
     }
     const common::DeviceKind deviceKind = kind->deviceKind;
     auto port = device::USBManager::findPort(deviceKind, device::PortMode::application,
                                              common::scaled(device::USBManager::kFlamencoSettleWait));
     if (!port) {
-        reportFailure(*ws, "Device " + std::string(common::rawValue(deviceKind)) + " not connected");
-        return;
+        return failure("Device " + std::string(common::rawValue(deviceKind)) + " not connected");
     }
     auto opened = port->open(device::boardBaudRate(deviceKind), device::StopBits::stopBits1,
                              device::ParityType::none, device::DataBitsSize::bits8);
     if (!opened) {
-        reportFailure(*ws, "Classification ended with error " + device::toString(opened.error()));
-        return;
+        return failure("Classification ended with error " + device::toString(opened.error()));
     }
     if (takesThreshold(deviceKind)) {
         (void)device::writeContaminationThreshold(*port, run.thresholdValue);  // failures are logged
     }
-    readPredictions(run, *port, ws);
+    return readPredictions(run, *port, ws);
 }
 
 }  // namespace
@@ -156,8 +151,13 @@ void Classify::classify(std::int64_t runId, std::int64_t modelId, std::shared_pt
     wsClosed.store(false);
     auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.store(true); });
     const SerialRun run{runId, modelId, thresholdValue, latencyExists};
-    runWorkflow("com.velko.brisel_core.Classify",
-                [run, ws = std::move(ws), closeWatch] { runSerialClassification(run, ws); });
+    runWorkflow("com.velko.brisel_core.Classify", [run, ws = std::move(ws), closeWatch]() mutable {
+        const ClassificationEnd end = runSerialClassification(run, ws);
+        // Gone before the last reply: a browser that has it may close its connection without
+        // stopping another run.
+        closeWatch.reset();
+        sendClassificationEnd(*ws, end);
+    });
 }
 
 }  // namespace brisel::workflows

@@ -28,14 +28,14 @@ constexpr std::chrono::nanoseconds kCyclePause{781250};
 // Cycles without a connection after which the board counts as gone.
 constexpr int kCyclesWithoutConnection = 20;
 
-void endWithError(frame::WebSocket& ws, ClassifyWifiError error) {
+ClassificationEnd endWithError(ClassifyWifiError error) {
     const std::string text(toString(error));
     logger().error("WIFI: Classification ended with error " + text);
-    sendClassificationFailure(ws, "Classification ended with error " + text);
+    return ClassificationEnd::failed("Classification ended with error " + text);
 }
 
-// The run after `classify` has returned, on its workflow thread.
-void runWifiClassification(std::int64_t runId, frame::WebSocket& ws) {
+// The run after `classify` has returned, on its workflow thread; returns its last reply.
+ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws) {
     auto kind = awaitResult<cloud::DeviceKindResponse>([&](auto done) {
         cloud::RunService::shared().get<cloud::DeviceKindResponse>(
             cloud::RunEndpoint::getDeviceKind(runId).request(), std::move(done));
@@ -44,23 +44,20 @@ void runWifiClassification(std::int64_t runId, frame::WebSocket& ws) {
         const std::string error = cloud::describe(kind.error());
         logger().error("WIFI: Failed to get device kind for run " + std::to_string(runId) + " due to error " +
                        error);
-        sendClassificationFailure(ws, "Failed to get device kind due to error " + error);
-        return;
+        return ClassificationEnd::failed("Failed to get device kind due to error " + error);
     }
     device::WifiDevice board(device::getWifiServer());
     if (!board.deviceOpen()) {
         const std::string kindName(common::rawValue(kind->deviceKind));
         logger().error("WIFI: Wifi device " + kindName + " not connected");
-        sendClassificationFailure(ws, "Wifi device " + kindName + " not connected");
-        return;
+        return ClassificationEnd::failed("Wifi device " + kindName + " not connected");
     }
     PredictionTracker tracker(PredictionTracker::Link::wifi);
     int cyclesWithoutConnection = 0;
     for (;;) {
         if (ClassifyWifi::wsClosed.load()) {
             logger().debug("WIFI: Sending prediction");
-            sendClassification(ws, tracker.lastMessage());
-            return;
+            return ClassificationEnd::stopped(tracker.lastMessage());
         }
         std::this_thread::sleep_for(kCyclePause);
         // Looked up afresh each cycle: a connection that failed or ended is no longer held.
@@ -71,15 +68,13 @@ void runWifiClassification(std::int64_t runId, frame::WebSocket& ws) {
                 logger().error("WIFI: Received no data from device for " +
                                std::to_string(kCyclesWithoutConnection) +
                                " cycles, throwing error back to browser");
-                endWithError(ws, ClassifyWifiError::noDataError);
-                return;
+                return endWithError(ClassifyWifiError::noDataError);
             }
             continue;
         }
         const std::string text = board.wifiServerConnection()->getCurrentPrediction();
         if (text.empty()) {
-            endWithError(ws, ClassifyWifiError::noDataError);  // the connection has stopped
-            return;
+            return endWithError(ClassifyWifiError::noDataError);  // the connection has stopped
         }
         if (text == device::PredictionMailbox::kPending) {
             continue;
@@ -107,11 +102,16 @@ void ClassifyWifi::classify(std::int64_t runId, std::shared_ptr<frame::WebSocket
     auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.store(true); });
     if (!device::wifiConnection()) {
         logger().error("WIFI: Wifi connection doesn't exist");
+        closeWatch.reset();
         sendClassificationFailure(*ws, "Wifi connection not available");
         return;
     }
-    runWorkflow("com.velko.brisel_core.ClassifyWifi",
-                [runId, ws = std::move(ws), closeWatch] { runWifiClassification(runId, *ws); });
+    runWorkflow("com.velko.brisel_core.ClassifyWifi", [runId, ws = std::move(ws), closeWatch]() mutable {
+        const ClassificationEnd end = runWifiClassification(runId, *ws);
+        // Gone before the last reply, as in the serial run.
+        closeWatch.reset();
+        sendClassificationEnd(*ws, end);
+    });
 }
 
 }  // namespace brisel::workflows
