@@ -1,5 +1,5 @@
-// What a live classification run makes of a board's text: whole lines across reads, predictions with
-// the latest score, and the latency report of the first ten latency lines.
+// What a serial live classification run makes of a board's text, beyond what the end-to-end tests
+// show: the bounds of the line assembler and of the latency average.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -8,7 +8,6 @@
 
 #include "support/log_capture.h"
 #include "workflows/latency_collector.h"
-#include "workflows/prediction_tracker.h"
 #include "workflows/serial_line_assembler.h"
 
 namespace brisel::workflows {
@@ -42,48 +41,6 @@ TEST(SerialLineAssemblerTest, LinesCutByReadsAreJoinedAndOverlongOnesDropped) {
         }
         EXPECT_EQ(lines, row.lines) << row.label;
     }
-}
-
-TEST(SerialLineAssemblerTest, TextAfterALostReadIsDroppedUpToTheNextBreak) {
-    SerialLineAssembler assembler;
-    EXPECT_EQ(assembler.feed("PRED: 1, 0.2"), Lines{});
-    assembler.clear();
-    EXPECT_EQ(assembler.feed(",0.8\r\nPRED: 0, 0.6\r\n"), Lines{"PRED: 0, 0.6"});
-}
-
-TEST(PredictionTrackerTest, PredictionsCarryTheLatestReadableScore) {
-    test_support::LogCapture log;
-    PredictionTracker serial(PredictionTracker::Link::serial);
-    PredictionTracker wifi(PredictionTracker::Link::wifi);
-    const auto text = [](const PredictionMessage& message) {
-        PredictionMessage copy = message;
-        return common::encodeJsonText(copy).value_or("unencodable");
-    };
-    struct Row {
-        std::string line;
-        std::string serialMessage;  // empty: no prediction
-    };
-    const std::vector<Row> rows{
-        {"PRED: 2, 0.1,0.7 ,0.2",
-         R"({"0":"0.1","1":"0.7","2":"0.2","class":"2","score":0,"startTimer":false})"},
-        {"SCORE: -0.25", ""},
-        {"SCORE: 1,2", ""},
-        {"SCORE: " + std::string(400, '9'), ""},
-        {"PRED:1", R"({"class":"1","score":-0.25,"startTimer":false})"},
-        {"LATENCY: 5", ""},
-        {"PRED: 1, x", ""},
-    };
-    for (const auto& row : rows) {
-        const auto serialMessage = serial.treat(row.line);
-        const auto wifiMessage = wifi.treat(row.line);
-        EXPECT_EQ(serialMessage ? text(*serialMessage) : "", row.serialMessage) << row.line;
-        EXPECT_EQ(wifiMessage.has_value(), serialMessage.has_value()) << row.line;
-        if (wifiMessage) {
-            EXPECT_EQ(wifiMessage->count("startTimer"), 0U);
-        }
-    }
-    EXPECT_EQ(text(serial.lastMessage()), R"({"class":"1","score":-0.25,"startTimer":false})");
-    EXPECT_EQ(log.count("Failed to parse score warning at "), 4U);  // two unreadable scores, both links
 }
 
 TEST(LatencyCollectorTest, TheTenthValueGivesTheAverageOfTheLastNineOnce) {

@@ -13,85 +13,77 @@ namespace {
 
 using namespace std::chrono_literals;
 using common::DeviceKind;
-using nlohmann::json;
+
+std::string thresholdRequest(int runId, int modelId) {
+    return R"({"contaminationThresholdRequest": true, "host": "localhost", "auth_token": "t", "port": "1", )"
+           R"("run_id": )" +
+           std::to_string(runId) + R"(, "model_id": )" + std::to_string(modelId) + "}";
+}
 
 json thresholdReply(const std::string& status) {
     return {{"command", "contamination_threshold"}, {"status", status}};
 }
 
+bool closedSessions(UsbBoardSimulator& boards, BoardId board, std::size_t count) {
+    return boards.waitUntil([&](const auto& all) { return all[board].speeds.size() >= count; }, kReplyWait);
+}
+
 TEST_F(WorkflowEndToEnd, ThresholdRequestEndsARunningClassificationThenWritesTheThreshold) {
-    cloud->reply("GET", "/api/run/7/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_BLE")));
+    runsOn(*cloud, 7, "NANO_33_BLE");
     cloud->reply("GET", "/api/model/3/contamination_threshold",
                  ScriptedReply::json(200, R"({"contamination_threshold": 0.7})"));
     const BoardId board = simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application,
                                                 printing({"PRED: 1, 0.5\r\n"}, 200ms));
-    // The hand-over wait (0.5 s here) is longer than any read of the classification.
-    startService(0.5);
+    startService(0.5);  // a hand-over of 0.5 s, longer than any read of the classification
     auto client = browser();
     ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 7)));
-    const json last = {{"class", "1"}, {"score", 0}, {"startTimer", false}, {"0", "0.5"}};
-    ASSERT_EQ(nextFeature(client), prediction(last));
+    const json last = prediction({{"class", "1"}, {"score", 0}, {"startTimer", false}, {"0", "0.5"}});
+    ASSERT_EQ(nextFeature(client), last);
 
     ASSERT_TRUE(client.sendText(thresholdRequest(7, 3)));
-    // The run's last reply (after any prediction still on its way), then the threshold's.
     json reply = nextFeature(client);
     int predictions = 0;
-    for (; reply == prediction(last); reply = nextFeature(client)) {
-        ++predictions;
+    for (; reply == last; reply = nextFeature(client)) {
+        ++predictions;  // the run's last reply, after any prediction still on its way
     }
     EXPECT_GE(predictions, 1);
     EXPECT_EQ(reply, thresholdReply("DONE"));
-    ASSERT_TRUE(simulator->usb().waitUntil(
-        [&](const std::vector<UsbBoardSnapshot>& all) { return all[board].speeds.size() == 2; }, kReplyWait));
-    const auto seen = simulator->usb().board(board);
-    EXPECT_EQ(seen->thresholds, std::vector<std::string>{"0.7"});
-    EXPECT_EQ(seen->speeds, (std::vector<std::uint32_t>{115200, 115200}));
+    ASSERT_TRUE(closedSessions(simulator->usb(), board, 2));
+    EXPECT_EQ(simulator->usb().board(board)->thresholds, std::vector<std::string>{"0.7"});
+    EXPECT_EQ(simulator->usb().board(board)->speeds, (std::vector<std::uint32_t>{115200, 115200}))
+        << simulator->usb().stateJson().dump();
 }
 
 TEST_F(WorkflowEndToEnd, ThresholdRequestAnswersEachOutcomeOnce) {
-    struct Row {
-        std::string name;
-        int runId;
-        int modelId;
-        std::string status;
-    };
-    const std::vector<Row> rows = {
-        {"no threshold stored: nothing written", 41, 4, "DONE"},
-        {"no board of the kind", 42, 4, "FAILED"},
-        {"board kind not obtained", 43, 4, "ERROR"},
-        {"threshold not obtained", 41, 5, "FAILED"},
-    };
-    cloud->reply("GET", "/api/run/41/device_kind",
-                 ScriptedReply::json(200, deviceKindBody("HALDEN_FLAMENCO")));
-    cloud->reply("GET", "/api/run/42/device_kind",
-                 ScriptedReply::json(200, deviceKindBody("NICLA_SENSE_ME")));
+    runsOn(*cloud, 40, "NICLA_SENSE_ME");
+    runsOn(*cloud, 41, "HALDEN_FLAMENCO");
+    runsOn(*cloud, 42, "NICLA_SENSE_ME");
     cloud->reply("GET", "/api/run/43/device_kind", ScriptedReply::json(404, R"({"detail": "no run"})"));
     cloud->reply("GET", "/api/model/4/contamination_threshold",
                  ScriptedReply::json(200, R"({"contamination_threshold": null})"));
     cloud->reply("GET", "/api/model/5/contamination_threshold",
                  ScriptedReply::json(500, R"({"detail": "x"})"));
-    FirmwarePersonality silent = printing({});
-    silent.fault = BoardFault::silence;
     const BoardId board =
-        simulator->usb().plug(DeviceKind::HALDEN_FLAMENCO, UsbBoardMode::application, silent);
+        simulator->usb().plug(DeviceKind::HALDEN_FLAMENCO, UsbBoardMode::application, printing({}));
     startService();
     auto client = browser();
     // The threshold request uses the cloud that an earlier request set.
-    cloud->reply("GET", "/api/run/40/device_kind",
-                 ScriptedReply::json(200, deviceKindBody("NICLA_SENSE_ME")));
     ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 40)));
     ASSERT_EQ(nextFeature(client), classifyError("Device NICLA_SENSE_ME not connected"));
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        ASSERT_TRUE(client.sendText(thresholdRequest(row.runId, row.modelId)));
-        EXPECT_EQ(nextFeature(client), thresholdReply(row.status));
+    const std::vector<std::tuple<std::string, int, int, std::string>> rows = {
+        {"no threshold stored: nothing written", 41, 4, "DONE"},
+        {"no board of the kind", 42, 4, "FAILED"},
+        {"board kind not obtained", 43, 4, "ERROR"},
+        {"threshold not obtained", 41, 5, "FAILED"},
+    };
+    for (const auto& [name, runId, modelId, status] : rows) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(client.sendText(thresholdRequest(runId, modelId)));
+        EXPECT_EQ(nextFeature(client), thresholdReply(status));
     }
-    const auto seen = simulator->usb().board(board);
-    EXPECT_TRUE(seen->thresholds.empty());
-    // A HALDEN_FLAMENCO board is opened at 115200 baud for the threshold (twice: the stored and the
-    // failing threshold).
-    ASSERT_TRUE(simulator->usb().waitUntil(
-        [&](const std::vector<UsbBoardSnapshot>& all) { return all[board].speeds.size() == 2; }, kReplyWait));
+    // The HALDEN_FLAMENCO board was opened at 115200 baud, twice, and received nothing.
+    ASSERT_TRUE(closedSessions(simulator->usb(), board, 2));
+    EXPECT_TRUE(simulator->usb().board(board)->thresholds.empty());
     EXPECT_EQ(simulator->usb().board(board)->speeds, (std::vector<std::uint32_t>{115200, 115200}));
 }
 

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "classification_e2e.h"
-#include "device/serial_port.h"
 #include "device/usb_discovery.h"
 #include "support/board_scenarios.h"
 #include "workflow_e2e_fixture.h"
@@ -15,36 +14,43 @@
 namespace brisel::test {
 namespace {
 
-using namespace std::chrono_literals;
 using common::DeviceKind;
-using nlohmann::json;
 
-// The lines of the board examples: an unreadable score, a prediction, a score for the next one, a score
-// beyond the range of a double (unreadable), and a prediction without a blank after its marker.
-const std::string kExampleLines =
-    "SCORE: 1,2\r\nPRED: 2, 0.1,0.7 ,0.2\r\nSCORE: -0.25\r\nSCORE: " + std::string(400, '9') +
-    "\r\nPRED:1,0.5\r\n";
+class SerialClassification : public WorkflowEndToEnd {
+  protected:
+    BoardId plug(DeviceKind kind, FirmwarePersonality firmware) {
+        return simulator->usb().plug(kind, UsbBoardMode::application, std::move(firmware));
+    }
+    // Waits until the service has opened the board's port `opens` times and closed it `closes` times.
+    bool sessions(BoardId board, std::size_t opens, std::size_t closes) {
+        return simulator->usb().waitUntil(
+            [&](const auto& all) { return all[board].opens >= opens && all[board].speeds.size() >= closes; },
+            kReplyWait);
+    }
+    // Starts run `runId` on a silent board and stops it: the one reply is an empty prediction.
+    void startAndStopSilent(test_support::WebSocketTestClient& client, int runId, BoardId board,
+                            const std::string& threshold = "") {
+        const std::size_t opened = simulator->usb().board(board)->opens;
+        ASSERT_TRUE(client.sendText(serialStart(cloudFields(), runId, true, threshold)));
+        ASSERT_TRUE(sessions(board, opened + 1, opened));
+        ASSERT_TRUE(client.sendText(kStop));
+        EXPECT_EQ(nextFeature(client), prediction(json::object()));
+        ASSERT_TRUE(sessions(board, opened + 1, opened + 1));
+    }
+    FirmwarePersonality scenarioFirmware(const char* name) {
+        return findScenario(name)->usbBoards[0].firmware;
+    }
+};
 
-// The "status" of a feature payload; "none" for no payload.
-std::string statusOf(const json& feature) {
-    return feature.is_object() ? feature.value("status", "") : "none";
-}
-
-// Waits until the board's port has been opened and closed `sessions` times.
-bool waitForClosedSessions(UsbBoardSimulator& boards, BoardId board, std::size_t sessions) {
-    return boards.waitUntil(
-        [&](const std::vector<UsbBoardSnapshot>& all) { return all[board].speeds.size() >= sessions; },
-        kReplyWait);
-}
-
-TEST_F(WorkflowEndToEnd, SerialPredictionsCarryTheLatestScoreAndAStopAnswersTheLastOne) {
-    cloud->reply("GET", "/api/run/7/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_BLE")));
+TEST_F(SerialClassification, PredictionsCarryTheLatestReadableScoreAndAStopAnswersTheLastOne) {
+    runsOn(*cloud, 7, "NANO_33_BLE");
     const BoardId board =
-        simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, printing({kExampleLines}));
+        plug(DeviceKind::NANO_33_BLE, printing({"SCORE: 1,2\r\nPRED: 2, 0.1,0.7 ,0.2\r\n"
+                                                "SCORE: -0.25\r\nSCORE: " +
+                                                std::string(400, '9') + "\r\nPRED:1,0.5\r\n"}));
     startService();
     auto client = browser();
     ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 7)));
-
     const auto first = client.receive(kReplyWait);
     ASSERT_TRUE(first);
     EXPECT_EQ(
@@ -52,89 +58,67 @@ TEST_F(WorkflowEndToEnd, SerialPredictionsCarryTheLatestScoreAndAStopAnswersTheL
         R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"classify",)"
         R"("status":"CONNECTED","data":{"message":{"0":"0.1","1":"0.7","2":"0.2","class":"2","score":0,)"
         R"("startTimer":false}}}})");
+    // "SCORE: 1,2" and a score beyond the range of a double are unreadable; "PRED:1" has class 1.
     const json last = {{"class", "1"}, {"score", -0.25}, {"startTimer", false}, {"0", "0.5"}};
     EXPECT_EQ(nextFeature(client), prediction(last));
     ASSERT_TRUE(client.sendText(kStop));
     EXPECT_EQ(nextFeature(client), prediction(last));
-    ASSERT_TRUE(waitForClosedSessions(simulator->usb(), board, 1));
+    ASSERT_TRUE(sessions(board, 1, 1));
     EXPECT_EQ(simulator->usb().board(board)->speeds, std::vector<std::uint32_t>{115200});
 }
 
-TEST_F(WorkflowEndToEnd, SerialLinesCutAcrossWritesOrBehindAnOverlongLineStillGiveWholePredictions) {
-    cloud->reply("GET", "/api/run/7/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_BLE")));
-    FirmwarePersonality overlong = findScenario("classification-usb")->usbBoards[0].firmware;
-    overlong.fault = BoardFault::overlongLines;
-    struct Row {
-        std::string name;
-        FirmwarePersonality firmware;
-        double firstScore;
-    };
-    // The overlong line ends in the first score line, which then does not read as a number.
-    const std::vector<Row> rows = {
-        {"whole lines", findScenario("classification-usb")->usbBoards[0].firmware, 0.9},
-        {"each line in two writes", findScenario("classification-usb-split-lines")->usbBoards[0].firmware,
-         0.9},
+TEST_F(SerialClassification, LinesCutAcrossWritesOrBehindAnOverlongLineStillGiveWholePredictions) {
+    runsOn(*cloud, 7, "NANO_33_BLE");
+    FirmwarePersonality overlong = scenarioFirmware("classification-usb");
+    overlong.fault = BoardFault::overlongLines;  // its 300000 bytes end in the first score line
+    const std::vector<std::tuple<std::string, FirmwarePersonality, double>> rows = {
+        {"whole lines", scenarioFirmware("classification-usb"), 0.9},
+        {"each line in two writes", scenarioFirmware("classification-usb-split-lines"), 0.9},
         {"a 300000-byte line first", overlong, 0},
     };
     startService();
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const BoardId board =
-            simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, row.firmware);
+    for (const auto& [name, firmware, firstScore] : rows) {
+        SCOPED_TRACE(name);
+        const BoardId board = plug(DeviceKind::NANO_33_BLE, firmware);
         auto client = browser();
         ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 7)));
-        const json expected[] = {
-            {{"class", "1"}, {"score", row.firstScore}, {"startTimer", false}, {"0", "0.2"}, {"1", "0.8"}},
-            {{"class", "0"}, {"score", 0.9}, {"startTimer", false}, {"0", "0.6"}, {"1", "0.4"}},
-        };
-        for (const auto& message : expected) {
-            EXPECT_EQ(nextFeature(client), prediction(message));
-        }
-        // Closing the browser connection ends the run and frees the port for the next row.
-        client.close();
-        ASSERT_TRUE(waitForClosedSessions(simulator->usb(), board, 1));
+        EXPECT_EQ(
+            nextFeature(client),
+            prediction(
+                {{"class", "1"}, {"score", firstScore}, {"startTimer", false}, {"0", "0.2"}, {"1", "0.8"}}));
+        EXPECT_EQ(
+            nextFeature(client),
+            prediction({{"class", "0"}, {"score", 0.9}, {"startTimer", false}, {"0", "0.6"}, {"1", "0.4"}}));
+        client.close();  // ends the run and frees the port
+        ASSERT_TRUE(sessions(board, 1, 1));
         simulator->usb().unplug(board);
     }
 }
 
-TEST_F(WorkflowEndToEnd, SerialRunEndsOnStopBeforeAnyPredictionOnUnplugAndAfterTheBrowserLeft) {
-    cloud->reply("GET", "/api/run/7/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_BLE")));
-    cloud->reply("GET", "/api/run/12/device_kind",
-                 ScriptedReply::json(200, deviceKindBody("NICLA_SENSE_ME")));
-    FirmwarePersonality silent = printing({});
-    silent.fault = BoardFault::silence;
-    const BoardId quiet = simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, silent);
+TEST_F(SerialClassification, RunEndsOnAStopOnASilentBoardWhenItsBrowserLeavesAndOnUnplug) {
+    runsOn(*cloud, 7, "NANO_33_BLE");
+    runsOn(*cloud, 12, "NICLA_SENSE_ME");
+    const BoardId quiet = plug(DeviceKind::NANO_33_BLE, printing({}));
     startService();
-
-    // A board that prints nothing: the stop is still answered, with an empty message.
     auto client = browser();
-    ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 7)));
-    ASSERT_TRUE(simulator->usb().waitUntil(
-        [&](const std::vector<UsbBoardSnapshot>& all) { return all[quiet].opens == 1; }, kReplyWait));
-    ASSERT_TRUE(client.sendText(kStop));
-    EXPECT_EQ(nextFeature(client), prediction(json::object()));
-    ASSERT_TRUE(waitForClosedSessions(simulator->usb(), quiet, 1));
+    startAndStopSilent(client, 7, quiet);
     simulator->usb().unplug(quiet);
 
-    // The browser goes away: the run ends and a new run can open the port.
-    const BoardId board = simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application,
-                                                findScenario("classification-usb")->usbBoards[0].firmware);
+    const BoardId board = plug(DeviceKind::NANO_33_BLE, scenarioFirmware("classification-usb"));
     {
         auto leaving = browser();
         ASSERT_TRUE(leaving.sendText(serialStart(cloudFields(), 7)));
         ASSERT_TRUE(test_support::receiveContaining(leaving, "CONNECTED", kReplyWait));
-        leaving.close();
     }
-    ASSERT_TRUE(waitForClosedSessions(simulator->usb(), board, 1));
+    ASSERT_TRUE(sessions(board, 1, 1));
     ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 7)));
     ASSERT_TRUE(test_support::receiveContaining(client, "CONNECTED", kReplyWait));
 
-    // A connection whose own run has ended goes away: the run of this connection goes on.
+    // A connection whose own run has ended goes away: this connection's run goes on.
     {
         auto other = browser();
         ASSERT_TRUE(other.sendText(serialStart(cloudFields(), 12)));
         ASSERT_EQ(nextFeature(other), classifyError("Device NICLA_SENSE_ME not connected"));
-        other.close();
     }
     const auto closes = [&] {
         const std::string log = service->log();
@@ -146,114 +130,69 @@ TEST_F(WorkflowEndToEnd, SerialRunEndsOnStopBeforeAnyPredictionOnUnplugAndAfterT
         return count;
     };
     for (int i = 0; i < 500 && closes() < 2; ++i) {
-        ASSERT_EQ(statusOf(nextFeature(client)), "CONNECTED");
+        ASSERT_EQ(nextFeature(client).value("status", "none"), "CONNECTED");
     }
-    ASSERT_EQ(closes(), 2U);
     for (int i = 0; i < 10; ++i) {
-        ASSERT_EQ(statusOf(nextFeature(client)), "CONNECTED");
+        ASSERT_EQ(nextFeature(client).value("status", "none"), "CONNECTED");
     }
 
-    // The board is unplugged in the middle of the run.
     simulator->usb().unplug(board);
-    EXPECT_EQ(nextFeatureWithStatus(client, "ERROR"),
-              classifyError("Classification ended with error noDataError"));
+    json reply = nextFeature(client);
+    while (reply.value("status", "none") == "CONNECTED") {
+        reply = nextFeature(client);
+    }
+    EXPECT_EQ(reply, classifyError("Classification ended with error noDataError"));
 }
 
-TEST_F(WorkflowEndToEnd, SerialRunFailuresAnswerOneErrorEach) {
+TEST_F(SerialClassification, FailuresAnswerOneErrorEachAndHaldenBoardsGetTheThresholdAtTheirSpeed) {
     cloud->reply("GET", "/api/run/11/device_kind", ScriptedReply::json(500, R"({"detail": "down"})"));
-    cloud->reply("GET", "/api/run/12/device_kind",
-                 ScriptedReply::json(200, deviceKindBody("NICLA_SENSE_ME")));
-    cloud->reply("GET", "/api/run/13/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_IOT")));
-    cloud->reply("GET", "/api/run/14/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_BLE")));
-    simulator->usb().plug(DeviceKind::NANO_33_IOT, UsbBoardMode::application, printing({}));
-    FirmwarePersonality silent = printing({});
-    silent.fault = BoardFault::silence;
-    const BoardId quiet = simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, silent);
+    runsOn(*cloud, 12, "NICLA_SENSE_ME");
+    runsOn(*cloud, 13, "NANO_33_IOT");
+    plug(DeviceKind::NANO_33_IOT, printing({}));
     startService();
     // Another program holds the NANO_33_IOT port.
-    auto held = device::USBManager::findPort(DeviceKind::NANO_33_IOT, device::PortMode::application, 0ms);
-    ASSERT_TRUE(held);
-    ASSERT_TRUE(held->open(device::BaudRate::baud115200, device::StopBits::stopBits1,
-                           device::ParityType::none, device::DataBitsSize::bits8));
-
+    auto held = device::USBManager::findPort(DeviceKind::NANO_33_IOT, device::PortMode::application,
+                                             std::chrono::milliseconds(0));
+    ASSERT_TRUE(held && held->open(device::BaudRate::baud115200, device::StopBits::stopBits1,
+                                   device::ParityType::none, device::DataBitsSize::bits8));
     auto client = browser();
-    struct Row {
-        int runId;
-        std::string reply;  // the whole text, or its start when it ends in "("
-    };
-    const std::vector<Row> rows = {
-        {11, "Failed to get device kind due to error APIError("},
-        {12, "Device NICLA_SENSE_ME not connected"},
-        {13, "Classification ended with error failedToOpen"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.runId);
-        ASSERT_TRUE(client.sendText(serialStart(cloudFields(), row.runId)));
+    for (const auto& [runId, text] :
+         std::vector<std::pair<int, std::string>>{{11, "Failed to get device kind due to error APIError("},
+                                                  {12, "Device NICLA_SENSE_ME not connected"},
+                                                  {13, "Classification ended with error failedToOpen"}}) {
+        ASSERT_TRUE(client.sendText(serialStart(cloudFields(), runId)));
         const json reply = nextFeature(client);
-        ASSERT_EQ(statusOf(reply), "ERROR") << reply;
-        const std::string text = reply["data"].value("message", "");
-        if (row.reply.ends_with("(")) {
-            EXPECT_TRUE(text.starts_with(row.reply)) << text;
-        } else {
-            EXPECT_EQ(reply, classifyError(row.reply));
-        }
+        ASSERT_EQ(reply.value("status", "none"), "ERROR") << reply;
+        EXPECT_TRUE(reply["data"].value("message", "").starts_with(text)) << reply;
     }
-    // Nothing else was sent: the next reply is the one of the next run.
-    ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 14)));
-    ASSERT_TRUE(simulator->usb().waitUntil(
-        [&](const std::vector<UsbBoardSnapshot>& all) { return all[quiet].opens == 1; }, kReplyWait));
-    ASSERT_TRUE(client.sendText(kStop));
-    EXPECT_EQ(nextFeature(client), prediction(json::object()));
-}
-
-TEST_F(WorkflowEndToEnd, HaldenBoardsReceiveTheThresholdAtTheirSpeedBeforeTheyAreRead) {
-    struct Row {
-        int runId;
-        DeviceKind kind;
-        std::string threshold;  // in the request; none: the default
-        std::vector<std::string> received;
-        std::uint32_t speed;
+    // No run sent more: the next reply belongs to the next run. HALDEN_FLAMENCO and HALDEN_I3MICRO
+    // boards receive the threshold (0.5 when the request has none), HALDEN_FLAMENCO_ALT nothing.
+    const std::vector<std::tuple<DeviceKind, std::string, std::string, std::uint32_t>> boards = {
+        {DeviceKind::HALDEN_FLAMENCO, "", "0.5", 1500000},
+        {DeviceKind::HALDEN_I3MICRO, "2", "2.0", 921600},
+        {DeviceKind::HALDEN_FLAMENCO_ALT, "0.5", "", 1500000},
     };
-    const std::vector<Row> rows = {
-        {21, DeviceKind::HALDEN_FLAMENCO, "", {"0.5"}, 1500000},
-        {22, DeviceKind::HALDEN_I3MICRO, "2", {"2.0"}, 921600},
-        {23, DeviceKind::HALDEN_FLAMENCO_ALT, "0.5", {}, 1500000},
-    };
-    FirmwarePersonality silent = printing({});
-    silent.fault = BoardFault::silence;
-    std::vector<BoardId> boards;
-    for (const auto& row : rows) {
-        cloud->reply("GET", "/api/run/" + std::to_string(row.runId) + "/device_kind",
-                     ScriptedReply::json(200, deviceKindBody(std::string(common::rawValue(row.kind)))));
-        boards.push_back(simulator->usb().plug(row.kind, UsbBoardMode::application, silent));
-    }
-    startService();
-    auto client = browser();
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(rows[i].runId);
-        ASSERT_TRUE(client.sendText(serialStart(cloudFields(), rows[i].runId, true, rows[i].threshold)));
-        ASSERT_TRUE(simulator->usb().waitUntil(
-            [&](const std::vector<UsbBoardSnapshot>& all) { return all[boards[i]].opens == 1; }, kReplyWait));
-        ASSERT_TRUE(client.sendText(kStop));
-        EXPECT_EQ(nextFeature(client), prediction(json::object()));
-        ASSERT_TRUE(waitForClosedSessions(simulator->usb(), boards[i], 1));
-        const auto seen = simulator->usb().board(boards[i]);
-        EXPECT_EQ(seen->thresholds, rows[i].received);
-        EXPECT_EQ(seen->speeds, std::vector<std::uint32_t>{rows[i].speed});
+    int runId = 20;
+    for (const auto& [kind, threshold, received, speed] : boards) {
+        SCOPED_TRACE(++runId);
+        runsOn(*cloud, runId, std::string(common::rawValue(kind)));
+        const BoardId board = plug(kind, printing({}));
+        startAndStopSilent(client, runId, board, threshold);
+        const auto seen = simulator->usb().board(board);
+        EXPECT_EQ(seen->thresholds, received.empty() ? std::vector<std::string>{} : std::vector{received});
+        EXPECT_EQ(seen->speeds, std::vector<std::uint32_t>{speed});
+        simulator->usb().unplug(board);
     }
 }
 
-TEST_F(WorkflowEndToEnd, LatencyLinesAreReportedOnceAndOnlyWhenTheModelHasNoLatency) {
+TEST_F(SerialClassification, LatencyLinesAreReportedOnceAndOnlyWhenTheModelHasNoLatency) {
     std::string lines;
     for (const int value : {12, 10, 11, 12, 10, 11, 12, 10, 11, 12, 10, 11}) {
         lines += "LATENCY: " + std::to_string(value) + "\r\n";
     }
-    lines += "PRED: 1, 0.5\r\n";
-    const BoardId board =
-        simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application, printing({lines}));
+    const BoardId board = plug(DeviceKind::NANO_33_BLE, printing({lines + "PRED: 1, 0.5\r\n"}));
     for (const int run : {31, 32}) {
-        cloud->reply("GET", "/api/run/" + std::to_string(run) + "/device_kind",
-                     ScriptedReply::json(200, deviceKindBody("NANO_33_BLE")));
+        runsOn(*cloud, run, "NANO_33_BLE");
         cloud->reply("PATCH", "/api/run/" + std::to_string(run), ScriptedReply::json(200, "{}"));
     }
     cloud->reply("PATCH", "/api/model/3", ScriptedReply::json(200, "{}"));
@@ -264,10 +203,10 @@ TEST_F(WorkflowEndToEnd, LatencyLinesAreReportedOnceAndOnlyWhenTheModelHasNoLate
         ASSERT_TRUE(test_support::receiveContaining(client, "CONNECTED", kReplyWait));
         ASSERT_TRUE(client.sendText(kStop));
         ASSERT_TRUE(test_support::receiveContaining(client, "CONNECTED", kReplyWait));
-        ASSERT_TRUE(waitForClosedSessions(simulator->usb(), board, run == 31 ? 1 : 2));
+        const auto runs = static_cast<std::size_t>(run - 30);
+        ASSERT_TRUE(sessions(board, runs, runs));
     }
-    // The device-kind reads, the model's latency and the run's two reports.
-    ASSERT_TRUE(cloud->waitForRequests(5, kReplyWait));
+    ASSERT_TRUE(cloud->waitForRequests(5, kReplyWait));  // two board kinds, the model, the run twice
     std::vector<std::string> patches;
     for (const auto& request : cloud->requests()) {
         if (request.method == "PATCH") {
@@ -275,11 +214,11 @@ TEST_F(WorkflowEndToEnd, LatencyLinesAreReportedOnceAndOnlyWhenTheModelHasNoLate
         }
     }
     std::sort(patches.begin(), patches.end());
+    // The mean of values 2 to 10: 99 / 9.
     EXPECT_EQ(patches, (std::vector<std::string>{
                            R"(/api/model/3 {"latency":11})",
                            R"(/api/run/32 {"latency_status":1,"latency_error":false,"status":"DONE"})",
-                           R"(/api/run/32 {"latency_status":1,"latency_error":false,"status":"SUCCESS"})",
-                       }));
+                           R"(/api/run/32 {"latency_status":1,"latency_error":false,"status":"SUCCESS"})"}));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "classification_e2e.h"
 #include "device/wifi_settings.h"
@@ -14,59 +13,51 @@ namespace brisel::test {
 namespace {
 
 using namespace std::chrono_literals;
-using nlohmann::json;
 
-// Waits until the board has begun its second burst: the first one, which tells the service its mode,
-// has been received.
-bool waitForModeKnown(const WifiBoardSimulator& board) {
-    return board.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts >= 2; }, kReplyWait);
-}
+class WifiClassification : public WorkflowEndToEnd {
+  protected:
+    // Starts a board and waits until its first burst, which tells the service its mode, is sent.
+    WifiBoardSimulator& connect(FirmwarePersonality firmware, WifiBoardOptions options = {}) {
+        auto& board = simulator->addWifiBoard(device::kWifiServerPort, std::move(firmware), options);
+        EXPECT_TRUE(
+            board.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts >= 2; }, kReplyWait));
+        return board;
+    }
+};
 
 json wifiPrediction(json message) {
     return classifyPayload("classify_wifi", "CONNECTED", std::move(message));
 }
 
-TEST_F(WorkflowEndToEnd, WifiPredictionsOfOneTextAreSentOnceEachAndAStopAnswersTheLastOne) {
-    cloud->reply("GET", "/api/run/7/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_IOT")));
+TEST_F(WifiClassification, EachTextIsTreatedOnceAndAStopAnswersTheLastPrediction) {
+    runsOn(*cloud, 7, "NANO_33_IOT");
     startService();
-    auto& board = simulator->addWifiBoard(device::kWifiServerPort,
-                                          printing({"PRED:1,0.2,0.8\nSCORE: 0.9\nPRED:0,0.6,0.4\n"}, 150ms));
-    ASSERT_TRUE(waitForModeKnown(board));
+    auto& board = connect(printing({"PRED:1,0.2,0.8\nSCORE: 0.9\nPRED:0,0.6,0.4\n"}, 150ms));
     auto client = browser();
     ASSERT_TRUE(client.sendText(wifiStart(cloudFields(), 7)));
-
     const json last = {{"class", "0"}, {"score", 0.9}, {"0", "0.6"}, {"1", "0.4"}};
     EXPECT_EQ(nextFeature(client),
               wifiPrediction({{"class", "1"}, {"score", 0}, {"0", "0.2"}, {"1", "0.8"}}));
     EXPECT_EQ(nextFeature(client), wifiPrediction(last));
     ASSERT_TRUE(client.sendText(kStop));
-    // Later texts carry the score they follow; the stop answers with the last message.
     std::size_t predictions = 2;
-    json reply;
-    for (;;) {
-        reply = nextFeature(client);
-        if (reply.is_null() || reply.value("command", "") != "classify_wifi") {
-            break;
-        }
-        ++predictions;
+    json reply = nextFeature(client);
+    for (; reply.value("command", "") == "classify_wifi"; reply = nextFeature(client)) {
+        ++predictions;  // later texts carry the score before them
     }
     EXPECT_EQ(reply, prediction(last));
-    // Each text received is treated once: two predictions per text at most, the first text not counted.
+    // Two predictions per text taken, never more than the board sent after its first.
     EXPECT_LE(predictions, 2 * (board.snapshot().bursts - 1));
     EXPECT_EQ(predictions % 2, 0U);
 }
 
-TEST_F(WorkflowEndToEnd, WifiStartIsRefusedOutsideClassificationAndFailsWithoutABoard) {
+TEST_F(WifiClassification, StartIsRefusedOutsideClassificationAndFailsWithoutABoard) {
     startService();
     auto client = browser();
-    // No board at all.
     ASSERT_TRUE(client.sendText(wifiStart(cloudFields(), 7)));
     EXPECT_EQ(nextFeature(client), classifyError("Wifi connection not available"));
 
-    // A board that records data: refused at once, without asking the cloud.
-    auto& board = simulator->addWifiBoard(device::kWifiServerPort,
-                                          findScenario("data-collection-wifi")->wifiBoards[0].firmware);
-    ASSERT_TRUE(waitForModeKnown(board));
+    connect(findScenario("data-collection-wifi")->wifiBoards[0].firmware);
     ASSERT_TRUE(client.sendText(wifiStart(cloudFields(), 7)));
     EXPECT_EQ(nextFeature(client),
               classifyPayload("classify_wifi", "ERROR",
@@ -74,17 +65,14 @@ TEST_F(WorkflowEndToEnd, WifiStartIsRefusedOutsideClassificationAndFailsWithoutA
     EXPECT_TRUE(cloud->requests().empty());
 }
 
-TEST_F(WorkflowEndToEnd, WifiBoardThatDisconnectsEndsTheRunAndAnOverlongTextIsHarmless) {
-    cloud->reply("GET", "/api/run/7/device_kind", ScriptedReply::json(200, deviceKindBody("NANO_33_IOT")));
+TEST_F(WifiClassification, BoardThatDisconnectsEndsTheRunAndAnOverlongTextIsHarmless) {
+    runsOn(*cloud, 7, "NANO_33_IOT");
     startService();
-    // Prediction texts around a 200 KB line without a line end; after three bursts the board goes away.
+    // A 200 KB text without a line end, a prediction, then half a prediction and the board goes away.
     FirmwarePersonality firmware =
         printing({"PRED:1,0.2,0.8\n", std::string(200 * 1024, 'A'), "PRED:0,0.6,0.4\n"}, 300ms);
     firmware.fault = BoardFault::unplugMidPacket;
-    WifiBoardOptions options;
-    options.reconnect = false;
-    auto& board = simulator->addWifiBoard(device::kWifiServerPort, firmware, options);
-    ASSERT_TRUE(waitForModeKnown(board));
+    connect(firmware, WifiBoardOptions{.reconnect = false});
     auto client = browser();
     ASSERT_TRUE(client.sendText(wifiStart(cloudFields(), 7)));
     EXPECT_EQ(nextFeature(client),
