@@ -129,11 +129,15 @@ tl::expected<std::unique_ptr<ServiceProcess>, std::string> ServiceProcess::start
     std::ostringstream scale;
     scale << options.timeScale;
     environment.emplace_back("BRISEL_TIME_SCALE", scale.str());
+    // The shell runs without the test program's preload (a sanitizer runtime crashes it); `env` hands
+    // the preload to the service alone.
+    const char* preload = std::getenv("LD_PRELOAD");
+    environment.emplace_back("LD_PRELOAD", "");
     common::SpawnOptions spawn;
     // The shell only redirects the output and is replaced by the service (same pid).
     spawn.executable = "/bin/sh";
-    spawn.arguments = {"-c", "exec \"$0\" >\"$1\" 2>&1", options.executable.string(),
-                       service->outputFile.string()};
+    spawn.arguments = {"-c", "exec env LD_PRELOAD=\"$2\" \"$0\" >\"$1\" 2>&1", options.executable.string(),
+                       service->outputFile.string(), preload != nullptr ? preload : ""};
     spawn.environment = environmentWith(environment);
     auto child = common::ChildProcess::spawn(spawn);
     if (!child) {
