@@ -60,6 +60,27 @@ std::string contaminationThresholdCommand(double threshold) {
     return "mContamination_threshold:" + defaultDoubleText(threshold) + ",\r\n";
 }
 
+bool writeContaminationThreshold(USBDevice& port, double threshold) {
+    if (!std::isfinite(threshold)) {
+        logger().error("Failed to set contamination threshold mapping due to the threshold " +
+                       defaultDoubleText(threshold) + ", which is not a number, at " + sourceLine() +
+                       "; train the model again");
+        return false;
+    }
+    const std::string command = contaminationThresholdCommand(threshold);
+    auto written = port.writeData(command);
+    if (!written) {
+        logger().error("Failed to set contamination threshold mapping due to " + toString(written.error()) +
+                       " at " + sourceLine());
+        return false;
+    }
+    if (*written != command.size()) {
+        logger().critical("Could no write all bytes " + sourceLine());
+        return false;
+    }
+    return true;
+}
+
 std::shared_ptr<BriselDevice> BriselDevice::initDataCollection(common::DeviceKind deviceKind,
                                                                std::optional<SensorOdrs> sensorOdrs,
                                                                int maxConnectionRetries,
@@ -141,23 +162,8 @@ void BriselDevice::close() {
     usbDevice_.close();
 }
 
-void BriselDevice::setContaminationThreshold(double threshold) {
-    if (!std::isfinite(threshold)) {
-        logger().error("Failed to set contamination threshold mapping due to the threshold " +
-                       defaultDoubleText(threshold) + ", which is not a number, at " + sourceLine() +
-                       "; train the model again");
-        return;
-    }
-    const std::string command = contaminationThresholdCommand(threshold);
-    auto written = usbDevice_.writeData(command);
-    if (!written) {
-        logger().error("Failed to set contamination threshold mapping due to " + toString(written.error()) +
-                       " at " + sourceLine());
-        return;
-    }
-    if (*written != command.size()) {
-        logger().critical("Could no write all bytes " + sourceLine());
-    }
+bool BriselDevice::setContaminationThreshold(double threshold) {
+    return writeContaminationThreshold(usbDevice_, threshold);
 }
 
 }  // namespace brisel::device

@@ -20,6 +20,12 @@ std::string defaultDoubleText(double value);
 // The text command that sets a board's contamination threshold: "mContamination_threshold:0.5,\r\n".
 std::string contaminationThresholdCommand(double threshold);
 
+// Writes contaminationThresholdCommand(threshold) to the open `port`. True when every byte was
+// written. Failures are logged: a port error ("Failed to set contamination threshold mapping due to
+// ..."), a short write ("Could no write all bytes ..."), or a threshold that is not a finite number
+// (nothing is written). The port's owner's thread.
+bool writeContaminationThreshold(USBDevice& port, double threshold);
+
 // Owns its port. Threads: the owner calls open, close, startReadThread and setContaminationThreshold;
 // while the read thread runs, only the reader touches the port.
 class BriselDevice final : public BriselDeviceBase {
@@ -52,9 +58,8 @@ class BriselDevice final : public BriselDeviceBase {
     // Stops the read thread (keeping the current file), then closes the port.
     void close() override;
 
-    // Writes contaminationThresholdCommand(threshold) to the port. Failures are logged, not returned:
-    // a port error, a short write, or a threshold that is not a finite number (nothing is written).
-    void setContaminationThreshold(double threshold);
+    // writeContaminationThreshold on the board's port: true when the whole command was written.
+    bool setContaminationThreshold(double threshold);
 
     USBDevice& usbDevice() { return usbDevice_; }
 

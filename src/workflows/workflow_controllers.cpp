@@ -4,8 +4,10 @@
 #include "workflows/check_dependencies_request_controller.h"
 #include "workflows/check_device_connection_request_controller.h"
 #include "workflows/collection_sync_request_controller.h"
+#include "workflows/contamination_threshold_request_controller.h"
 #include "workflows/flash_request_controller.h"
 #include "workflows/flash_wifi_request_controller.h"
+#include "workflows/live_classification_controllers.h"
 #include "workflows/measure_latency_request_controller.h"
 #include "workflows/save_data_collection_bluetooth_request_controller.h"
 #include "workflows/start_data_collection_request_controller.h"
@@ -24,6 +26,11 @@ void registerWorkflowControllers(frame::ControllerRegistry& registry) {
     addController<frame::MeasureLatencyWifiRequest, MeasureLatencyWifiRequestController>(registry);
     addController<frame::CheckDependenciesRequest, CheckDependenciesRequestController>(registry);
     addController<frame::CheckDeviceConnectionRequest, CheckDeviceConnectionRequestController>(registry);
+    addController<frame::ContaminationThresholdRequest, ContaminationThresholdRequestController>(registry);
+    addController<frame::LiveClassificationStartRequest, LiveClassificationStartRequestController>(registry);
+    addController<frame::LiveClassificationStopRequest, LiveClassificationStopRequestController>(registry);
+    addController<frame::LiveClassificationWifiStartRequest, LiveClassificationWifiStartRequestController>(
+        registry);
 }
 
 }  // namespace brisel::workflows

@@ -69,6 +69,9 @@ nlohmann::ordered_json toJson(const FirmwarePersonality& personality) {
     json["periodMs"] = personality.period.count();
     json["predictions"] = personality.predictions;
     json["score"] = personality.score ? nlohmann::ordered_json(*personality.score) : nlohmann::ordered_json();
+    if (!personality.texts.empty()) {
+        json["texts"] = personality.texts;
+    }
     json["splitLines"] = personality.splitLines;
     json["latencies"] = personality.latencies;
     json["fault"] = nameOf(kFaultNames, personality.fault);
@@ -127,6 +130,16 @@ std::optional<FirmwarePersonality> personalityFromJson(const nlohmann::json& des
             return std::nullopt;
         }
         personality.latencies.push_back(value.get<std::int64_t>());
+    }
+    const auto& texts = description.value("texts", nlohmann::json::array());
+    if (!texts.is_array()) {
+        return std::nullopt;
+    }
+    for (const auto& entry : texts) {
+        if (!entry.is_string()) {
+            return std::nullopt;
+        }
+        personality.texts.push_back(entry.get<std::string>());
     }
     personality.splitLines = split.get<bool>();
     if (score.is_string()) {
@@ -190,6 +203,15 @@ std::vector<TimedWrite> FirmwareOutput::nextBurst() {
             burst = dataCollectionBurst();
             break;
         case FirmwareKind::classification: {
+            if (!firmware.texts.empty()) {
+                std::string text = firmware.texts[burstsSent % firmware.texts.size()];
+                if (firmware.fault == BoardFault::unplugMidPacket && burstsSent == 3) {
+                    text.resize(text.size() / 2);
+                    unplugNow = true;
+                }
+                burst = {TimedWrite{0ms, bytesOf(text)}};
+                break;
+            }
             std::vector<std::string> lines;
             if (!firmware.predictions.empty()) {
                 if (firmware.score) {
@@ -238,6 +260,12 @@ std::vector<TimedWrite> FirmwareOutput::lineBurst(std::vector<std::string> lines
     std::vector<TimedWrite> burst;
     if (firmware.fault == BoardFault::overlongLines && burstsSent == 0) {
         burst.push_back(TimedWrite{0ms, std::vector<std::uint8_t>(kOverlongLineBytes, 'A')});
+    }
+    if (firmware.fault == BoardFault::unplugMidPacket && burstsSent == 3 && !lines.empty()) {
+        const std::string whole = lines.front() + "\r\n";
+        burst.push_back(TimedWrite{0ms, bytesOf(std::string_view(whole).substr(0, whole.size() / 2))});
+        unplugNow = true;
+        return burst;
     }
     for (const auto& line : lines) {
         const std::string whole = line + "\r\n";

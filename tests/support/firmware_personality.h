@@ -27,7 +27,8 @@ enum class BoardFault {
     garbage,             // bytes that are neither packets nor lines between the good output
     badPackets,          // every second packet carries an unsupported version
     silence,             // the port stays open and nothing is sent
-    unplugMidPacket,     // after three good packets, half a packet, then the board is unplugged
+    unplugMidPacket,     // after three good packets (or groups of lines), half of one, then the board
+                         // is unplugged
     overlongLines,       // a line of 300000 bytes without a line end before the good lines
     malformedLatencies,  // "LATENCY: 5 " and a 20-digit "LATENCY: " line before each good line
 };
@@ -42,6 +43,9 @@ struct FirmwarePersonality {
     // `score` is set.
     std::vector<std::string> predictions{"1, 0.2,0.8", "0, 0.6,0.4"};
     std::optional<std::string> score;
+    // Classification: when not empty, the bursts are these texts in turn, each in one write, instead
+    // of the score and prediction lines.
+    std::vector<std::string> texts;
     // Each line is sent in two writes 50 ms apart.
     bool splitLines = false;
     // Latency: the values of the "LATENCY: " lines, sent in turn and then again.

@@ -105,7 +105,11 @@ void WifiBoardSimulator::session(WifiTestBoard& board) {
         const auto now = Clock::now();
         if (!receivingFirmware && scheduled.empty() && now >= nextBurst) {
             auto due = now;
-            for (auto& write : output.nextBurst()) {
+            auto burst = output.nextBurst();
+            if (!burst.empty()) {
+                change([](WifiBoardSnapshot& snapshot) { ++snapshot.bursts; });
+            }
+            for (auto& write : burst) {
                 due += write.delay;
                 scheduled.emplace_back(due, std::move(write.bytes));
             }
@@ -176,6 +180,7 @@ nlohmann::ordered_json WifiBoardSimulator::stateJson() const {
     nlohmann::ordered_json json;
     json["connected"] = current.connected;
     json["connections"] = current.connections;
+    json["bursts"] = current.bursts;
     json["firmware"] = toJson(current.firmware);
     json["packetsReceived"] = current.packetsReceived;
     json["packetFaults"] = current.packetFaults;

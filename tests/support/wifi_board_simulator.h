@@ -28,6 +28,7 @@ struct WifiBoardSnapshot {
     bool connected = false;
     std::size_t connections = 0;      // connections made so far
     FirmwarePersonality firmware;     // what it runs now
+    std::size_t bursts = 0;           // bursts of firmware output begun, over all connections
     std::size_t packetsReceived = 0;  // firmware packets, sound or not
     std::vector<std::string> packetFaults;
     std::vector<std::size_t> imageSizes;  // size of each whole image received, in order

@@ -230,9 +230,9 @@ TEST_F(UsbBoardTest, ContaminationThresholdIsWrittenAsATextCommand) {
                        std::nullopt, -1, settings());
     ASSERT_TRUE(board.open());
 
-    board.setContaminationThreshold(0.5);
-    board.setContaminationThreshold(std::numeric_limits<double>::quiet_NaN());
-    board.setContaminationThreshold(2.0);
+    EXPECT_TRUE(board.setContaminationThreshold(0.5));
+    EXPECT_FALSE(board.setContaminationThreshold(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_TRUE(board.setContaminationThreshold(2.0));
 
     const int boardFd = boardEnd("ttyUSB0");
     termios line{};
@@ -250,6 +250,10 @@ TEST_F(UsbBoardTest, ContaminationThresholdIsWrittenAsATextCommand) {
     }
     EXPECT_EQ(received, expected);
     EXPECT_TRUE(log_.contains("Failed to set contamination threshold mapping due to the threshold nan"));
+    // A port that is gone is reported to the caller, which must not answer success.
+    board.close();
+    EXPECT_FALSE(board.setContaminationThreshold(0.5));
+    EXPECT_TRUE(log_.contains("Failed to set contamination threshold mapping due to mustBeOpen"));
 }
 
 }  // namespace

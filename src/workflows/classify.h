@@ -1,0 +1,44 @@
+// Live classification over a board's USB serial port: the board's prediction and score lines become
+// "classify" replies until the browser stops it, the connection closes or the board goes quiet.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include "frame/websocket.h"
+
+namespace brisel::workflows {
+
+enum class ClassifyError { noDataError };
+
+// "noDataError".
+std::string_view toString(ClassifyError error);
+
+// A type without instances: the stop flag and hand-over lock of serial live classification and the
+// operation that runs it.
+class Classify {
+  public:
+    Classify() = delete;
+
+    // The stop flag, process-wide: cleared by a start, set by the stop request, by the close of a
+    // classifying connection and by the contamination-threshold request. Read at the top of every
+    // cycle of a run. Any thread.
+    static inline std::atomic<bool> wsClosed{false};
+
+    // Held by the contamination-threshold request around its hand-over wait; never by a run.
+    static std::mutex& wsLock();
+
+    // Websocket thread, returns at once: clears the stop flag, makes the close of `ws` set it for as
+    // long as the run lasts, and starts the run on a workflow thread: the run's board kind from the
+    // cloud, the board's port (opened at its kind's speed; HALDEN_FLAMENCO and HALDEN_I3MICRO first
+    // receive `thresholdValue`), then the read loop. Every end sends one last reply on `ws`: "CONNECTED"
+    // with the last prediction for a stop, "ERROR" with its reason otherwise. With `latencyExists`
+    // false, the first ten "LATENCY: " lines are averaged and reported to the cloud.
+    static void classify(std::int64_t runId, std::int64_t modelId, std::shared_ptr<frame::WebSocket> ws,
+                         double thresholdValue, bool latencyExists);
+};
+
+}  // namespace brisel::workflows
