@@ -1,5 +1,7 @@
 #include "support/service_process.h"
 
+#include "support/shell_command.h"
+
 #include <netinet/in.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -83,8 +85,8 @@ tl::expected<void, std::string> bringLoopbackUp() {
         return tl::unexpected(
             std::string("not in a private namespace; run the test program under unshare -rmn"));
     }
-    // Without the preloads: a sanitizer runtime in `ip` would fail it at exit.
-    if (std::system("env -u LD_PRELOAD ip link set lo up") != 0) {
+    // Without the preloads: a sanitizer runtime must not be loaded into the shell or `ip`.
+    if (brisel::test::runShell("ip link set lo up") != 0) {
         return tl::unexpected(std::string("ip link set lo up failed"));
     }
     return {};
