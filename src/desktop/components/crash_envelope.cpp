@@ -96,6 +96,10 @@ QByteArray crashEnvelope(const CrashReportDsn& dsn, const CrashMarker& marker, c
             entry.insert(QStringLiteral("function"), demangled(*frame->symbol));
             entry.insert(QStringLiteral("symbol_addr"), hex(frame->address - frame->symbolOffset));
         }
+        if (frame->sourceFile) {
+            entry.insert(QStringLiteral("filename"), QString::fromStdString(*frame->sourceFile));
+            entry.insert(QStringLiteral("lineno"), frame->sourceLine);
+        }
         if (frame->module) {
             entry.insert(QStringLiteral("package"), QString::fromStdString(*frame->module));
             entry.insert(QStringLiteral("image_addr"), hex(frame->moduleStart));

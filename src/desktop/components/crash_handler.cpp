@@ -78,13 +78,13 @@ void writeDecimal(int fd, unsigned value) {
     writeAll(fd, digits.data() + start, digits.size() - start);
 }
 
+// Only addresses: naming them (reading symbol tables) allocates, so it waits for the next start.
 void writeFrames(int fd) {
     unw_context_t context;
     unw_cursor_t cursor;
     if (unw_getcontext(&context) != 0 || unw_init_local(&cursor, &context) != 0) {
         return;
     }
-    std::array<char, 512> name{};
     for (int frame = 0; frame < kMaxCrashFrames && unw_step(&cursor) > 0; ++frame) {
         unw_word_t address = 0;
         if (unw_get_reg(&cursor, UNW_REG_IP, &address) != 0) {
@@ -92,14 +92,6 @@ void writeFrames(int fd) {
         }
         writeText(fd, "frame ");
         writeHex(fd, address);
-        unw_word_t offset = 0;
-        if (unw_get_proc_name(&cursor, name.data(), name.size(), &offset) == 0) {
-            name.back() = '\0';
-            writeText(fd, " ");
-            writeText(fd, name.data());
-            writeText(fd, "+");
-            writeHex(fd, offset);
-        }
         writeText(fd, "\n");
     }
 }
@@ -160,7 +152,8 @@ int recordModule(dl_phdr_info* info, std::size_t /*size*/, void* /*data*/) {
         path = length > 0 ? std::string(self.data(), static_cast<std::size_t>(length)) : "";
     }
     if (start < end && !path.empty() && path.find('\n') == std::string::npos) {
-        appendModuleLine("module " + hex(start) + " " + hex(end) + " " + path + "\n");
+        appendModuleLine("module " + hex(start) + " " + hex(end) + " " + hex(info->dlpi_addr) + " " + path +
+                         "\n");
     }
     return 0;
 }

@@ -5,8 +5,9 @@
 // The marker is a small text file (crash_marker.h reads it at the next start):
 //   velko-crash 1
 //   signal <number>
-//   module <start hex> <end hex> <path>      one per loaded object, as loaded when installed
-//   frame <address hex> [<symbol>+<offset hex>]   innermost first, at most kMaxCrashFrames
+//   module <start hex> <end hex> <load bias hex> <path>   one per object loaded when installed
+//   frame <address hex>                                   innermost first, at most kMaxCrashFrames
+// Frames are named at the next start (crash_symbols.h): reading symbol tables is not signal-safe.
 #pragma once
 
 #include <filesystem>

@@ -29,6 +29,7 @@ std::string_view nextWord(std::string_view& rest) {
 
 struct Module {
     std::uintptr_t end;
+    std::uintptr_t bias;
     std::string path;
 };
 
@@ -60,8 +61,9 @@ tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text) {
         } else if (kind == "module") {
             const auto start = parseHex(nextWord(line));
             const auto end = parseHex(nextWord(line));
-            if (start && end && *start < *end && !line.empty() && modules.size() < 4096) {
-                modules[*start] = Module{*end, std::string(line)};
+            const auto bias = parseHex(nextWord(line));
+            if (start && end && bias && *start < *end && !line.empty() && modules.size() < 4096) {
+                modules[*start] = Module{*end, *bias, std::string(line)};
             }
         } else if (kind == "frame" && marker.frames.size() < static_cast<std::size_t>(kMaxCrashFrames)) {
             const auto address = parseHex(nextWord(line));
@@ -70,13 +72,6 @@ tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text) {
             }
             CrashFrame frame;
             frame.address = *address;
-            const std::size_t plus = line.rfind('+');
-            if (plus != std::string_view::npos && plus > 0) {
-                if (const auto offset = parseHex(line.substr(plus + 1))) {
-                    frame.symbol = std::string(line.substr(0, plus));
-                    frame.symbolOffset = *offset;
-                }
-            }
             marker.frames.push_back(std::move(frame));
         }
     }
@@ -88,6 +83,7 @@ tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text) {
         if (found != modules.begin() && frame.address < (--found)->second.end) {
             frame.module = found->second.path;
             frame.moduleStart = found->first;
+            frame.moduleBias = found->second.bias;
         }
     }
     return marker;

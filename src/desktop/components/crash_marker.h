@@ -18,6 +18,9 @@ struct CrashFrame {
     std::uintptr_t symbolOffset = 0;
     std::optional<std::string> module;  // the loaded object that holds the address
     std::uintptr_t moduleStart = 0;
+    std::uintptr_t moduleBias = 0;          // what the object's addresses were shifted by when loaded
+    std::optional<std::string> sourceFile;  // where debugging information names one
+    int sourceLine = 0;
 };
 
 struct CrashMarker {
@@ -28,7 +31,8 @@ struct CrashMarker {
 // The most bytes of a marker that are read.
 inline constexpr std::size_t kMaxCrashMarkerBytes = 1024 * 1024;
 
-// Parses a marker. Lines that are not understood are skipped; at most kMaxCrashFrames frames are
+// Parses a marker; symbols stay empty (crash_symbols.h fills them). Lines that are not understood
+// are skipped; at most kMaxCrashFrames frames are
 // kept. Errors: a readable reason when the first line is not "velko-crash 1" or there is no valid
 // "signal" line (1 to 64).
 tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text);

@@ -22,6 +22,7 @@
 #include "desktop/components/crash_envelope.h"
 #include "desktop/components/crash_handler.h"
 #include "desktop/components/crash_marker.h"
+#include "desktop/components/crash_symbols.h"
 
 namespace brisel::desktop {
 
@@ -142,9 +143,10 @@ void CrashReporter::reportPreviousRun() {
                               release,
                               environment};
     }
-    const auto marker = markerBytes ? parseCrashMarker(markerBytes->toStdString())
-                                    : tl::expected<CrashMarker, std::string>(tl::unexpect, "no marker");
+    auto marker = markerBytes ? parseCrashMarker(markerBytes->toStdString())
+                              : tl::expected<CrashMarker, std::string>(tl::unexpect, "no marker");
     if (marker) {
+        symbolise(*marker);
         if (ended) {
             ended->status = SessionUpdate::Status::crashed;
             ended->errors = 1;

@@ -162,11 +162,16 @@ TEST(CrashReporter, AHelperThatCrashedIsReportedAtTheNextStart) {
                                       .value(QStringLiteral("frames"))
                                       .toArray();
         bool named = false;
-        for (const QJsonValue& frame : frames) {
-            named = named || frame.toObject()
-                                 .value(QStringLiteral("function"))
-                                 .toString()
-                                 .startsWith(QStringLiteral("velkoCrashHelperDiesNow"));  // or its .cold part
+        for (const QJsonValue& value : frames) {
+            const QJsonObject frame = value.toObject();
+            // The function or its .cold part, with its source line from the debugging information.
+            named = named || (frame.value(QStringLiteral("function"))
+                                  .toString()
+                                  .startsWith(QStringLiteral("velkoCrashHelperDiesNow")) &&
+                              frame.value(QStringLiteral("filename"))
+                                  .toString()
+                                  .endsWith(QStringLiteral("crash_helper_main.cpp")) &&
+                              frame.value(QStringLiteral("lineno")).toInt() > 0);
         }
         EXPECT_TRUE(named) << QJsonDocument(frames).toJson().toStdString();
 
