@@ -9,11 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto marker = brisel::desktop::parseCrashMarker(text);
+    const auto marker = brisel::desktop::components::parseCrashMarker(text);
     if (marker) {
-        const auto dsn = brisel::desktop::CrashReportDsn::parse("https://k@127.0.0.1/1");
-        (void)brisel::desktop::crashEnvelope(*dsn, *marker, QDateTime::currentDateTimeUtc(), "r", "e",
-                                             std::nullopt);
+        const auto dsn = brisel::desktop::components::CrashReportDsn::parse("https://k@127.0.0.1/1");
+        (void)brisel::desktop::components::crashEnvelope(*dsn, *marker, QDateTime::currentDateTimeUtc(), "r",
+                                                         "e", std::nullopt);
     }
     return 0;
 }

@@ -4,7 +4,7 @@
 
 #include "desktop/components/build_info.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 std::string aboutVersionText(std::optional<std::string_view> buildNumber, std::string_view branch,
                              std::string_view commit) {
@@ -38,4 +38,4 @@ void AboutPanel::present() {
     activateWindow();
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

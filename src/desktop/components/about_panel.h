@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // "Build: " + the build number (or "No build"); "\nBranch: " + the branch unless it is exactly
 // "master"; then "\nCommit: " + the commit.
@@ -27,4 +27,4 @@ class AboutPanel : public QMessageBox {
     void present();
 };
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -4,7 +4,7 @@
 
 #include <charconv>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -96,4 +96,4 @@ std::optional<AppcastItem> newestItemAbove(const std::vector<AppcastItem>& items
     return newest == nullptr ? std::nullopt : std::optional<AppcastItem>(*newest);
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -12,7 +12,7 @@
 
 #include <tl/expected.hpp>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // The namespace of the feed's own elements.
 inline constexpr const char* kAppcastNamespace = "urn:velko:update";
@@ -34,4 +34,4 @@ tl::expected<std::vector<AppcastItem>, std::string> parseAppcast(const QByteArra
 // The item with the highest build above `runningBuild`; the first of equals. None when there is none.
 std::optional<AppcastItem> newestItemAbove(const std::vector<AppcastItem>& items, std::uint64_t runningBuild);
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

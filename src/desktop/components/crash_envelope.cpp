@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -139,4 +139,4 @@ QByteArray crashEnvelope(const CrashReportDsn& dsn, const CrashMarker& marker, c
     return envelope;
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

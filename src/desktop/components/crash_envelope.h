@@ -13,7 +13,7 @@
 #include "desktop/components/crash_marker.h"
 #include "desktop/components/crash_report_dsn.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // One update of a session (automatic session tracking: started at start, ended at close, crashed
 // or abnormal when the next start finds it unfinished).
@@ -41,4 +41,4 @@ QByteArray crashEnvelope(const CrashReportDsn& dsn, const CrashMarker& marker, c
                          const std::string& release, const std::string& environment,
                          const std::optional<SessionUpdate>& crashedSession);
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -203,4 +203,4 @@ void uninstallCrashHandler() {
     prepared.installed = false;
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

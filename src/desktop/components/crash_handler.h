@@ -16,7 +16,7 @@
 
 #include <string>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 inline constexpr int kMaxCrashFrames = 128;
 
@@ -30,4 +30,4 @@ tl::expected<void, std::string> installCrashHandler(const std::filesystem::path&
 // Puts back the actions that were in force before installCrashHandler. Nothing when not installed.
 void uninstallCrashHandler();
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -6,7 +6,7 @@
 
 #include "desktop/components/crash_handler.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -123,4 +123,4 @@ std::string signalDescription(int signal) {
     }
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -10,7 +10,7 @@
 
 #include <tl/expected.hpp>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 struct CrashFrame {
     std::uintptr_t address = 0;
@@ -42,4 +42,4 @@ tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text);
 std::string signalName(int signal);
 std::string signalDescription(int signal);
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -5,7 +5,7 @@
 
 #include "desktop/components/build_info.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -75,4 +75,4 @@ std::string crashReportEnvironment(std::string_view branch) {
     return branch == "master" ? "production" : "develop";
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

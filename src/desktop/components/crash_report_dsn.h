@@ -10,7 +10,7 @@
 
 #include <tl/expected.hpp>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // The project's public key at the ingestion service.
 inline constexpr std::string_view kCrashReportPublicKey = "7b3e0d5a91c4462f8e2ba6d01f9c3e58";
@@ -48,4 +48,4 @@ std::optional<CrashReportDsn> crashReportingDsn();
 // "release" when `branch` begins with "release", "production" for exactly "master", else "develop".
 std::string crashReportEnvironment(std::string_view branch);
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -24,7 +24,7 @@
 #include "desktop/components/crash_marker.h"
 #include "desktop/components/crash_symbols.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace fs = std::filesystem;
 
@@ -283,4 +283,4 @@ std::unique_ptr<CrashReporter> makeCrashReporter(const std::string& release) {
     return std::make_unique<CrashReporter>(std::move(options));
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

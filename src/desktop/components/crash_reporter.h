@@ -27,7 +27,7 @@
 
 class QNetworkReply;
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 struct CrashReporterOptions {
     CrashReportDsn dsn;
@@ -99,4 +99,4 @@ std::unique_ptr<CrashReporter> makeCrashReporter(const std::string& release);
 // "velko-brisel@" + the build number (or "0") + "+" + the first 12 digits of the commit.
 std::string crashReportRelease();
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

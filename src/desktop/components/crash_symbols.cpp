@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -61,4 +61,4 @@ void symbolise(CrashMarker& marker) {
     }
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -4,10 +4,10 @@
 
 #include "desktop/components/crash_marker.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // Fills symbol, symbolOffset, sourceFile and sourceLine of the frames whose object is known and
 // still readable at the same path. Frames that cannot be named keep their address and object.
 void symbolise(CrashMarker& marker);
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -7,7 +7,7 @@
 
 #include "desktop/components/file_event_flags.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // Identifier of an event. Identifiers grow with every event the process receives.
 struct OrvikFSEventsEventID {
@@ -29,4 +29,4 @@ struct OrvikFSEventsEvent {
     std::optional<OrvikFSEventsEventID> ID;  // NOLINT(readability-identifier-naming): the interface's name
 };
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -35,4 +35,4 @@ void reportOrvikFSEventsIllogicalError(const OrvikFSEventsIllogicalErrorLog& rep
     }
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 enum class OrvikFSEventsErrorCode { cannotCreateStream, cannotStartStream };
 
@@ -41,4 +41,4 @@ void setOrvikFSEventsIllogicalErrorHandler(OrvikFSEventsIllogicalErrorHandler ha
 // Hands `report` to the current report handler. Main thread.
 void reportOrvikFSEventsIllogicalError(const OrvikFSEventsIllogicalErrorLog& report);
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -68,4 +68,4 @@ std::string OrvikFSEventsEventFlags::description() const {
     return describeBits(rawValue, kEventFlagNames);
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

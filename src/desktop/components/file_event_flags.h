@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // Flags a stream is created with.
 struct OrvikFSEventsCreateFlags {
@@ -106,18 +106,18 @@ inline constexpr OrvikFSEventsEventFlags OrvikFSEventsEventFlags::ownEvent{0x800
 inline constexpr OrvikFSEventsEventFlags OrvikFSEventsEventFlags::itemIsHardlink{0x100000};
 inline constexpr OrvikFSEventsEventFlags OrvikFSEventsEventFlags::itemIsLastHardlink{0x200000};
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components
 
 template <>
-struct std::hash<brisel::desktop::OrvikFSEventsCreateFlags> {
-    std::size_t operator()(brisel::desktop::OrvikFSEventsCreateFlags flags) const noexcept {
+struct std::hash<brisel::desktop::components::OrvikFSEventsCreateFlags> {
+    std::size_t operator()(brisel::desktop::components::OrvikFSEventsCreateFlags flags) const noexcept {
         return std::hash<std::uint32_t>{}(flags.rawValue);
     }
 };
 
 template <>
-struct std::hash<brisel::desktop::OrvikFSEventsEventFlags> {
-    std::size_t operator()(brisel::desktop::OrvikFSEventsEventFlags flags) const noexcept {
+struct std::hash<brisel::desktop::components::OrvikFSEventsEventFlags> {
+    std::size_t operator()(brisel::desktop::components::OrvikFSEventsEventFlags flags) const noexcept {
         return std::hash<std::uint32_t>{}(flags.rawValue);
     }
 };

@@ -19,7 +19,7 @@
 
 #include "common/file_descriptor.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace fs = std::filesystem;
 
@@ -513,4 +513,4 @@ void OrvikFSEventStream::deliverBatch(void* context, const OrvikFSEventBatch& ba
     --watch.delivering;
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

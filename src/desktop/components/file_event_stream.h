@@ -22,7 +22,7 @@
 #include "desktop/components/file_event_errors.h"
 #include "desktop/components/file_event_flags.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 using OrvikFSEventHandler = std::function<void(const OrvikFSEventsEvent&)>;
 
@@ -102,4 +102,4 @@ class OrvikFSEventStream {
     OrvikFSEventHandler handler;
 };
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

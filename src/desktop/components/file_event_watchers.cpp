@@ -8,7 +8,7 @@
 #include <memory>
 #include <utility>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -70,4 +70,4 @@ const OrvikFSEventStream* OrvikFSEvents::watcher(const void* key) {
     return found == registry().end() ? nullptr : found->second.get();
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

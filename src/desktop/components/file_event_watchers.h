@@ -10,7 +10,7 @@
 #include "desktop/components/file_event_errors.h"
 #include "desktop/components/file_event_stream.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 class OrvikFSEvents {
   public:
@@ -33,4 +33,4 @@ class OrvikFSEvents {
     static const OrvikFSEventStream* watcher(const void* key);
 };
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

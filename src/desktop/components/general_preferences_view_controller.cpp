@@ -11,7 +11,7 @@
 
 #include <utility>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 GeneralPreferencesViewController::GeneralPreferencesViewController(Relaunch relaunchApplication,
                                                                    AskToSave ask, QWidget* parent)
@@ -103,4 +103,4 @@ void GeneralPreferencesViewController::closeEvent(QCloseEvent* event) {
     }
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

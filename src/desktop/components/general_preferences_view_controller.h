@@ -9,7 +9,7 @@
 class QCloseEvent;
 class QLineEdit;
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // The answers to "Do you want to save your changes?".
 enum class SaveChangesAnswer { save, cancel, dontSave };
@@ -46,4 +46,4 @@ class GeneralPreferencesViewController : public QWidget {
     AskToSave askToSave;
 };
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

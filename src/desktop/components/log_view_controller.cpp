@@ -11,7 +11,7 @@
 
 #include "desktop/components/file_event_watchers.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 LogViewController::LogViewController(std::filesystem::path logFile, QWidget* parent)
     : QWidget(parent), file(std::move(logFile)), logWindow(new QPlainTextEdit(this)) {
@@ -84,4 +84,4 @@ void LogViewController::reload() {
     }
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <filesystem>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // Shows the file's whole text, or one error line, in a plain-text view (nothing in it is read as
 // markup). The content is read when the window is made and again after each change of the file that
@@ -48,4 +48,4 @@ class LogViewController : public QWidget {
     bool watching = false;
 };
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -12,7 +12,7 @@
 #include "desktop/components/build_info.h"
 #include "desktop/components/update_feed.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 namespace {
 
@@ -156,4 +156,4 @@ void checkForUpdatesAndTell(UpdateChecker& checker) {
     });
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

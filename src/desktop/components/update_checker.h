@@ -18,7 +18,7 @@
 
 #include "desktop/components/appcast.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // What a check found.
 struct UpdateCheckOutcome {
@@ -80,4 +80,4 @@ std::unique_ptr<UpdateChecker> makeUpdateChecker();
 // Checks with `checker` and shows the outcome in an alert; "Download" opens the browser. Main thread.
 void checkForUpdatesAndTell(UpdateChecker& checker);
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -4,7 +4,7 @@
 
 #include "desktop/components/build_info.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 std::string updateFeedPath(std::string_view branch) {
     if (branch.find("release") != std::string_view::npos) {
@@ -40,4 +40,4 @@ std::optional<QUrl> updateFeedUrl() {
     return updateFeedUrl(updateFeedHost(), build_info::kBranch);
 }
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 
 // The feed's path on the host: "LATEST_" + branch + "/briselcast.xml.rss" when the branch contains
 // "release" anywhere; otherwise "STABLE/briselcast.xml.rss" for exactly "master"; otherwise
@@ -29,4 +29,4 @@ std::optional<QUrl> updateFeedUrl(std::string_view host, std::string_view branch
 // The feed of this build: updateFeedUrl(updateFeedHost(), the build's branch).
 std::optional<QUrl> updateFeedUrl();
 
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -23,16 +23,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QCoreApplication application(argc, argv);
-    auto dsn = brisel::desktop::CrashReportDsn::parse(argv[2]);
+    auto dsn = brisel::desktop::components::CrashReportDsn::parse(argv[2]);
     if (!dsn) {
         return 2;
     }
-    brisel::desktop::CrashReporterOptions options;
+    brisel::desktop::components::CrashReporterOptions options;
     options.dsn = *dsn;
     options.environment = "develop";
     options.release = "velko-brisel@7+helper";
     options.databaseFolder = argv[1];
-    brisel::desktop::CrashReporter reporter(options);
+    brisel::desktop::components::CrashReporter reporter(options);
     reporter.start();
     std::printf("%s\n", reporter.sessionId().toStdString().c_str());
     std::fflush(stdout);

@@ -19,7 +19,7 @@
 #include "support/raw_tcp_server.h"
 #include "support/temporary_folder.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 namespace {
 
 namespace fs = std::filesystem;
@@ -232,4 +232,4 @@ TEST(CrashReporter, ReportsWaitWhileTheEndpointIsDownAndQuittingStaysWithinTheBo
 }
 
 }  // namespace
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

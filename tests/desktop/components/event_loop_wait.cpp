@@ -4,7 +4,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 
-namespace brisel::desktop::test {
+namespace brisel::desktop::components::test {
 
 bool runEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
     const QDeadlineTimer deadline(bound);
@@ -18,4 +18,4 @@ bool runEventsUntil(const std::function<bool()>& condition, std::chrono::millise
     return true;
 }
 
-}  // namespace brisel::desktop::test
+}  // namespace brisel::desktop::components::test

@@ -4,11 +4,11 @@
 #include <chrono>
 #include <functional>
 
-namespace brisel::desktop::test {
+namespace brisel::desktop::components::test {
 
 // Processes events until `condition` is true (checked before each round) or `bound` has passed.
 // Answers whether the condition held.
 bool runEventsUntil(const std::function<bool()>& condition,
                     std::chrono::milliseconds bound = std::chrono::seconds(20));
 
-}  // namespace brisel::desktop::test
+}  // namespace brisel::desktop::components::test

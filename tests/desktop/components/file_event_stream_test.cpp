@@ -14,7 +14,7 @@
 #include "event_loop_wait.h"
 #include "support/temporary_folder.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 namespace {
 
 namespace fs = std::filesystem;
@@ -247,4 +247,4 @@ TEST(FileEventStream, ImpossibleBatchesAreReportedAndDropped) {
 }
 
 }  // namespace
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-namespace brisel::desktop::test {
+namespace brisel::desktop::components::test {
 
 namespace {
 
@@ -85,4 +85,4 @@ QList<QSslCertificate> LoopbackHttpsServer::certificateAuthority() {
     return QSslCertificate::fromPath(QString::fromStdString(kCertificate));
 }
 
-}  // namespace brisel::desktop::test
+}  // namespace brisel::desktop::components::test

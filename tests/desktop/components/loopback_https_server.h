@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace brisel::desktop::test {
+namespace brisel::desktop::components::test {
 
 struct RecordedRequest {
     std::string method;
@@ -50,4 +50,4 @@ class LoopbackHttpsServer {
     std::unique_ptr<State> state;
 };
 
-}  // namespace brisel::desktop::test
+}  // namespace brisel::desktop::components::test

@@ -15,7 +15,7 @@
 #include "loopback_https_server.h"
 #include "support/temporary_folder.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 namespace {
 
 using Kind = UpdateCheckOutcome::Kind;
@@ -158,4 +158,4 @@ TEST(UpdateChecker, TheAlertOffersTheDownloadInTheBrowserOrTellsTheOutcome) {
 }
 
 }  // namespace
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components

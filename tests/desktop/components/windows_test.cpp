@@ -20,7 +20,7 @@
 #include "event_loop_wait.h"
 #include "support/temporary_folder.h"
 
-namespace brisel::desktop {
+namespace brisel::desktop::components {
 namespace {
 
 namespace fs = std::filesystem;
@@ -192,4 +192,4 @@ TEST(AboutPanel, ShowsBuildBranchUnlessMasterAndCommit) {
 }
 
 }  // namespace
-}  // namespace brisel::desktop
+}  // namespace brisel::desktop::components
