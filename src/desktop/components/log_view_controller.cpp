@@ -18,6 +18,7 @@ LogViewController::LogViewController(std::filesystem::path logFile, QWidget* par
     setWindowTitle(QStringLiteral("Logs"));
     resize(900, 600);
     logWindow->setReadOnly(true);
+    logWindow->setUndoRedoEnabled(false);  // a reload must not keep the previous content as well
     logWindow->setLineWrapMode(QPlainTextEdit::NoWrap);
     logWindow->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     auto* layout = new QVBoxLayout(this);  // owned by this widget
@@ -56,16 +57,21 @@ void LogViewController::scheduleReload() {
     if (reloadTimer.isActive()) {
         return;  // this change is read by the reload already due
     }
-    const auto elapsed = std::chrono::milliseconds(sinceReload.isValid() ? sinceReload.elapsed() : 0);
-    const auto wait = sinceReload.isValid()
-                          ? std::max(kReloadInterval - elapsed, std::chrono::milliseconds(0))
-                          : std::chrono::milliseconds(0);
-    reloadTimer.start(wait);
+    if (!sinceReload.isValid()) {
+        reloadTimer.start(0);
+        return;
+    }
+    // A large log takes long to show: the window then rests at least four times as long as the last
+    // reload took, so that the application stays responsive more than four fifths of the time.
+    const auto pause = std::max(kReloadInterval, 4 * lastReloadDuration);
+    const auto elapsed = std::chrono::milliseconds(sinceReload.elapsed());
+    reloadTimer.start(std::max(pause - elapsed, std::chrono::milliseconds(0)));
 }
 
 void LogViewController::reload() {
     ++reloads;
-    sinceReload.start();
+    QElapsedTimer duration;
+    duration.start();
     QFile log(QString::fromStdString(file.string()));
     QString text;
     if (!log.open(QIODevice::ReadOnly)) {
@@ -82,6 +88,8 @@ void LogViewController::reload() {
     if (followingTheEnd) {
         scroll->setValue(scroll->maximum());
     }
+    lastReloadDuration = std::chrono::milliseconds(duration.elapsed());
+    sinceReload.start();  // the pause counts from the end of this reload
 }
 
 }  // namespace brisel::desktop::components
