@@ -2,16 +2,11 @@
 // code, and two libraries the tests use come built without it:
 // - the fake cloud's server library: its synchronisation (atomics, reference counts) is invisible, and
 //   its own memory accesses through intercepted calls such as memcmp look like races;
-// - glib, which hands data to umockdev's worker thread through futexes the sanitizer cannot see;
-// - Qt, whose network thread hands replies and events to the main thread inside the library: the
-//   memory it allocates there and frees on the other thread looks unsynchronised.
+// - glib, which hands data to umockdev's worker thread through futexes the sanitizer cannot see.
 #if defined(__SANITIZE_THREAD__)
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the name ThreadSanitizer looks for.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libcpp-httplib.so.0.11\n"
-           "race:libglib-2.0.so\n"
-           "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Core.so.6\n"
-           "called_from_lib:libQt6Network.so.6\n";
+           "race:libglib-2.0.so\n";
 }
 #endif

@@ -5,15 +5,17 @@
 #include <memory>
 
 #include "cloud/http_session.h"
+#include "common/time_scale.h"
 
 namespace brisel::cloud {
 
 // How often a call or an upload is tried and how long it waits between tries. The wait after try n
 // (n = 1, 2, ...) is n x `waitUnit`; after try `maxTries` the call ends. The service runs with
-// 5 tries and a unit of 5 s (waits of 5, 10, 15 and 20 s); tests scale the unit down.
+// 5 tries and a unit of 5 s (waits of 5, 10, 15 and 20 s); tests scale the unit down, either here or
+// through the process-wide time scale, which the default unit follows.
 struct RetryPolicy {
     int maxTries = 5;
-    std::chrono::milliseconds waitUnit{std::chrono::seconds(5)};
+    std::chrono::milliseconds waitUnit = common::scaled(std::chrono::seconds(5));
 
     // The wait after the try numbered `tryNumber`.
     std::chrono::milliseconds waitAfterTry(int tryNumber) const { return waitUnit * tryNumber; }

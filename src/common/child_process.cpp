@@ -63,13 +63,13 @@ class ChildState {
         return true;
     }
 
-    TerminateResult terminate() {
+    TerminateResult sendSignal(int signalNumber) {
         std::lock_guard lock(mutex);
         if (exit) {
             return TerminateResult::alreadyExited;
         }
         // Not reaped while we hold the lock, so the pid still names our child.
-        sendSignalThroughPidfd(pidfd.get(), SIGTERM);
+        sendSignalThroughPidfd(pidfd.get(), signalNumber);
         return TerminateResult::signalled;
     }
 
@@ -93,6 +93,7 @@ class ChildState {
     std::mutex mutex;
     FileDescriptor standardOutput;  // guarded by mutex
     FileDescriptor standardError;   // guarded by mutex
+    FileDescriptor standardInput;   // guarded by mutex
 
   private:
     std::condition_variable exited;
@@ -220,7 +221,17 @@ tl::expected<std::shared_ptr<ChildProcess>, SpawnError> ChildProcess::spawn(cons
     };
 
     detail::SpawnSetup setup;
-    FileDescriptor outputRead, outputWrite, errorRead, errorWrite;
+    FileDescriptor inputRead, inputWrite, outputRead, outputWrite, errorRead, errorWrite;
+    if (options.standardInput == InputHandling::pipe) {
+        auto ends = detail::makePipe();
+        if (!ends) {
+            return failure(ends.error());
+        }
+        std::tie(inputRead, inputWrite) = std::move(*ends);
+        posix_spawn_file_actions_adddup2(&setup.actions, inputRead.get(), STDIN_FILENO);
+    } else if (options.standardInput == InputHandling::nullDevice) {
+        posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     if (options.standardOutput == OutputHandling::pipe) {
         auto ends = detail::makePipe();
         if (!ends) {
@@ -236,6 +247,13 @@ tl::expected<std::shared_ptr<ChildProcess>, SpawnError> ChildProcess::spawn(cons
         }
         std::tie(errorRead, errorWrite) = std::move(*ends);
         posix_spawn_file_actions_adddup2(&setup.actions, errorWrite.get(), STDERR_FILENO);
+    } else if (options.standardError == OutputHandling::intoStandardOutput) {
+        posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+    }
+    std::string workingDirectory;
+    if (options.workingDirectory) {
+        workingDirectory = options.workingDirectory->string();
+        posix_spawn_file_actions_addchdir_np(&setup.actions, workingDirectory.c_str());
     }
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
 
@@ -286,6 +304,7 @@ tl::expected<std::shared_ptr<ChildProcess>, SpawnError> ChildProcess::spawn(cons
         pid, std::move(pidfd), "<ChildProcess pid=" + std::to_string(pid) + " path=" + path + ">");
     state->standardOutput = std::move(outputRead);
     state->standardError = std::move(errorRead);
+    state->standardInput = std::move(inputWrite);
     detail::childReaper().watch(state);
     return std::make_shared<ChildProcess>(ConstructionKey{}, std::move(state));
 }
@@ -304,7 +323,11 @@ const std::string& ChildProcess::description() const {
 }
 
 TerminateResult ChildProcess::terminate() {
-    return state->terminate();
+    return state->sendSignal(SIGTERM);
+}
+
+TerminateResult ChildProcess::kill() {
+    return state->sendSignal(SIGKILL);
 }
 
 std::optional<ProcessExit> ChildProcess::waitForExit(std::chrono::nanoseconds timeout) {
@@ -323,6 +346,11 @@ FileDescriptor ChildProcess::takeStandardOutput() {
 FileDescriptor ChildProcess::takeStandardError() {
     std::lock_guard lock(state->mutex);
     return std::move(state->standardError);
+}
+
+FileDescriptor ChildProcess::takeStandardInput() {
+    std::lock_guard lock(state->mutex);
+    return std::move(state->standardInput);
 }
 
 }  // namespace brisel::common

@@ -16,8 +16,13 @@
 
 namespace brisel::common {
 
-// What one of the child's output streams becomes.
-enum class OutputHandling { inherit, pipe };
+// What one of the child's output streams becomes. `intoStandardOutput` (standard error only) joins
+// standard error to whatever standard output became, one interleaved stream.
+enum class OutputHandling { inherit, pipe, intoStandardOutput };
+
+// What the child's standard input becomes: ours, /dev/null, or a pipe whose writing end the caller
+// takes with takeStandardInput().
+enum class InputHandling { inherit, nullDevice, pipe };
 
 struct SpawnOptions {
     std::filesystem::path executable;                     // run as given; PATH is not searched
@@ -25,6 +30,8 @@ struct SpawnOptions {
     std::optional<std::vector<std::string>> environment;  // "NAME=value" entries; none: inherit ours
     OutputHandling standardOutput = OutputHandling::inherit;
     OutputHandling standardError = OutputHandling::inherit;
+    InputHandling standardInput = InputHandling::inherit;
+    std::optional<std::filesystem::path> workingDirectory;  // none: ours
 };
 
 struct SpawnError {
@@ -69,6 +76,8 @@ class ChildProcess {
     const std::string& description() const;
     // Sends SIGTERM unless the child's exit has been recorded.
     TerminateResult terminate();
+    // Sends SIGKILL unless the child's exit has been recorded.
+    TerminateResult kill();
     // Waits at most `timeout` for the exit; none when the child still runs.
     std::optional<ProcessExit> waitForExit(std::chrono::nanoseconds timeout);
     // The exit, once recorded.
@@ -77,6 +86,9 @@ class ChildProcess {
     // an invalid descriptor otherwise. Close-on-exec.
     FileDescriptor takeStandardOutput();
     FileDescriptor takeStandardError();
+    // The write end of the child's standard input when it was piped (and not yet taken); an invalid
+    // descriptor otherwise. Close-on-exec.
+    FileDescriptor takeStandardInput();
 
     // Only spawn() can make the key.
     class ConstructionKey {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/desktop_link.h"
 #include "common/system_error.h"
 
 namespace brisel::common {
@@ -29,11 +30,11 @@ std::filesystem::path homeFolder() {
 }
 
 std::filesystem::path logFolderPath() {
-    return homeFolder() / ".local/share/velko";
+    return homeFolder() / desktop_link::kLogFolder;
 }
 
 std::filesystem::path logFilePath() {
-    return logFolderPath() / "desktop_client.log";
+    return logFolderPath() / desktop_link::kLogFileName;
 }
 
 tl::expected<std::filesystem::path, std::string> privateTempFolder() {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -85,6 +86,19 @@ CPUType currentCPU() {
 
 bool isM1() {
     return currentCPU() == CPUType::APPLE_M1;
+}
+
+bool applyTranslatedProcessFromEnvironment() {
+    const char* value = std::getenv(std::string(kTranslatedProcessVariable).c_str());
+    if (value == nullptr || std::string_view(value) != "1") {
+        return false;
+    }
+    auto& holder = translatedProcessQueryHolder();
+    std::lock_guard lock(holder.mutex);
+    holder.query = [] {
+        return std::int64_t{1};
+    };
+    return true;
 }
 
 ScopedTranslatedProcessQuery::ScopedTranslatedProcessQuery(TranslatedProcessQuery query) {

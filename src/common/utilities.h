@@ -39,6 +39,13 @@ CPUType currentCPU();
 // currentCPU() == APPLE_M1.
 bool isM1();
 
+// The environment variable with which test runs of brisel_core make it a translated process ("1").
+inline constexpr std::string_view kTranslatedProcessVariable{"BRISEL_TRANSLATED_PROCESS"};
+
+// Reads BRISEL_TRANSLATED_PROCESS once at start: "1" makes the query answer 1 (translated) for the rest
+// of the process. Returns whether it did. Call once, at the start of the program.
+bool applyTranslatedProcessFromEnvironment();
+
 // Replaces the query for the life of the object (tests). Not nestable across threads.
 class ScopedTranslatedProcessQuery {
   public:

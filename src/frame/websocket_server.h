@@ -13,6 +13,7 @@
 
 #include <tl/expected.hpp>
 
+#include "common/desktop_link.h"
 #include "frame/websocket.h"
 
 struct lws;
@@ -33,7 +34,7 @@ class WebSocketServer {
     using ConnectHandler = std::function<void(const std::shared_ptr<WebSocket>&)>;
 
     // The production port.
-    static constexpr std::uint16_t kServicePort = 4751;
+    static constexpr std::uint16_t kServicePort = desktop_link::kServicePort;
 
     explicit WebSocketServer(ConnectHandler connectHandler);
     // Stops the server (see `stop`).

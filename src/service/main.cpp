@@ -5,16 +5,21 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <string_view>
 
 #include "common/dispatch.h"
 #include "common/logger.h"
+#include "common/time_scale.h"
+#include "common/utilities.h"
 #include "device/wifi_presence_notice.h"
 #include "device/wifi_server.h"
 #include "frame/controller_registry.h"
 #include "frame/library_log_bridge.h"
 #include "frame/request_dispatcher.h"
 #include "frame/websocket_server.h"
+#include "workflows/workflow_controllers.h"
 
 namespace {
 
@@ -57,11 +62,22 @@ void startWifiServer(brisel::frame::WebSocketServer& websocketServer) {
 }  // namespace
 
 int main() {
+    // Test runs shorten every fixed wait; the service's own waits stay as they are without the variable.
+    const auto timeScale = brisel::common::applyTimeScaleFromEnvironment();
     // Failures are printed by prepareLogFile itself; the log then goes to standard output only.
     (void)brisel::common::prepareLogFile();
-    // The route table: the frame's own controllers; the workflows add theirs here.
+    if (timeScale) {
+        std::ostringstream factor;
+        factor << *timeScale;
+        logger().notice("Waits are scaled by " + factor.str() + " (test run)");
+    }
+    if (brisel::common::applyTranslatedProcessFromEnvironment()) {
+        logger().notice("Runs as a translated process (test run)");
+    }
+    // The route table: the frame's own controllers, then those of the feature requests.
     auto registry = std::make_shared<brisel::frame::ControllerRegistry>(
         brisel::frame::ControllerRegistry::withFrameControllers());
+    brisel::workflows::registerWorkflowControllers(*registry);
     // Not yet listening; lives for the rest of the process. The connect handler is in place before the
     // first connection.
     static brisel::frame::WebSocketServer server(brisel::frame::routingConnectHandler(registry));

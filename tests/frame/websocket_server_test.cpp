@@ -341,7 +341,9 @@ class HeldChild {
                                                     {"30"},
                                                     std::nullopt,
                                                     common::OutputHandling::inherit,
-                                                    common::OutputHandling::inherit});
+                                                    common::OutputHandling::inherit,
+                                                    common::InputHandling::inherit,
+                                                    std::nullopt});
         EXPECT_TRUE(spawned.has_value());
         if (spawned) {
             child = *spawned;

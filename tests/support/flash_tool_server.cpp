@@ -53,6 +53,7 @@ FlashToolServer::FlashToolServer(std::filesystem::path socketPath, ToolHandler h
       thread([this] { run(); }) {}
 
 FlashToolServer::~FlashToolServer() {
+    holdReplies(false);
     const std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(wake.get(), &one, sizeof one);
     thread.join();
@@ -104,7 +105,11 @@ void FlashToolServer::serve(int client) {
         }
         std::optional<ToolReply> forced;
         {
-            std::lock_guard lock(mutex);
+            std::unique_lock lock(mutex);
+            ++arrivals;
+            arrived.notify_all();
+            const auto released = releases;
+            arrived.wait_for(lock, 60s, [&] { return !holding || releases != released; });
             if (auto found = overrides.find(call.tool); found != overrides.end()) {
                 forced = found->second;
             }
@@ -132,6 +137,20 @@ std::vector<ToolCall> FlashToolServer::calls() const {
 bool FlashToolServer::waitForCalls(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex);
     return arrived.wait_for(lock, timeout, [&] { return recorded.size() >= count; });
+}
+
+void FlashToolServer::holdReplies(bool hold) {
+    {
+        std::lock_guard lock(mutex);
+        holding = hold;
+        releases += hold ? 0 : 1;
+    }
+    arrived.notify_all();
+}
+
+bool FlashToolServer::waitForArrivals(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex);
+    return arrived.wait_for(lock, timeout, [&] { return arrivals >= count; });
 }
 
 void FlashToolServer::overrideReply(const std::string& tool, ToolReply reply) {

@@ -60,6 +60,12 @@ class FlashToolServer {
     // the run is still recorded.
     void overrideReply(const std::string& tool, ToolReply reply);
 
+    // While held, a tool run that arrives is counted and then waits (at most 60 s, the tool's own limit)
+    // for the next release (holdReplies(false)) before it gets its reply; runs arrive one at a time.
+    void holdReplies(bool hold);
+    // Waits until `count` runs have arrived (held or answered) or `timeout` passed.
+    bool waitForArrivals(std::size_t count, std::chrono::milliseconds timeout) const;
+
     nlohmann::ordered_json stateJson() const;
 
   private:
@@ -75,6 +81,9 @@ class FlashToolServer {
     mutable std::condition_variable arrived;
     std::vector<ToolCall> recorded;              // guarded by mutex
     std::map<std::string, ToolReply> overrides;  // guarded by mutex
+    bool holding = false;                        // guarded by mutex
+    std::size_t arrivals = 0;                    // guarded by mutex
+    std::size_t releases = 0;                    // guarded by mutex
     std::thread thread;                          // last: starts after every member exists
 };
 

@@ -304,6 +304,11 @@ class SimulatedUsbBoard {
         signal();
     }
 
+    void ignoreCommands() {
+        std::lock_guard lock(mutex);
+        deaf = true;
+    }
+
     void flashed(const std::filesystem::path& image, bool restart) {
         std::ifstream file(image, std::ios::binary);
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
@@ -530,7 +535,7 @@ class SimulatedUsbBoard {
             }
             input.append(buffer.data(), static_cast<std::size_t>(count));
         }
-        if (state.mode != UsbBoardMode::application) {
+        if (state.mode != UsbBoardMode::application || deaf) {
             input.clear();
             return false;
         }
@@ -639,6 +644,7 @@ class SimulatedUsbBoard {
     bool everPlugged = false;
     std::uint32_t lastClosingSpeed = 0;
     bool awaitingSecondTouch = false;
+    bool deaf = false;  // ignores bootloader, reset and threshold commands
     std::uint32_t secondSpeed = 0;
     Clock::time_point secondTouchDeadline;
     Clock::time_point nextBurst;
@@ -692,6 +698,13 @@ void UsbBoardSimulator::reenumerate(BoardId board, UsbBoardMode mode) {
     std::lock_guard lock(boardsMutex);
     if (board < boardList.size()) {
         boardList[board]->move(mode, 0ms);
+    }
+}
+
+void UsbBoardSimulator::ignoreCommands(BoardId board) {
+    std::lock_guard lock(boardsMutex);
+    if (board < boardList.size()) {
+        boardList[board]->ignoreCommands();
     }
 }
 

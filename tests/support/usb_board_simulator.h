@@ -90,6 +90,9 @@ class UsbBoardSimulator {
     // without a test marker leaves the board silent). With `restart` the board then enumerates again in
     // application mode; otherwise it stays in its current mode.
     void flashed(BoardId board, const std::filesystem::path& image, bool restart);
+    // From now on the board neither answers nor reacts to bootloader, reset and threshold commands
+    // (its firmware keeps sending what it sends).
+    void ignoreCommands(BoardId board);
     // Makes the board leave its port and come back in `mode` after the re-enumeration delay.
     void reenumerate(BoardId board, UsbBoardMode mode);
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "desktop/components/crash_marker.h"
-#include "event_loop_wait.h"
 #include "loopback_https_server.h"
+#include "support/event_wait.h"
 #include "support/raw_tcp_server.h"
 #include "support/temporary_folder.h"
 
@@ -59,7 +59,7 @@ std::vector<QJsonObject> received(const test::LoopbackHttpsServer& server, const
 }
 
 bool waitUntilSent(const CrashReporter& reporter) {
-    return test::runEventsUntil([&] { return reporter.sendsInFlight() == 0; });
+    return desktop_test::waitUntil([&] { return reporter.sendsInFlight() == 0; });
 }
 
 TEST(CrashReportDsn, StandardFormEnvironmentAndBuildValues) {

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "desktop/components/file_event_watchers.h"
-#include "event_loop_wait.h"
+#include "support/event_wait.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::desktop::components {
 namespace {
 
 namespace fs = std::filesystem;
-using test::runEventsUntil;
+using desktop_test::waitUntil;
 using Flags = OrvikFSEventsEventFlags;
 
 void append(const fs::path& file, const std::string& text) {
@@ -35,7 +35,7 @@ struct Recorder {
     }
     // Waits for an event about `path` with `flags`, among those after the first `from` events.
     bool waitFor(const fs::path& path, Flags flags, std::size_t from) {
-        return runEventsUntil([&] {
+        return waitUntil([&] {
             for (std::size_t index = from; index < events.size(); ++index) {
                 if (events[index].path == path.string() && events[index].flag->contains(flags)) {
                     return true;

@@ -11,8 +11,8 @@
 
 #include "desktop/components/build_info.h"
 #include "desktop/components/update_feed.h"
-#include "event_loop_wait.h"
 #include "loopback_https_server.h"
+#include "support/event_wait.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::desktop::components {
@@ -119,7 +119,7 @@ TEST(UpdateChecker, OffersTheNewestBuildAboveTheRunningOneOrSaysWhy) {
         std::optional<UpdateCheckOutcome> outcome;
         ASSERT_TRUE(checker.checkForUpdates([&](const UpdateCheckOutcome& found) { outcome = found; }));
         EXPECT_FALSE(checker.checkForUpdates([](const UpdateCheckOutcome&) {})) << "one check at a time";
-        ASSERT_TRUE(test::runEventsUntil([&] { return outcome.has_value(); }));
+        ASSERT_TRUE(desktop_test::waitUntil([&] { return outcome.has_value(); }));
         EXPECT_EQ(outcome->kind, row.kind) << outcome->message;
         if (row.kind == Kind::updateAvailable) {
             EXPECT_EQ(outcome->item->build, row.offered);

@@ -17,14 +17,14 @@
 #include "desktop/components/about_panel.h"
 #include "desktop/components/general_preferences_view_controller.h"
 #include "desktop/components/log_view_controller.h"
-#include "event_loop_wait.h"
+#include "support/event_wait.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::desktop::components {
 namespace {
 
 namespace fs = std::filesystem;
-using test::runEventsUntil;
+using desktop_test::waitUntil;
 
 void saveScreenshot(QWidget& window, const QString& name) {
     QDir().mkpath(QStringLiteral(BRISEL_ARTEFACT_DIR));
@@ -87,7 +87,7 @@ TEST(LogsWindow, ShowsTheWholeFileFromTheStartAndFollowsIt) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.label);
         step.change();
-        EXPECT_TRUE(runEventsUntil(step.shown));
+        EXPECT_TRUE(waitUntil(step.shown));
     }
     EXPECT_TRUE(window.content().contains(QStringLiteral("third start")));
 }
@@ -107,9 +107,9 @@ TEST(LogsWindow, ABurstOfTenThousandLinesIsReadAFewTimesNotPerLine) {
     });
     bool loopTurned = false;
     QTimer::singleShot(0, &window, [&loopTurned] { loopTurned = true; });
-    EXPECT_TRUE(runEventsUntil([&] { return loopTurned; })) << "the event loop is stuck during the burst";
+    EXPECT_TRUE(waitUntil([&] { return loopTurned; })) << "the event loop is stuck during the burst";
     writer.join();
-    EXPECT_TRUE(runEventsUntil([&] { return showsFile(window, log); }));
+    EXPECT_TRUE(waitUntil([&] { return showsFile(window, log); }));
     EXPECT_EQ(window.content().count(QLatin1Char('\n')), kLines + 1);
     EXPECT_LT(window.reloadCount() - readsBefore, 200U) << "reads were not gathered";
 }

@@ -1,0 +1,95 @@
+// The tray application's delegate: the launch sequence, the service's supervision, the menu actions
+// and the quit path. Everything runs on the main thread.
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "desktop/app/alerts.h"
+#include "desktop/app/crash_reporter.h"
+#include "desktop/app/login_item.h"
+#include "desktop/app/service_supervisor.h"
+#include "desktop/app/status_menu.h"
+#include "desktop/app/tray_host_wait.h"
+#include "desktop/app/updater.h"
+
+namespace brisel::desktop::app {
+
+// Where the application is and what it waits for; main() fills it for the installed layout, tests
+// with their own programs, a private bus and short delays.
+struct AppEnvironment {
+    QStringList arguments;
+    QString branch;
+    QString release;          // the program's version
+    QString serviceProgram;   // brisel_core, beside the application
+    QString launcherProgram;  // the login item's program, which the autostart entry runs
+    QString ownProgram;       // started again by a relaunch
+    QDBusConnection bus;
+    std::uint16_t servicePort = 0;
+    std::chrono::milliseconds cleanupBound = std::chrono::seconds(5);
+    std::chrono::milliseconds trayHostBound = std::chrono::seconds(10);
+    std::chrono::milliseconds diagnosticsDelay = std::chrono::seconds(20);
+    std::chrono::milliseconds terminationBound = std::chrono::seconds(5);
+    std::function<bool(const QString& program, QString& error)> startDetached;
+    // Whether the tray can show the status item (QSystemTrayIcon::isSystemTrayAvailable).
+    std::function<bool()> trayAvailable;
+    // Ends the main loop with the status (after the quit path has run).
+    std::function<void(int status)> exit;
+};
+
+// The parts that other code provides: alerts, the update and crash-reporting seams, the window hooks.
+struct AppParts {
+    Alerts& alerts;
+    Updater& updater;
+    CrashReporter& crashReporter;
+    MenuHooks menuHooks;
+};
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+  public:
+    AppDelegate(AppEnvironment appEnvironment, AppParts appParts);
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The launch sequence: feed address, crash reporting, "--feed-url", the session-bus name, the
+    // stale-service cleanup, the service, the status item (after waiting for a tray host), the
+    // "killLauncher" notice, the first-run login item and the first-launch notice. Call once from the
+    // running main loop.
+    void applicationWillFinishLaunching();
+
+    // The ordinary quit path: stops the service (SIGTERM, bounded wait), closes crash reporting and
+    // ends the main loop with `status`. Idempotent.
+    void quit(int status = 0);
+
+    // Starts this program again, detached, and quits; a failed start quits with
+    // "Failed to restart due to error ..." and status 1.
+    void relaunch();
+
+    // The status menu, once the launch sequence created it; null before.
+    StatusMenu* statusMenu() const { return statusMenuPointer.get(); }
+    ServiceSupervisor& supervisor() { return briselServerTask; }
+
+  private:
+    void continueWithTray(bool available);
+    void toggleOpenAtLogin(bool setting);
+
+    AppEnvironment environment;
+    AppParts parts;
+    std::unique_ptr<QSettings> userDefaults;
+    LoginItem loginItem;
+    ServiceSupervisor briselServerTask;
+    std::unique_ptr<StatusMenu> statusMenuPointer;
+    std::unique_ptr<TrayHostWait> trayHostWait;
+    bool quitting = false;
+};
+
+}  // namespace brisel::desktop::app

@@ -1,0 +1,207 @@
+#!/usr/bin/python3
+"""Drives the real tray application on a private session bus and X display (started by
+tray_e2e_test.cpp): reads and clicks its menu over D-Bus the way a tray host does, talks to the real
+service over the websocket, and takes a screenshot of the open menu. Four launches share one home:
+through the launcher (first run), directly (second run: the service is killed), directly again (the
+login item stays off; SIGTERM quits), and once more to be killed outright (its service must not stay
+behind). Prints "PASS" at the end; any failed check ends it with a message."""
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import dbus
+
+PROPERTIES = "org.freedesktop.DBus.Properties"
+MENU = "com.canonical.dbusmenu"
+ITEM = "org.kde.StatusNotifierItem"
+RUNNING = "Brisel running on port 4751"
+DIAGNOSTICS = "Brisel Server not running, collecting diagnostics, please wait 20 seconds..."
+LABELS = [RUNNING, "Check for Updates", "Preferences", "Logs", "Open at Login", "About", "Quit"]
+HANDSHAKE = 'REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}}'
+
+
+def check(condition, message):
+    if not condition:
+        sys.exit(f"FAILED: {message}")
+
+
+def wait_for(probe, what, seconds=30.0):
+    """Polls `probe` until it answers something true; fails after `seconds`."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = probe()
+        if value:
+            return value
+        check(time.monotonic() < deadline, f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+class Session:
+    def __init__(self, arguments):
+        self.arguments = arguments
+        self.bus = dbus.SessionBus()
+        self.autostart = os.path.join(os.environ["HOME"], ".config/autostart/com.Velko.BriselLaunchHelper.desktop")
+
+    def items(self):
+        watcher = self.bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+        return [str(item) for item in watcher.Get("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems",
+                                                  dbus_interface=PROPERTIES)]
+
+    def new_item(self, known):
+        """The item that registers after `known` items, once its owner is on the bus."""
+        return wait_for(lambda: next((i for i in self.items()[known:] if self.bus.name_has_owner(i)), None),
+                        "the status item")
+
+    def menu(self, item):
+        path = self.bus.get_object(item, "/StatusNotifierItem").Get(ITEM, "Menu", dbus_interface=PROPERTIES)
+        return self.bus.get_object(item, path)
+
+    @staticmethod
+    def entries(menu):
+        _, (_, _, children) = menu.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
+        return [(int(child[0]), dict(child[1])) for child in children
+                if dict(child[1]).get("type") != "separator"]
+
+    def labels(self, menu):
+        return [str(properties.get("label", "")) for _, properties in self.entries(menu)]
+
+    def toggle_state(self, menu):
+        return next(int(p.get("toggle-state", -1)) for _, p in self.entries(menu) if p.get("label") == "Open at Login")
+
+    def click(self, menu, label):
+        identifier = next(i for i, p in self.entries(menu) if p.get("label") == label)
+        menu.Event(identifier, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0), dbus_interface=MENU)
+
+    def wait_title(self, menu, title):
+        wait_for(lambda: self.labels(menu)[0] == title, f'the status line "{title}"')
+
+    def toggle_login_item(self, menu, expected):
+        self.click(menu, "Open at Login")
+        wait_for(lambda: self.toggle_state(menu) == expected, f"the check mark {expected}")
+        check(os.path.exists(self.autostart) == bool(expected), f"autostart entry present should be {expected}")
+
+    def owner_pid(self, item):
+        daemon = self.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+        return int(daemon.GetConnectionUnixProcessID(item, dbus_interface="org.freedesktop.DBus"))
+
+    @staticmethod
+    def service_child(parent):
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/stat") as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+                with open(f"/proc/{entry}/comm") as comm:
+                    name = comm.read().strip()
+            except OSError:
+                continue
+            if int(fields[1]) == parent and name == "brisel_core":
+                return int(entry)
+        return None
+
+    def handshake(self):
+        reply = subprocess.run([sys.executable, self.arguments.client, "ws://127.0.0.1:4751", "--send",
+                                '{"buildNumber": 10240000008025}'], capture_output=True, text=True, timeout=60)
+        check(HANDSHAKE in reply.stdout.splitlines(), f"no handshake reply from the service: {reply.stdout}")
+
+    def first_run_through_the_launcher(self, log):
+        known = len(self.items())
+        launcher = subprocess.Popen([self.arguments.launcher], stdout=log, stderr=subprocess.STDOUT)
+        item = self.new_item(known)
+        menu = self.menu(item)
+        check(launcher.wait(timeout=60) == 0, "the launcher did not end on killLauncher")
+        self.wait_title(menu, RUNNING)
+        check(self.labels(menu) == LABELS, f"menu labels {self.labels(menu)}")
+        check(self.toggle_state(menu) == 1, "first run: Open at Login is not checked")
+        check(os.path.exists(self.autostart), "first run: no autostart entry")
+        self.handshake()
+        self.toggle_login_item(menu, 0)
+        self.toggle_login_item(menu, 1)
+        application = self.owner_pid(item)
+        self.click(menu, "Quit")
+        wait_for(lambda: ended(application), "the application to quit")
+
+    def start_application(self, log):
+        """Starts the application directly; answers it, its item's bus name and its menu, once running."""
+        known = len(self.items())
+        application = subprocess.Popen([self.arguments.app], stdout=log, stderr=subprocess.STDOUT)
+        name = self.new_item(known)
+        menu = self.menu(name)
+        self.wait_title(menu, RUNNING)
+        return application, name, menu
+
+    def second_run_loses_its_service(self, log):
+        application, name, menu = self.start_application(log)
+        check(self.toggle_state(menu) == 1, "second run: Open at Login is not checked")
+        item = self.bus.get_object(name, "/StatusNotifierItem")
+        item.Activate(dbus.Int32(100), dbus.Int32(100), dbus_interface=ITEM)  # a left click
+        grab = subprocess.run([self.arguments.screen_grab, self.arguments.screenshot], capture_output=True,
+                              text=True, timeout=60)
+        check(grab.returncode == 0, f"no screenshot of the open menu: {grab.stderr}")
+        service = wait_for(lambda: self.service_child(application.pid), "the service child")
+        os.kill(service, signal.SIGKILL)
+        self.wait_title(menu, DIAGNOSTICS)
+        self.toggle_login_item(menu, 0)
+        self.click(menu, "Quit")
+        check(application.wait(timeout=60) == 0, "Quit did not end the application with status 0")
+
+    def third_run_keeps_the_login_item_off(self, log):
+        application, _, menu = self.start_application(log)
+        check(self.toggle_state(menu) == 0, "third run: the login item came back")
+        check(not os.path.exists(self.autostart), "third run: the autostart entry came back")
+        application.send_signal(signal.SIGTERM)  # as at logout
+        check(application.wait(timeout=60) == 0, "SIGTERM did not end the application with status 0")
+
+    def killed_application_takes_its_service_along(self, log):
+        application, _, _ = self.start_application(log)
+        service = wait_for(lambda: self.service_child(application.pid), "the service child")
+        application.kill()  # no quit path at all: the service's parent-death signal ends it
+        application.wait(timeout=60)
+        wait_for(lambda: ended(service), "the orphaned service to end")
+
+
+def ended(pid):
+    """Whether the process is gone or only a zombie waiting for its new parent."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
+
+
+def read(path):
+    with open(path) as text:
+        return text.read()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--app", "--launcher", "--client", "--screen-grab", "--screenshot", "--logs"):
+        parser.add_argument(option, required=True)
+    arguments = parser.parse_args()
+    session = Session(arguments)
+    runs = [session.first_run_through_the_launcher, session.second_run_loses_its_service,
+            session.third_run_keeps_the_login_item_off, session.killed_application_takes_its_service_along]
+    logs = []
+    for number, run in enumerate(runs, 1):
+        path = os.path.join(arguments.logs, f"run{number}.out")
+        logs.append(path)
+        with open(path, "w") as log:
+            run(log)
+    first, second, third = (read(path) for path in logs[:3])
+    starting, running = first.find("Status: Brisel starting..."), first.find("Status: " + RUNNING)
+    check(0 <= starting < running, "the status line did not go from starting to running")
+    check(first.count("Alert: Velko Brisel Launched") == 1, "the first run showed no first-launch notice")
+    check("Alert: Velko Brisel Launched" not in second + third, "a later run showed the first-launch notice")
+    for name, log in (("first", first), ("third", third)):
+        check("The service was ended by signal 15" in log, f"the {name} run did not end its service with SIGTERM")
+    check("The service was ended by signal 9" in second, "the second run did not see its service killed")
+    print("PASS", flush=True)
+
+
+if __name__ == "__main__":
+    main()
