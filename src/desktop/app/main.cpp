@@ -2,15 +2,18 @@
 // brisel_core from its own folder and shows the service's state in the tray. With "--feed-url" it
 // only prints the update feed (no display needed).
 //
-// The update checker, the crash reporter and the windows of src/desktop/components are wired in
-// here: replace LoggingUpdater, LoggingCrashReporter and loggingMenuHooks() by them.
+// The update checker, the crash reporter and the windows come from src/desktop/components; the
+// adapters below put them behind the application's seams.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDir>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "common/desktop_link.h"
 #include "desktop/app/alerts.h"
@@ -21,9 +24,122 @@
 #include "desktop/app/quit_on_signals.h"
 #include "desktop/app/status_menu.h"
 #include "desktop/app/updater.h"
+#include "desktop/components/about_panel.h"
+#include "desktop/components/crash_reporter.h"
+#include "desktop/components/general_preferences_view_controller.h"
+#include "desktop/components/log_view_controller.h"
+#include "desktop/components/update_checker.h"
 #include "desktop/link/link_text.h"
 
 namespace app = brisel::desktop::app;
+namespace components = brisel::desktop::components;
+
+namespace {
+
+// The appcast checker behind the updater seam. A feed address without host comes from a build
+// without feed host: then there is no updater, and a check does nothing.
+class AppcastUpdater : public app::Updater {
+  public:
+    void setFeedURL(const QUrl& feed) override {
+        if (feed.host().isEmpty()) {
+            checker.reset();
+            return;
+        }
+        components::UpdateCheckerSettings settings;
+        settings.feedUrl = feed;
+        settings.runningBuild = components::UpdateChecker::thisBuild();
+        checker = std::make_unique<components::UpdateChecker>(std::move(settings));
+    }
+    std::optional<QUrl> feedURL() const override {
+        return checker ? std::optional<QUrl>(checker->feedURL()) : std::nullopt;
+    }
+    void checkForUpdates() override {
+        if (checker) {
+            components::checkForUpdatesAndTell(*checker);
+        }
+    }
+
+  private:
+    std::unique_ptr<components::UpdateChecker> checker;
+};
+
+// The crash-report client behind the crash-reporting seam; a DSN that does not parse (a build
+// without ingestion service) means no reporting.
+class IngestionCrashReporter : public app::CrashReporter {
+  public:
+    void start(const app::CrashReportingOptions& options) override {
+        auto dsn = components::CrashReportDsn::parse(options.dsn.toStdString());
+        if (!dsn || reporter) {
+            return;
+        }
+        components::CrashReporterOptions reporterOptions;
+        reporterOptions.dsn = std::move(*dsn);
+        reporterOptions.environment = options.environment.toStdString();
+        reporterOptions.release = options.release.toStdString();
+        reporterOptions.enableAutoSessionTracking = options.enableAutoSessionTracking;
+        reporterOptions.databaseFolder =
+            std::filesystem::path(QDir::homePath().toStdString()) / ".local/share/velko/crash_reports";
+        reporter = std::make_unique<components::CrashReporter>(std::move(reporterOptions));
+        reporter->start();
+    }
+    void close() override {
+        if (reporter) {
+            reporter->close();
+        }
+    }
+
+  private:
+    std::unique_ptr<components::CrashReporter> reporter;
+};
+
+// The windows of the menu, made on first choice and kept for the life of the program.
+struct Windows {
+    std::unique_ptr<components::LogViewController> logWindow;
+    std::unique_ptr<components::GeneralPreferencesViewController> preferenceWindow;
+    std::unique_ptr<components::AboutPanel> aboutPanel;
+};
+
+void bringToFront(QWidget& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+app::MenuHooks windowHooks(Windows& windows, app::AppDelegate*& delegate) {
+    return {
+        .preferences =
+            [&windows, &delegate] {
+                if (!windows.preferenceWindow) {
+                    windows.preferenceWindow =
+                        std::make_unique<components::GeneralPreferencesViewController>([&delegate] {
+                            if (delegate != nullptr) {
+                                delegate->relaunch();
+                            }
+                        });
+                }
+                bringToFront(*windows.preferenceWindow);
+            },
+        .logs =
+            [&windows] {
+                if (!windows.logWindow) {
+                    const std::filesystem::path log = std::filesystem::path(QDir::homePath().toStdString()) /
+                                                      brisel::desktop_link::kLogFolder /
+                                                      brisel::desktop_link::kLogFileName;
+                    windows.logWindow = std::make_unique<components::LogViewController>(log);
+                }
+                bringToFront(*windows.logWindow);
+            },
+        .about =
+            [&windows] {
+                if (!windows.aboutPanel) {
+                    windows.aboutPanel = std::make_unique<components::AboutPanel>();
+                }
+                windows.aboutPanel->present();
+            },
+    };
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     qSetMessagePattern(QStringLiteral("[%{time yyyy-MM-ddThh:mm:ss.zzz}] %{type}: %{message}"));
@@ -43,8 +159,10 @@ int main(int argc, char* argv[]) {
     }
 
     app::MessageBoxAlerts alerts;
-    app::LoggingUpdater updater;
-    app::LoggingCrashReporter crashReporter;
+    AppcastUpdater updater;
+    IngestionCrashReporter crashReporter;
+    Windows windows;
+    app::AppDelegate* delegatePointer = nullptr;  // for Save in Preferences, set once the delegate exists
     const QString folder = QCoreApplication::applicationDirPath();
     app::AppDelegate delegate(
         {
@@ -71,7 +189,8 @@ int main(int argc, char* argv[]) {
         {.alerts = alerts,
          .updater = updater,
          .crashReporter = crashReporter,
-         .menuHooks = app::loggingMenuHooks()});
+         .menuHooks = windowHooks(windows, delegatePointer)});
+    delegatePointer = &delegate;
     const app::QuitOnSignals quitOnSignals([&delegate] { delegate.quit(); });
     QTimer::singleShot(0, application.get(), [&delegate] { delegate.applicationWillFinishLaunching(); });
     return QCoreApplication::exec();

@@ -1,0 +1,33 @@
+// The handler of the fatal signals (SIGSEGV, SIGABRT, SIGBUS, SIGILL, SIGFPE): writes a crash marker
+// with async-signal-safe calls only, then restores the default action and raises the signal again, so
+// the process still ends as it would have.
+//
+// The marker is a small text file (crash_marker.h reads it at the next start):
+//   velko-crash 1
+//   signal <number>
+//   module <start hex> <end hex> <load bias hex> <path>   one per object loaded when installed
+//   frame <address hex>                                   innermost first, at most kMaxCrashFrames
+// Frames are named at the next start (crash_symbols.h): reading symbol tables is not signal-safe.
+#pragma once
+
+#include <filesystem>
+
+#include <tl/expected.hpp>
+
+#include <string>
+
+namespace brisel::desktop::components {
+
+inline constexpr int kMaxCrashFrames = 128;
+
+// Installs the handler for the process (replacing an earlier installation), writing the marker to
+// `markerPath`, and an alternate signal stack for the calling thread so that a stack overflow of that
+// thread is reported too. Records the loaded objects now (none is loaded inside the handler). Errors:
+// a readable reason (the path is too long, sigaction failed). Main thread, before other threads
+// crash.
+tl::expected<void, std::string> installCrashHandler(const std::filesystem::path& markerPath);
+
+// Puts back the actions that were in force before installCrashHandler. Nothing when not installed.
+void uninstallCrashHandler();
+
+}  // namespace brisel::desktop::components

@@ -1,0 +1,286 @@
+#include "desktop/components/crash_reporter.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSslConfiguration>
+#include <QTimer>
+#include <QUuid>
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <utility>
+
+#include "desktop/components/build_info.h"
+#include "desktop/components/crash_envelope.h"
+#include "desktop/components/crash_handler.h"
+#include "desktop/components/crash_marker.h"
+#include "desktop/components/crash_symbols.h"
+
+namespace brisel::desktop::components {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSessionFile = "session.json";
+constexpr const char* kMarkerFile = "crash.marker";
+constexpr const char* kOutboxFolder = "outbox";
+constexpr const char* kReportSuffix = ".envelope";
+constexpr qint64 kMaxSessionFileBytes = 64 * 1024;
+
+QString qPath(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+std::optional<QByteArray> readSmallFile(const fs::path& path, qint64 maxBytes) {
+    QFile file(qPath(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return file.read(maxBytes);
+}
+
+// The session the previous run left, when its file is sound.
+struct PreviousSession {
+    QString sid;
+    QDateTime started;
+    std::string release;
+    std::string environment;
+};
+
+std::optional<PreviousSession> readPreviousSession(const fs::path& file) {
+    const auto bytes = readSmallFile(file, kMaxSessionFileBytes);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    const QJsonObject object = QJsonDocument::fromJson(*bytes).object();
+    PreviousSession previous{
+        object.value(QStringLiteral("sid")).toString(),
+        QDateTime::fromString(object.value(QStringLiteral("started")).toString(), Qt::ISODateWithMs),
+        object.value(QStringLiteral("release")).toString().toStdString(),
+        object.value(QStringLiteral("environment")).toString().toStdString(),
+    };
+    if (QUuid::fromString(previous.sid).isNull() || !previous.started.isValid()) {
+        return std::nullopt;
+    }
+    return previous;
+}
+
+bool isPermanentRefusal(int status) {
+    return status >= 400 && status < 500 && status != 408 && status != 429;
+}
+
+}  // namespace
+
+CrashReporter::CrashReporter(CrashReporterOptions reporterOptions) : options(std::move(reporterOptions)) {}
+
+CrashReporter::~CrashReporter() {
+    if (started && !closed) {
+        close();
+    }
+}
+
+void CrashReporter::start() {
+    if (started) {
+        return;
+    }
+    started = true;
+    std::error_code error;
+    fs::create_directories(options.databaseFolder / kOutboxFolder, error);
+    fs::permissions(options.databaseFolder, fs::perms::owner_all, fs::perm_options::replace, error);
+    reportPreviousRun();
+    if (options.enableAutoSessionTracking) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        session = RunningSession{QUuid::createUuid().toString(QUuid::WithoutBraces), now};
+        QSaveFile file(qPath(options.databaseFolder / kSessionFile));
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(QJsonDocument(
+                           QJsonObject{
+                               {QStringLiteral("sid"), session->sid},
+                               {QStringLiteral("started"), now.toString(Qt::ISODateWithMs)},
+                               {QStringLiteral("release"), QString::fromStdString(options.release)},
+                               {QStringLiteral("environment"), QString::fromStdString(options.environment)},
+                           })
+                           .toJson(QJsonDocument::Compact));
+            file.commit();
+        }
+        queue(sessionEnvelope(options.dsn, {session->sid, now, now, true, SessionUpdate::Status::ok, 0,
+                                            options.release, options.environment}));
+    }
+    (void)installCrashHandler(options.databaseFolder / kMarkerFile);  // without it, crashes go unreported
+    sendQueued();
+}
+
+void CrashReporter::reportPreviousRun() {
+    const fs::path markerPath = options.databaseFolder / kMarkerFile;
+    const fs::path sessionPath = options.databaseFolder / kSessionFile;
+    const std::optional<PreviousSession> previous = readPreviousSession(sessionPath);
+    const std::optional<QByteArray> markerBytes = readSmallFile(markerPath, kMaxCrashMarkerBytes);
+    const QDateTime crashedAt =
+        markerBytes ? QFileInfo(qPath(markerPath)).lastModified().toUTC() : QDateTime::currentDateTimeUtc();
+    std::error_code ignored;
+    fs::remove(markerPath, ignored);
+    fs::remove(sessionPath, ignored);
+
+    const std::string release = previous ? previous->release : options.release;
+    const std::string environment = previous ? previous->environment : options.environment;
+    std::optional<SessionUpdate> ended;
+    if (previous && options.enableAutoSessionTracking) {
+        ended = SessionUpdate{previous->sid,
+                              previous->started,
+                              std::max(crashedAt, previous->started),
+                              false,
+                              SessionUpdate::Status::abnormal,
+                              0,
+                              release,
+                              environment};
+    }
+    auto marker = markerBytes ? parseCrashMarker(markerBytes->toStdString())
+                              : tl::expected<CrashMarker, std::string>(tl::unexpect, "no marker");
+    if (marker) {
+        symbolise(*marker);
+        if (ended) {
+            ended->status = SessionUpdate::Status::crashed;
+            ended->errors = 1;
+        }
+        queue(crashEnvelope(options.dsn, *marker, crashedAt, release, environment, ended));
+    } else if (ended) {
+        queue(sessionEnvelope(options.dsn, *ended));
+    }
+}
+
+void CrashReporter::queue(const QByteArray& envelope) {
+    static std::atomic<unsigned> sequence{0};
+    const fs::path outbox = options.databaseFolder / kOutboxFolder;
+    const QString name = QStringLiteral("%1-%2-%3%4")
+                             .arg(QDateTime::currentMSecsSinceEpoch(), 13, 10, QLatin1Char('0'))
+                             .arg(++sequence, 6, 10, QLatin1Char('0'))
+                             .arg(QUuid::createUuid().toString(QUuid::Id128).left(8))
+                             .arg(QLatin1String(kReportSuffix));
+    QSaveFile file(qPath(outbox) + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(envelope) != envelope.size() || !file.commit()) {
+        return;  // nowhere to keep it: the report is lost, the program goes on
+    }
+    std::vector<fs::path> reports = queuedReports();
+    for (std::size_t index = 0; index + kMaxQueuedReports < reports.size(); ++index) {
+        std::error_code ignored;
+        fs::remove(reports[index], ignored);
+    }
+}
+
+std::vector<fs::path> CrashReporter::queuedReports() const {
+    std::vector<fs::path> reports;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(options.databaseFolder / kOutboxFolder, error)) {
+        if (entry.path().extension() == kReportSuffix && entry.is_regular_file(error)) {
+            reports.push_back(entry.path());
+        }
+    }
+    std::sort(reports.begin(), reports.end());
+    return reports;
+}
+
+void CrashReporter::sendQueued() {
+    for (const fs::path& report : queuedReports()) {
+        if (std::any_of(inFlight.begin(), inFlight.end(),
+                        [&](const auto& sending) { return sending.second == report; })) {
+            continue;
+        }
+        const auto envelope = readSmallFile(report, 16 * 1024 * 1024);
+        if (!envelope) {
+            continue;
+        }
+        QNetworkRequest request(options.dsn.envelopeUrl());
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QStringLiteral("application/x-sentry-envelope"));
+        request.setRawHeader("X-Sentry-Auth", QByteArray::fromStdString(options.dsn.authHeader()));
+        request.setTransferTimeout(static_cast<int>(options.transferTimeout.count()));
+        if (!options.extraCertificateAuthorities.isEmpty()) {
+            QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+            tls.addCaCertificates(options.extraCertificateAuthorities);
+            request.setSslConfiguration(tls);
+        }
+        QNetworkReply* reply = network.post(request, *envelope);  // owned by `network`, deleted below
+        inFlight[reply] = report;
+        QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
+            reply->deleteLater();
+            const auto found = inFlight.find(reply);
+            if (found == inFlight.end()) {
+                return;
+            }
+            const fs::path sent = found->second;
+            inFlight.erase(found);
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if ((status >= 200 && status <= 299) || isPermanentRefusal(status)) {
+                std::error_code ignored;
+                fs::remove(sent, ignored);  // taken, or refused for good: sending it again changes nothing
+            }
+            if (inFlight.empty() && whenIdle) {
+                whenIdle();
+            }
+        });
+    }
+}
+
+CrashReporter::CloseOutcome CrashReporter::close() {
+    if (!started || closed) {
+        return CloseOutcome::allSent;
+    }
+    closed = true;
+    uninstallCrashHandler();
+    if (session) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        queue(sessionEnvelope(options.dsn,
+                              {session->sid, session->started, now, false, SessionUpdate::Status::exited, 0,
+                               options.release, options.environment}));
+        std::error_code ignored;
+        fs::remove(options.databaseFolder / kSessionFile, ignored);
+    }
+    sendQueued();
+    if (!inFlight.empty()) {
+        QEventLoop loop;
+        QTimer bound;
+        bound.setSingleShot(true);
+        QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+        whenIdle = [&loop] {
+            loop.quit();
+        };
+        bound.start(options.closeBound);
+        loop.exec();
+        whenIdle = nullptr;
+    }
+    const auto abandoned = inFlight;
+    inFlight.clear();  // their reports stay in the outbox
+    for (const auto& [reply, report] : abandoned) {
+        reply->abort();
+    }
+    return queuedReports().empty() ? CloseOutcome::allSent : CloseOutcome::someKept;
+}
+
+std::string crashReportRelease() {
+    const std::string build = build_info::kBuildNumber.empty() ? "0" : std::string(build_info::kBuildNumber);
+    return "velko-brisel@" + build + "+" + std::string(build_info::kCommit.substr(0, 12));
+}
+
+std::unique_ptr<CrashReporter> makeCrashReporter(const std::string& release) {
+    std::optional<CrashReportDsn> dsn = crashReportingDsn();
+    if (!dsn) {
+        return nullptr;
+    }
+    CrashReporterOptions options;
+    options.dsn = std::move(*dsn);
+    options.environment = crashReportEnvironment(build_info::kBranch);
+    options.release = release;
+    options.databaseFolder = fs::path(QDir::homePath().toStdString()) / ".local/share/velko/crash_reports";
+    return std::make_unique<CrashReporter>(std::move(options));
+}
+
+}  // namespace brisel::desktop::components
