@@ -240,7 +240,7 @@ std::shared_ptr<brisel::frame::WebSocket> listedConnection(const ServiceServer& 
 }
 
 void run(bool quick, std::FILE* out) {
-    const int rounds = quick ? 4 : 20;
+    const int rounds = quick ? 8 : 20;
     constexpr int kHandshakesPerRound = 250;
     std::vector<double> serviceSamples;
     std::vector<double> referenceSamples;

@@ -1,6 +1,7 @@
 #include "frame/websocket_server.h"
 
 #include <libwebsockets.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <array>
@@ -94,6 +95,7 @@ tl::expected<std::uint16_t, ServerStartError> WebSocketServer::start(std::uint16
     std::promise<tl::expected<std::uint16_t, ServerStartError>> started;
     auto result = started.get_future();
     serviceThread = std::thread([this, port, promise = std::move(started)]() mutable {
+        pthread_setname_np(pthread_self(), "WebSocketLoop");
         try {
             serviceLoop(port, std::move(promise));
         } catch (const std::exception& failure) {
