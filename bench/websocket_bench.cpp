@@ -1,13 +1,18 @@
-// The websocket server of the service against a minimal libwebsockets echo server built here:
-// handshake round trip (p50, p99), replies per second from 8 threads to one client, and the CPU
-// time of an idle service over 10 s. Prints the figures and their ratios at the end of the run.
-#include <benchmark/benchmark.h>
+// The websocket server of the service against a minimal libwebsockets server built here, both running
+// side by side in one process and measured in alternating rounds (service, reference, service, ...), so
+// that the load of a shared machine hits both alike:
+// - handshake round trip (p50, p99) against an echo of the message;
+// - replies per second from 8 threads to one client against the reference's own thread sending as many
+//   frames, one per writable callback;
+// - the CPU time of an idle service with one open connection over 10 s.
+// Prints the figures and their ratios; `--quick` runs fewer rounds and skips the idle measurement.
 #include <libwebsockets.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -29,17 +35,23 @@ using Clock = std::chrono::steady_clock;
 using brisel::test_support::WebSocketTestClient;
 
 constexpr std::string_view kHandshake = R"({"buildNumber": 10240000008025})";
+constexpr std::string_view kReply =
+    R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"classify","status":"DONE","data":{"message":{"label":"idle","score":0.97}}}})";
+constexpr std::string_view kBurstCommand = "burst ";
+constexpr int kSenderThreads = 8;
+constexpr int kRepliesPerThread = 2000;
+constexpr auto kReplyWait = std::chrono::seconds(10);
 
-// One lws context that sends every received message back; one thread, one pending reply at a time.
-class EchoServer {
+// One lws context on its own thread. A text "burst N" makes it send N copies of kReply, one per
+// writable callback; any other message is sent back. One pending reply at a time.
+class ReferenceServer {
   public:
-    EchoServer() {
+    ReferenceServer() {
         info.port = 0;
         info.protocols = protocols.data();
         info.gid = -1;
         info.uid = -1;
         info.user = this;
-        lws_set_log_level(LLL_ERR, nullptr);
         context = lws_create_context(&info);
         if (context != nullptr) {
             port = static_cast<std::uint16_t>(
@@ -51,7 +63,7 @@ class EchoServer {
             });
         }
     }
-    ~EchoServer() {
+    ~ReferenceServer() {
         stopping.store(true);
         if (context != nullptr) {
             lws_cancel_service(context);
@@ -59,32 +71,47 @@ class EchoServer {
             lws_context_destroy(context);
         }
     }
-    EchoServer(const EchoServer&) = delete;
-    EchoServer& operator=(const EchoServer&) = delete;
+    ReferenceServer(const ReferenceServer&) = delete;
+    ReferenceServer& operator=(const ReferenceServer&) = delete;
 
     std::uint16_t port = 0;
 
   private:
     static int callback(lws* wsi, lws_callback_reasons reason, void*, void* in, std::size_t len) {
-        auto* self = static_cast<EchoServer*>(lws_context_user(lws_get_context(wsi)));
+        auto* self = static_cast<ReferenceServer*>(lws_context_user(lws_get_context(wsi)));
         if (reason == LWS_CALLBACK_RECEIVE) {
             self->pending.append(static_cast<const char*>(in), len);
             if (lws_is_final_fragment(wsi) != 0) {
-                self->reply.assign(LWS_PRE, '\0');
-                self->reply += self->pending;
-                self->pending.clear();
-                lws_callback_on_writable(wsi);
+                self->received(wsi);
             }
         } else if (reason == LWS_CALLBACK_SERVER_WRITEABLE && self->reply.size() > LWS_PRE) {
             const std::size_t length = self->reply.size() - LWS_PRE;
             lws_write(wsi, reinterpret_cast<unsigned char*>(self->reply.data()) + LWS_PRE, length,
                       LWS_WRITE_TEXT);
-            self->reply.clear();
+            if (--self->repeats > 0) {
+                lws_callback_on_writable(wsi);
+            } else {
+                self->reply.clear();
+            }
         }
         return 0;
     }
 
-    std::vector<lws_protocols> protocols = {{"echo", callback, 0, 65536, 0, nullptr, 0},
+    void received(lws* wsi) {
+        std::string_view message = pending;
+        repeats = 1;
+        if (message.rfind(kBurstCommand, 0) == 0) {
+            const std::string_view count = message.substr(kBurstCommand.size());
+            std::from_chars(count.data(), count.data() + count.size(), repeats);
+            message = kReply;
+        }
+        reply.assign(LWS_PRE, '\0');
+        reply += message;
+        pending.clear();
+        lws_callback_on_writable(wsi);
+    }
+
+    std::vector<lws_protocols> protocols = {{"reference", callback, 0, 65536, 0, nullptr, 0},
                                             {nullptr, nullptr, 0, 0, 0, nullptr, 0}};
     lws_context_creation_info info{};
     lws_context* context = nullptr;
@@ -92,6 +119,7 @@ class EchoServer {
     std::atomic<bool> stopping{false};
     std::string pending;  // websocket thread only
     std::string reply;    // websocket thread only
+    int repeats = 0;      // websocket thread only
 };
 
 // The service's websocket server with the frame's route table on a free port.
@@ -111,12 +139,6 @@ struct Percentiles {
     double p99Microseconds = 0;
 };
 
-Percentiles servicePercentiles;
-Percentiles echoPercentiles;
-double repliesPerSecondEightThreads = 0;
-double repliesPerSecondOneThread = 0;
-double idleTicks = -1;
-
 Percentiles percentilesOf(std::vector<double> samples) {
     if (samples.empty()) {
         return {};
@@ -128,85 +150,72 @@ Percentiles percentilesOf(std::vector<double> samples) {
     return {at(0.50), at(0.99)};
 }
 
-void roundTrips(benchmark::State& state, std::uint16_t port, Percentiles& result) {
+WebSocketTestClient connectOrExit(std::uint16_t port) {
     auto client = WebSocketTestClient::connect("127.0.0.1", port);
     if (!client) {
-        state.SkipWithError("no connection");
-        return;
+        std::fprintf(stderr, "no connection: %s\n", client.error().c_str());
+        std::exit(1);
     }
-    std::vector<double> samples;
-    for (auto _ : state) {
+    return std::move(*client);
+}
+
+// Appends the round trip of `count` handshakes on `client` to `samples`.
+void measureRoundTrips(WebSocketTestClient& client, int count, std::vector<double>& samples) {
+    for (int i = 0; i < count; ++i) {
         const auto start = Clock::now();
-        client->sendText(kHandshake);
-        auto reply = client->receive(std::chrono::seconds(10));
+        client.sendText(kHandshake);
+        auto reply = client.receive(kReplyWait);
         const auto elapsed = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
         if (!reply) {
-            state.SkipWithError("no reply");
-            return;
+            std::fprintf(stderr, "no reply to the handshake\n");
+            std::exit(1);
         }
         samples.push_back(elapsed);
     }
-    result = percentilesOf(std::move(samples));
-    state.counters["p50_us"] = result.p50Microseconds;
-    state.counters["p99_us"] = result.p99Microseconds;
 }
 
-void BM_HandshakeRoundTripService(benchmark::State& state) {
-    brisel::common::logger();  // created outside the measured loop
-    ServiceServer service;
-    roundTrips(state, service.port, servicePercentiles);
-}
-
-void BM_HandshakeRoundTripEchoReference(benchmark::State& state) {
-    EchoServer echo;
-    roundTrips(state, echo.port, echoPercentiles);
-}
-
-void repliesFromThreads(benchmark::State& state, int threads) {
-    ServiceServer service;
-    auto client = WebSocketTestClient::connect("127.0.0.1", service.port);
-    std::shared_ptr<brisel::frame::WebSocket> ws;
-    for (int i = 0; i < 1000 && !ws; ++i) {
-        ws = service.server.getWS();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+// Seconds until `expected` messages have arrived on `client`, measured from `start`.
+double receiveAll(WebSocketTestClient& client, int expected, Clock::time_point start) {
+    int received = 0;
+    while (received < expected && client.receive(kReplyWait)) {
+        ++received;
     }
-    if (!client || !ws) {
-        state.SkipWithError("no connection");
-        return;
+    if (received < expected) {
+        std::fprintf(stderr, "only %d of %d replies arrived\n", received, expected);
+        std::exit(1);
     }
-    constexpr int kRepliesPerThread = 2000;
-    const std::string reply =
-        R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"classify","status":"DONE","data":{"message":{"label":"idle","score":0.97}}}})";
-    std::int64_t total = 0;
-    for (auto _ : state) {
-        std::vector<std::thread> senders;
-        for (int t = 0; t < threads; ++t) {
-            senders.emplace_back([&] {
-                for (int i = 0; i < kRepliesPerThread; ++i) {
-                    ws->write(reply);
-                }
-            });
-        }
-        int received = 0;
-        while (received < threads * kRepliesPerThread && client->receive(std::chrono::seconds(10))) {
-            ++received;
-        }
-        for (auto& sender : senders) {
-            sender.join();
-        }
-        total += received;
-    }
-    state.SetItemsProcessed(total);
-    state.counters["replies_per_s"] =
-        benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void BM_RepliesEightThreadsToOneClient(benchmark::State& state) {
-    repliesFromThreads(state, 8);
+// Replies per second of kSenderThreads threads writing kRepliesPerThread replies each to `ws`.
+double serviceBurst(brisel::frame::WebSocket& ws, WebSocketTestClient& client) {
+    const auto start = Clock::now();
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kSenderThreads; ++t) {
+        senders.emplace_back([&ws] {
+            for (int i = 0; i < kRepliesPerThread; ++i) {
+                ws.write(kReply);
+            }
+        });
+    }
+    const double seconds = receiveAll(client, kSenderThreads * kRepliesPerThread, start);
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    return kSenderThreads * kRepliesPerThread / seconds;
 }
 
-void BM_RepliesOneThreadToOneClient(benchmark::State& state) {
-    repliesFromThreads(state, 1);
+// Replies per second of the reference server sending as many replies from its own thread.
+double referenceBurst(WebSocketTestClient& client) {
+    const int total = kSenderThreads * kRepliesPerThread;
+    const auto start = Clock::now();
+    client.sendText(std::string(kBurstCommand) + std::to_string(total));
+    return total / receiveAll(client, total, start);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 double processCpuSeconds() {
@@ -218,80 +227,96 @@ double processCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void BM_IdleServiceCpuOverTenSeconds(benchmark::State& state) {
-    ServiceServer service;
-    auto client = WebSocketTestClient::connect("127.0.0.1", service.port);
-    if (!client) {
-        state.SkipWithError("no connection");
-        return;
+std::shared_ptr<brisel::frame::WebSocket> listedConnection(const ServiceServer& service) {
+    const auto deadline = Clock::now() + kReplyWait;
+    while (Clock::now() < deadline) {
+        if (auto ws = service.server.getWS()) {
+            return ws;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    for (auto _ : state) {
-        const double before = processCpuSeconds();
-        std::this_thread::sleep_for(std::chrono::seconds(10));
-        const double used = processCpuSeconds() - before;
-        idleTicks = used * static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-    state.counters["cpu_ticks"] = idleTicks;
+    std::fprintf(stderr, "the service did not list the connection\n");
+    std::exit(1);
 }
 
-// Keeps the replies-per-second counters so that main can print their ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs) {
-            const auto counter = run.counters.find("replies_per_s");
-            if (counter == run.counters.end()) {
-                continue;
-            }
-            if (run.benchmark_name().find("Eight") != std::string::npos) {
-                repliesPerSecondEightThreads = counter->second.value;
-            } else {
-                repliesPerSecondOneThread = counter->second.value;
-            }
+void run(bool quick, std::FILE* out) {
+    const int rounds = quick ? 8 : 20;
+    constexpr int kHandshakesPerRound = 250;
+    std::vector<double> serviceSamples;
+    std::vector<double> referenceSamples;
+    std::vector<double> serviceRates;
+    std::vector<double> referenceRates;
+    {
+        ServiceServer service;
+        ReferenceServer reference;
+        auto serviceClient = connectOrExit(service.port);
+        auto referenceClient = connectOrExit(reference.port);
+        auto ws = listedConnection(service);
+        // Warm-up: first allocations, first log file append.
+        measureRoundTrips(serviceClient, 50, serviceSamples);
+        measureRoundTrips(referenceClient, 50, referenceSamples);
+        serviceSamples.clear();
+        referenceSamples.clear();
+        for (int round = 0; round < rounds; ++round) {
+            measureRoundTrips(serviceClient, kHandshakesPerRound, serviceSamples);
+            measureRoundTrips(referenceClient, kHandshakesPerRound, referenceSamples);
         }
-        ConsoleReporter::ReportRuns(runs);
+        for (int round = 0; round < rounds / 2; ++round) {
+            serviceRates.push_back(serviceBurst(*ws, serviceClient));
+            referenceRates.push_back(referenceBurst(referenceClient));
+        }
     }
-};
+    const Percentiles service = percentilesOf(serviceSamples);
+    const Percentiles reference = percentilesOf(referenceSamples);
+    std::fprintf(out,
+                 "handshake round trip (%zu each, alternating rounds): service p50 %.1f us, p99 %.1f us; "
+                 "reference p50 %.1f us, p99 %.1f us; ratio p50 %.2f (goal <= 1.3), p99 %.2f (goal <= 2)\n",
+                 serviceSamples.size(), service.p50Microseconds, service.p99Microseconds,
+                 reference.p50Microseconds, reference.p99Microseconds,
+                 service.p50Microseconds / reference.p50Microseconds,
+                 service.p99Microseconds / reference.p99Microseconds);
+    const double serviceRate = median(serviceRates);
+    const double referenceRate = median(referenceRates);
+    std::fprintf(out,
+                 "replies per second to one client (median of %zu alternating bursts of %d): service from %d "
+                 "threads %.0f (goal >= 100000); reference from its own thread %.0f; ratio %.2f\n",
+                 serviceRates.size(), kSenderThreads * kRepliesPerThread, kSenderThreads, serviceRate,
+                 referenceRate, serviceRate / referenceRate);
+    std::fflush(out);
+
+    if (quick) {
+        return;
+    }
+    ServiceServer idle;
+    auto client = connectOrExit(idle.port);
+    listedConnection(idle);
+    const double before = processCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double ticks = (processCpuSeconds() - before) * static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::fprintf(out, "idle service with one open connection: %.0f CPU ticks in 10 s (goal 0)\n", ticks);
+}
 
 }  // namespace
 
-BENCHMARK(BM_HandshakeRoundTripService)->Iterations(5000)->UseRealTime();
-BENCHMARK(BM_HandshakeRoundTripEchoReference)->Iterations(5000)->UseRealTime();
-BENCHMARK(BM_RepliesEightThreadsToOneClient)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_RepliesOneThreadToOneClient)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_IdleServiceCpuOverTenSeconds)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
-
 int main(int argc, char** argv) {
-    // The service's log goes to a home folder of this run, never to the user's.
+    const bool quick = argc > 1 && std::string_view(argv[1]) == "--quick";
+    // The service's log goes to a home folder of this run, never to the user's; its lines on standard
+    // output go to standard error so that the figures stand alone.
     std::string home = (std::filesystem::temp_directory_path() / "brisel-bench-XXXXXX").string();
     if (mkdtemp(home.data()) == nullptr) {
         return 1;
     }
     setenv("HOME", home.c_str(), 1);
     std::filesystem::create_directories(std::filesystem::path(home) / ".local/share/velko");
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    if (echoPercentiles.p50Microseconds > 0) {
-        std::printf(
-            "handshake round trip: service p50 %.1f us, p99 %.1f us; echo reference p50 %.1f us, p99 %.1f "
-            "us; "
-            "ratio p50 %.2f, p99 %.2f\n",
-            servicePercentiles.p50Microseconds, servicePercentiles.p99Microseconds,
-            echoPercentiles.p50Microseconds, echoPercentiles.p99Microseconds,
-            servicePercentiles.p50Microseconds / echoPercentiles.p50Microseconds,
-            servicePercentiles.p99Microseconds / echoPercentiles.p99Microseconds);
+    lws_set_log_level(LLL_ERR, nullptr);
+    std::fflush(stdout);
+    const int figures = dup(STDOUT_FILENO);
+    std::FILE* out = figures < 0 ? nullptr : fdopen(figures, "w");
+    if (out == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        return 1;
     }
-    if (repliesPerSecondOneThread > 0) {
-        std::printf("replies per second to one client: 8 threads %.0f, 1 thread %.0f; ratio %.2f\n",
-                    repliesPerSecondEightThreads, repliesPerSecondOneThread,
-                    repliesPerSecondEightThreads / repliesPerSecondOneThread);
-    }
-    if (idleTicks >= 0) {
-        std::printf("idle service with one open connection: %.0f CPU ticks in 10 s (target 0)\n", idleTicks);
-    }
+    run(quick, out);
+    std::fclose(out);
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);
     return 0;

@@ -78,11 +78,11 @@ std::string_view trimEnds(std::string_view text, bool (*trimmed)(char32_t)) {
 
 }  // namespace
 
-std::optional<std::string> outgoingFramePayload(std::string_view text) {
+std::optional<std::string_view> outgoingFramePayload(std::string_view text) {
     if (!common::isValidUtf8(text)) {
         return std::nullopt;
     }
-    return std::string(trimEnds(trimEnds(text, isWhiteSpace), isControlOrFormat));
+    return trimEnds(trimEnds(text, isWhiteSpace), isControlOrFormat);
 }
 
 }  // namespace brisel::frame

@@ -42,6 +42,7 @@ void WebSocket::write(std::string_view text) {
     }
     const auto wakeupOfSender = frame.senderWakeup;
     std::uint64_t sequence = 0;
+    bool loopWillWrite = false;
     {
         std::lock_guard lock(queueMutex);
         if (closed) {
@@ -56,13 +57,14 @@ void WebSocket::write(std::string_view text) {
         frame.sequence = sequence;
         queuedBytes += payload->size();
         pendingFrames.push_back(std::move(frame));
+        loopWillWrite = writesScheduled;
     }
 
     if (!senderWaits) {
         requestWritableIfPending();
         return;
     }
-    if (!wakeup->markForWriting(shared_from_this())) {
+    if (!loopWillWrite && !wakeup->markForWriting(shared_from_this())) {
         // Nobody services the library any more: the frame can never leave.
         std::vector<std::shared_ptr<std::condition_variable>> released;
         {
@@ -173,35 +175,38 @@ WebSocket::WriteOutcome WebSocket::writeNextFrame() {
         return WriteOutcome::keepOpen;
     }
     PendingFrame frame;
+    bool morePending = false;
     {
         std::lock_guard lock(queueMutex);
         if (pendingFrames.empty()) {
+            writesScheduled = false;
             return WriteOutcome::keepOpen;
         }
         frame = std::move(pendingFrames.front());
         pendingFrames.pop_front();
         queuedBytes -= frame.buffer.size() - LWS_PRE;
+        lastDoneSequence = frame.sequence;
+        morePending = !pendingFrames.empty();
+        writesScheduled = morePending;
     }
-    WriteOutcome outcome = WriteOutcome::keepOpen;
+    // The frame is handed to the library below, in this callback, whatever other threads do now:
+    // its sender goes on while the bytes are sent.
+    if (frame.senderWakeup) {
+        frame.senderWakeup->notify_one();
+    }
     if (currentState.load() == WebSocketState::connected) {
         const std::size_t length = frame.buffer.size() - LWS_PRE;
         const int written = lws_write(wsi, frame.buffer.data() + LWS_PRE, length, LWS_WRITE_TEXT);
         if (written < 0 || static_cast<std::size_t>(written) < length) {
             common::logger().error("Writing a reply to the browser failed; the connection is closed");
-            outcome = WriteOutcome::closeConnection;
+            return WriteOutcome::closeConnection;
         }
     }
-    {
-        std::lock_guard lock(queueMutex);
-        lastDoneSequence = frame.sequence;
+    // One frame per writable callback: the next one waits for the library's next callback.
+    if (morePending || currentState.load() == WebSocketState::disconnecting) {
+        lws_callback_on_writable(wsi);
     }
-    if (frame.senderWakeup) {
-        frame.senderWakeup->notify_one();
-    }
-    if (outcome == WriteOutcome::keepOpen) {
-        requestWritableIfPending();
-    }
-    return outcome;
+    return WriteOutcome::keepOpen;
 }
 
 void WebSocket::requestWritableIfPending() {
@@ -212,6 +217,7 @@ void WebSocket::requestWritableIfPending() {
     {
         std::lock_guard lock(queueMutex);
         pending = !pendingFrames.empty();
+        writesScheduled = writesScheduled || pending;
     }
     if (pending || currentState.load() == WebSocketState::disconnecting) {
         lws_callback_on_writable(wsi);

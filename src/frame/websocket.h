@@ -142,6 +142,9 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     std::uint64_t lastQueuedSequence = 0;
     std::uint64_t lastDoneSequence = 0;
     bool closed = false;
+    // The websocket thread has asked for a writable callback for queued frames and will ask again
+    // after each write while frames remain: a sender then needs not wake the service loop.
+    bool writesScheduled = false;
 
     // Guarded by closeMutex.
     std::mutex closeMutex;

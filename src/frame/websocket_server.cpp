@@ -1,11 +1,14 @@
 #include "frame/websocket_server.h"
 
 #include <libwebsockets.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <exception>
+#include <optional>
+#include <string>
 
 #include "common/logger.h"
 #include "common/running_process_manager.h"
@@ -62,6 +65,28 @@ bool isListed(const WebSocket& connection) {
     return connection.admission() == PeerAdmission::served && connection.state() == WebSocketState::connected;
 }
 
+// The peer of `wsi` as the library reports it, IPv4-mapped addresses written as IPv4.
+std::string peerAddressOf(lws* wsi) {
+    std::array<char, kPeerAddressBufferSize> reported{};
+    const char* peerText = lws_get_peer_simple(wsi, reported.data(), reported.size());
+    return normalisedPeerAddress(peerText != nullptr ? std::string_view(peerText) : std::string_view());
+}
+
+// The value of the request header `token` of `wsi`, or none when the request has no such header.
+std::optional<std::string> headerValue(lws* wsi, lws_token_indexes token) {
+    const int length = lws_hdr_total_length(wsi, token);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::string value(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = lws_hdr_copy(wsi, value.data(), length + 1, token);
+    if (copied < 0) {
+        return std::nullopt;
+    }
+    value.resize(static_cast<std::size_t>(copied));
+    return value;
+}
+
 // Terminates the one external tool process in flight, whichever connection started it.
 void clearProcessInFlight() {
     common::RunningProcessManager::shared().setInFlightProcess(nullptr);
@@ -79,8 +104,10 @@ std::string describe(ServerStartError error) {
     return "unknown websocket server error";
 }
 
-WebSocketServer::WebSocketServer(ConnectHandler handler)
-    : connectHandler(std::move(handler)), wakeup(std::make_shared<WriteWakeup>()) {}
+WebSocketServer::WebSocketServer(ConnectHandler handler, HandshakeCheck check)
+    : connectHandler(std::move(handler)),
+      handshakeCheck(std::move(check)),
+      wakeup(std::make_shared<WriteWakeup>()) {}
 
 WebSocketServer::~WebSocketServer() {
     stop();
@@ -94,6 +121,7 @@ tl::expected<std::uint16_t, ServerStartError> WebSocketServer::start(std::uint16
     std::promise<tl::expected<std::uint16_t, ServerStartError>> started;
     auto result = started.get_future();
     serviceThread = std::thread([this, port, promise = std::move(started)]() mutable {
+        pthread_setname_np(pthread_self(), "WebSocketLoop");
         try {
             serviceLoop(port, std::move(promise));
         } catch (const std::exception& failure) {
@@ -159,8 +187,9 @@ void WebSocketServer::serviceLoop(std::uint16_t port,
         return;
     }
     wakeup->attach(context);
-    const int bound = lws_get_vhost_listen_port(lws_get_vhost_by_name(context, "default"));
-    started.set_value(static_cast<std::uint16_t>(bound));
+    listeningPort =
+        static_cast<std::uint16_t>(lws_get_vhost_listen_port(lws_get_vhost_by_name(context, "default")));
+    started.set_value(listeningPort);
 
     while (!stopRequested.load()) {
         lws_service(context, kServiceTimeoutMilliseconds);
@@ -180,6 +209,12 @@ void WebSocketServer::serviceLoop(std::uint16_t port,
 
 int WebSocketServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
     switch (reason) {
+        case LWS_CALLBACK_FILTER_PROTOCOL_CONNECTION:
+            // Non-zero closes the connection without answering the handshake.
+            return admitHandshake(wsi) ? 0 : -1;
+        case LWS_CALLBACK_WSI_DESTROY:
+            refusedHandshakes.erase(wsi);
+            return 0;
         case LWS_CALLBACK_ESTABLISHED:
             establish(wsi);
             return 0;
@@ -187,6 +222,10 @@ int WebSocketServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
             common::logger().warning("libwebsocket unknown reason: " + std::to_string(reason));
             return 0;
         case LWS_CALLBACK_CLOSED: {
+            // A refused handshake was never a connection: its one line is the refusal.
+            if (refusedHandshakes.erase(wsi) != 0) {
+                return 0;
+            }
             common::logger().info("Connection closed");
             if (auto connection = findConnection(wsi)) {
                 if (connection->admission() == PeerAdmission::served) {
@@ -238,11 +277,22 @@ int WebSocketServer::handle(lws* wsi, int reason, void* in, std::size_t len) {
     }
 }
 
+bool WebSocketServer::admitHandshake(lws* wsi) {
+    const auto host = headerValue(wsi, WSI_TOKEN_HOST);
+    const auto origin = headerValue(wsi, WSI_TOKEN_ORIGIN);
+    const auto refusal = handshakeCheck.refusal(host, origin, listeningPort);
+    if (!refusal) {
+        refusedHandshakes.erase(wsi);
+        return true;
+    }
+    refusedHandshakes.insert(wsi);
+    common::logger().notice("Host " + peerAddressOf(wsi) +
+                            " attempted to connect, dropping connection: " + *refusal);
+    return false;
+}
+
 void WebSocketServer::establish(lws* wsi) {
-    std::array<char, kPeerAddressBufferSize> reported{};
-    const char* peerText = lws_get_peer_simple(wsi, reported.data(), reported.size());
-    std::string peer =
-        normalisedPeerAddress(peerText != nullptr ? std::string_view(peerText) : std::string_view());
+    std::string peer = peerAddressOf(wsi);
     const PeerAdmission admission = admissionOf(peer);
     auto connection = std::make_shared<WebSocket>(wsi, std::move(peer), admission, wakeup);
     {

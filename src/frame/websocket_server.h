@@ -9,11 +9,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include <tl/expected.hpp>
 
 #include "common/desktop_link.h"
+#include "frame/handshake_check.h"
 #include "frame/websocket.h"
 
 struct lws;
@@ -36,7 +38,9 @@ class WebSocketServer {
     // The production port.
     static constexpr std::uint16_t kServicePort = desktop_link::kServicePort;
 
-    explicit WebSocketServer(ConnectHandler connectHandler);
+    // Opening handshakes that `handshakeCheck` refuses are closed without a reply (one notice line).
+    explicit WebSocketServer(ConnectHandler connectHandler,
+                             HandshakeCheck handshakeCheck = HandshakeCheck::deployment());
     // Stops the server (see `stop`).
     ~WebSocketServer();
     WebSocketServer(const WebSocketServer&) = delete;
@@ -66,8 +70,14 @@ class WebSocketServer {
     std::shared_ptr<WebSocket> findConnection(lws* wsi) const;
     void closeConnection(const std::shared_ptr<WebSocket>& connection);
     void establish(lws* wsi);
+    // Websocket thread: whether the opening handshake of `wsi` is served; logs a refusal.
+    bool admitHandshake(lws* wsi);
 
     const ConnectHandler connectHandler;
+    const HandshakeCheck handshakeCheck;
+    std::uint16_t listeningPort = 0;  // set by the websocket thread before it services the context
+    // Websocket thread only: handles whose opening handshake was refused, until the library closes them.
+    std::unordered_set<lws*> refusedHandshakes;
     const std::shared_ptr<WriteWakeup> wakeup;
     std::thread serviceThread;  // owned by the thread that calls start and stop
     std::atomic<bool> stopRequested{false};

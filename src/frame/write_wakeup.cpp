@@ -7,13 +7,13 @@ namespace brisel::frame {
 void WriteWakeup::attach(lws_context* serviced) {
     std::lock_guard lock(mutex);
     context = serviced;
-    serviceThread = std::this_thread::get_id();
+    serviceThread.store(std::this_thread::get_id());
 }
 
 void WriteWakeup::detach() {
     std::lock_guard lock(mutex);
     context = nullptr;
-    serviceThread = std::thread::id();
+    serviceThread.store(std::thread::id());
     marked.clear();
 }
 
@@ -56,8 +56,8 @@ std::vector<std::shared_ptr<WebSocket>> WriteWakeup::takeMarked() {
 }
 
 bool WriteWakeup::isServiceThread() const {
-    std::lock_guard lock(mutex);
-    return context != nullptr && serviceThread == std::this_thread::get_id();
+    // Only the service thread itself can find its own id here: it stores and clears it.
+    return serviceThread.load() == std::this_thread::get_id();
 }
 
 }  // namespace brisel::frame

@@ -2,6 +2,7 @@
 // marked here and the library's service loop is woken with its one thread-safe call.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -34,7 +35,7 @@ class WriteWakeup {
   private:
     mutable std::mutex mutex;
     lws_context* context = nullptr;                // guarded by mutex
-    std::thread::id serviceThread;                 // guarded by mutex
+    std::atomic<std::thread::id> serviceThread;    // read without the lock on every write
     std::vector<std::weak_ptr<WebSocket>> marked;  // guarded by mutex
 };
 

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Opens the handshake page in headless Chromium and prints the text that the page shows once the
-service replied ("REPLY:<reply>" or "SOCKET-ERROR"), read over the DevTools protocol. Prints
+"""Opens the handshake page (a file, or an http:// URL) in headless Chromium and prints the text that
+the page shows once the service replied ("REPLY:<reply>" or "SOCKET-ERROR"), read over the DevTools protocol. Prints
 "NO-PAGE" or "NO-REPLY" and exits 1 when Chromium does not get that far within the time limit.
 Usage: chromium_handshake.py PAGE PROFILE_FOLDER CHROMIUM_LOG"""
 import asyncio
@@ -23,13 +23,13 @@ FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-
          "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
 
-def page_target(deadline):
+def page_target(deadline, scheme):
     opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
     while time.monotonic() < deadline:
         try:
             with opener.open(f"http://127.0.0.1:{DEBUG_PORT}/json/list", timeout=2) as response:
                 targets = json.load(response)
-            pages = [t for t in targets if t.get("type") == "page" and t.get("url", "").startswith("file:")]
+            pages = [t for t in targets if t.get("type") == "page" and t.get("url", "").startswith(scheme)]
             if pages:
                 return pages[0]["webSocketDebuggerUrl"]
         except OSError:
@@ -61,12 +61,13 @@ async def shown_reply(debugger_url, deadline):
 def main():
     page, profile, log = sys.argv[1:4]
     deadline = time.monotonic() + TIME_LIMIT
+    url = page if page.startswith("http://") else f"file://{page}"
     with open(log, "w") as chromium_log:
         chromium = subprocess.Popen(
             ["chromium", *FLAGS, f"--user-data-dir={profile}", f"--remote-debugging-port={DEBUG_PORT}",
-             f"file://{page}"], stdout=subprocess.DEVNULL, stderr=chromium_log)
+             url], stdout=subprocess.DEVNULL, stderr=chromium_log)
         try:
-            debugger_url = page_target(deadline)
+            debugger_url = page_target(deadline, url.split(":")[0] + ":")
             if debugger_url is None:
                 print("NO-PAGE", flush=True)
                 return 1

@@ -21,6 +21,23 @@ const std::string kClient = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/ws_clie
 const std::string kPage = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/handshake_page.html";
 const std::string kWifiPresence = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/wifi_presence.py";
 const std::string kBrowser = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/chromium_handshake.py";
+const std::string kListedOriginsService =
+    std::string(BRISEL_BINARY_DIR) + "/tests/brisel_core_listed_origins";
+// A shell function: an opening handshake to 127.0.0.1:4751 with the Host field $1 and, when given, the
+// Origin field $2; prints "$1 $2 => " and the first bytes of the reply, or CLOSED when there is none.
+// Another, wait_for_port, waits (bounded) until a port of 127.0.0.1 accepts connections.
+constexpr std::string_view kRawHandshake =
+    "handshake() {\n"
+    "  exec 3<>/dev/tcp/127.0.0.1/4751 || return\n"
+    "  printf 'GET / HTTP/1.1\\r\\nHost: %s\\r\\n%bUpgrade: websocket\\r\\nConnection: Upgrade\\r\\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\\r\\nSec-WebSocket-Version: 13\\r\\n\\r\\n' "
+    "\"$1\" \"${2:+Origin: $2\\r\\n}\" >&3\n"
+    "  reply=$(timeout 10 head -c 12 <&3)\n"
+    "  exec 3>&-\n"
+    "  echo \"$1 ${2:-} => ${reply:-CLOSED}\"\n"
+    "}\n"
+    "wait_for_port() { for i in $(seq 200); do (exec 3<>/dev/tcp/127.0.0.1/$1) 2>/dev/null && return; "
+    "sleep 0.05; done; }\n";
 constexpr std::string_view kHandshakeReply =
     R"(REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}})";
 
@@ -198,6 +215,75 @@ TEST_F(ServiceEndToEndTest, HeadlessChromiumCompletesTheHandshake) {
               std::string::npos)
         << output;
     EXPECT_NE(readFile(logFile()).find(R"(Received web socket data: {"buildNumber": 0})"), std::string::npos);
+}
+
+TEST_F(ServiceEndToEndTest, HandshakesAreServedForTheLoopbackNamesOnlyAndEveryRefusalIsLoggedOnce) {
+    ASSERT_EQ(
+        runInPrivateNamespace(std::string(kRawHandshake) +
+                              "start_service\n"
+                              "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 >/dev/null\n"
+                              "for host in evil.example:4751 localhost:4751 127.0.0.1:4751 '[::1]:4751' "
+                              "localhost.evil.example; do handshake \"$host\"; done\n"
+                              "handshake 127.0.0.1:4751 https://evil.example\n"
+                              "stop_service\n"),
+        0)
+        << output;
+    const std::vector<std::string> expected = {
+        "evil.example:4751  => CLOSED",      "localhost:4751  => HTTP/1.1 101",
+        "127.0.0.1:4751  => HTTP/1.1 101",   "[::1]:4751  => HTTP/1.1 101",
+        "localhost.evil.example  => CLOSED", "127.0.0.1:4751 https://evil.example => HTTP/1.1 101"};
+    EXPECT_EQ(linesOf(output), expected);
+    std::vector<std::string> refusals;
+    for (const auto& message : serviceMessages(readFile(logFile()))) {
+        if (message.rfind("Host ", 0) == 0) {
+            refusals.push_back(message);
+        }
+    }
+    const std::vector<std::string> expectedRefusals = {
+        R"(Host 127.0.0.1 attempted to connect, dropping connection: Host "evil.example:4751" is not a loopback name of this machine)",
+        R"(Host 127.0.0.1 attempted to connect, dropping connection: Host "localhost.evil.example" is not a loopback name of this machine)"};
+    EXPECT_EQ(refusals, expectedRefusals) << readFile(logFile());
+}
+
+TEST_F(ServiceEndToEndTest, ADeploymentThatListsOriginsServesThemOnlyAndChromiumOnAListedPageGetsItsReply) {
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
+    }
+    ASSERT_EQ(
+        runInPrivateNamespace(
+            std::string(kRawHandshake) + "SERVICE='" + kListedOriginsService +
+            "'\n"
+            "start_service\n"
+            "/usr/bin/python3 -m http.server 8000 --bind 127.0.0.1 --directory \"$(dirname \"$PAGE\")\" "
+            ">/dev/null 2>&1 & PAGES=$!\n"
+            "wait_for_port 4751; wait_for_port 8000\n"
+            "for origin in https://studio.example.com https://evil.example http://127.0.0.1:8000 ''; do\n"
+            "  handshake 127.0.0.1:4751 \"$origin\"\n"
+            "done\n"
+            "mkdir -p \"$F/profile\"\n"
+            "/usr/bin/python3 \"$BROWSER\" http://127.0.0.1:8000/handshake_page.html \"$F/profile\" "
+            "\"$F/chromium.err\"\n"
+            "code=$?\n"
+            "kill $PAGES\n"
+            "stop_service\n"
+            "exit $code\n"),
+        0)
+        << output << readFile(folder.path() / "chromium.err");
+    const std::vector<std::string> expected = {
+        "127.0.0.1:4751 https://studio.example.com => HTTP/1.1 101",
+        "127.0.0.1:4751 https://evil.example => CLOSED",
+        "127.0.0.1:4751 http://127.0.0.1:8000 => HTTP/1.1 101", "127.0.0.1:4751  => CLOSED",
+        R"(REPLY:{"command":"handshake","status":"OK","data":{"build":10240000008025}})"};
+    EXPECT_EQ(linesOf(output), expected) << readFile(logFile());
+    const std::string log = readFile(logFile());
+    EXPECT_NE(
+        log.find(
+            R"(Host 127.0.0.1 attempted to connect, dropping connection: Origin "https://evil.example" is not one of the web application's origins)"),
+        std::string::npos)
+        << log;
+    EXPECT_NE(
+        log.find("Host 127.0.0.1 attempted to connect, dropping connection: the request names no Origin"),
+        std::string::npos);
 }
 
 }  // namespace

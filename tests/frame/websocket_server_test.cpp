@@ -405,3 +405,105 @@ TEST_F(ProcessInFlightTest, RefusedPeerIsClosedUnlistedAndCannotEndTheHeldChild)
 
 }  // namespace
 }  // namespace brisel::frame
+
+namespace brisel::frame {
+namespace {
+
+using test_support::HandshakeFields;
+using test_support::kClosedWithoutReply;
+using test_support::kReplyWait;
+
+TEST(HandshakeCheckTest, ServesTheLoopbackNamesWithOrWithoutThePortAndTheListedOriginsOnly) {
+    const HandshakeCheck everyOrigin({});
+    const HandshakeCheck listed({"https://studio.example.com", "https://eu.studio.example.com"});
+    struct Row {
+        std::optional<std::string_view> host;
+        std::optional<std::string_view> origin;
+        bool servedByEveryOrigin;
+        bool servedByListed;
+    };
+    const std::vector<Row> rows = {
+        {"localhost:4751", "https://studio.example.com", true, true},
+        {"127.0.0.1:4751", "https://eu.studio.example.com", true, true},
+        {"[::1]:4751", "https://studio.example.com", true, true},
+        {"localhost", "https://studio.example.com", true, true},
+        {"[::1]", std::nullopt, true, false},
+        {"127.0.0.1:4751", "https://evil.example", true, false},
+        {"127.0.0.1:4751", "https://studio.example.com.evil.example", true, false},
+        {"127.0.0.1:4751", "null", true, false},
+        {"evil.example:4751", "https://studio.example.com", false, false},
+        {"localhost.evil.example:4751", std::nullopt, false, false},
+        {"LOCALHOST:4751", std::nullopt, false, false},
+        {"127.0.0.1:4752", std::nullopt, false, false},
+        {"127.0.0.1:4751:4751", std::nullopt, false, false},
+        {"::1", std::nullopt, false, false},
+        {"", std::nullopt, false, false},
+        {std::nullopt, std::nullopt, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.host.value_or("<no Host>")) + " " +
+                     std::string(row.origin.value_or("<no Origin>")));
+        EXPECT_EQ(!everyOrigin.refusal(row.host, row.origin, 4751).has_value(), row.servedByEveryOrigin);
+        EXPECT_EQ(!listed.refusal(row.host, row.origin, 4751).has_value(), row.servedByListed);
+    }
+    EXPECT_EQ(everyOrigin.refusal(std::string_view("evil\x1b[2J\"x", 10), std::nullopt, 4751),
+              R"(Host "evil\x1B[2J\x22x" is not a loopback name of this machine)");
+}
+
+class RefusedHandshakeTest : public test_support::WebSocketServerFixture {
+  protected:
+    HandshakeCheck handshakeCheck() const override { return HandshakeCheck({"https://studio.example.com"}); }
+};
+
+TEST_F(RefusedHandshakeTest, GetsNoReplyIsLoggedOnceAndLeavesTheOtherConnectionsAndTheProcessInFlight) {
+    const std::string portSuffix = ":" + std::to_string(port);
+    const std::string listedOrigin = "https://studio.example.com";
+    auto first = WebSocketTestClient::connect("127.0.0.1", port, "", {std::nullopt, listedOrigin});
+    ASSERT_TRUE(first.has_value()) << first.error();
+    ASSERT_TRUE(waitForConnections(1));
+    HeldChild held;
+    ASSERT_TRUE(held.child);
+
+    struct Row {
+        HandshakeFields fields;
+        std::string refusal;  // empty when served
+    };
+    const std::vector<Row> rows = {
+        {{"localhost" + portSuffix, listedOrigin}, ""},
+        {{"[::1]" + portSuffix, listedOrigin}, ""},
+        {{"evil.example" + portSuffix, listedOrigin},
+         R"(Host "evil.example)" + portSuffix + R"(" is not a loopback name of this machine)"},
+        {{"", listedOrigin}, "the request names no Host"},
+        {{std::nullopt, "https://evil.example"},
+         R"(Origin "https://evil.example" is not one of the web application's origins)"},
+        {{std::nullopt, std::nullopt}, "the request names no Origin"},
+    };
+    std::vector<std::string> expectedLines;
+    std::vector<WebSocketTestClient> served;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fields.host.value_or("<default Host>"));
+        auto client = WebSocketTestClient::connect("127.0.0.1", port, "", row.fields);
+        if (row.refusal.empty()) {
+            ASSERT_TRUE(client.has_value()) << client.error();
+            served.push_back(std::move(*client));
+        } else {
+            ASSERT_FALSE(client.has_value());
+            EXPECT_EQ(client.error(), kClosedWithoutReply);
+            expectedLines.push_back("Host 127.0.0.1 attempted to connect, dropping connection: " +
+                                    row.refusal);
+        }
+    }
+    ASSERT_TRUE(log.waitUntil(
+        [&](const auto& lines) { return loggedMessages(lines, "Host ").size() >= expectedLines.size(); },
+        kReplyWait));
+    EXPECT_EQ(loggedMessages(log, "Host "), expectedLines);
+    EXPECT_EQ(countLogged(log, "Socket opened"), 1U + served.size());
+    EXPECT_EQ(countLogged(log, "Connection closed"), 0U);
+    EXPECT_EQ(common::RunningProcessManager::shared().inFlightProcess(), held.child);
+
+    ASSERT_TRUE(first->sendText(R"({"buildNumber": 0})"));
+    EXPECT_EQ(replyText(*first), kHandshakeReply);
+}
+
+}  // namespace
+}  // namespace brisel::frame

@@ -61,7 +61,8 @@ class WebSocketServerFixture : public ::testing::Test {
         auto registry =
             std::make_shared<frame::ControllerRegistry>(frame::ControllerRegistry::withFrameControllers());
         addControllers(*registry);
-        server = std::make_unique<frame::WebSocketServer>(frame::routingConnectHandler(registry));
+        server = std::make_unique<frame::WebSocketServer>(frame::routingConnectHandler(registry),
+                                                          handshakeCheck());
         auto started = server->start(0);
         ASSERT_TRUE(started.has_value());
         port = *started;
@@ -71,6 +72,8 @@ class WebSocketServerFixture : public ::testing::Test {
 
     // Lets a test register controllers before the server starts.
     virtual void addControllers(frame::ControllerRegistry& /*registry*/) {}
+    // The server's handshake check: every origin served, whatever the build's deployment lists.
+    virtual frame::HandshakeCheck handshakeCheck() const { return frame::HandshakeCheck({}); }
 
     // A client connected from `bindAddress` (any local address when empty) to `host`; fails the test
     // when the handshake fails.

@@ -52,7 +52,8 @@ int remainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
 
 tl::expected<WebSocketTestClient, std::string> WebSocketTestClient::connect(const std::string& host,
                                                                             std::uint16_t port,
-                                                                            const std::string& bindAddress) {
+                                                                            const std::string& bindAddress,
+                                                                            const HandshakeFields& fields) {
     auto address = parseAddress(host, port);
     if (!address) {
         return tl::unexpected(std::string("not an address: ") + host);
@@ -74,9 +75,13 @@ tl::expected<WebSocketTestClient, std::string> WebSocketTestClient::connect(cons
     if (::connect(socketFd, reinterpret_cast<const sockaddr*>(&address->storage), address->length) != 0) {
         return tl::unexpected(std::string("connect: ") + std::strerror(errno));
     }
+    // An IPv6 literal is bracketed in a Host field, as browsers send it.
+    const std::string hostName = host.find(':') == std::string::npos ? host : "[" + host + "]";
+    const std::string hostField = fields.host.value_or(hostName + ":" + std::to_string(port));
     const std::string request =
-        "GET / HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
-        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "GET / HTTP/1.1\r\n" + (hostField.empty() ? "" : "Host: " + hostField + "\r\n") +
+        (fields.origin ? "Origin: " + *fields.origin + "\r\n" : "") +
+        "Upgrade: websocket\r\nConnection: Upgrade\r\n"
         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!client.sendAll(request)) {
         return tl::unexpected(std::string("sending the opening handshake failed"));
@@ -85,6 +90,9 @@ tl::expected<WebSocketTestClient, std::string> WebSocketTestClient::connect(cons
     std::size_t headerEnd = std::string::npos;
     while ((headerEnd = client.buffer.find("\r\n\r\n")) == std::string::npos) {
         if (!client.fill(client.buffer.size() + 1, deadline)) {
+            if (client.peerClosed && client.buffer.empty()) {
+                return tl::unexpected(std::string(kClosedWithoutReply));
+            }
             return tl::unexpected(std::string("no handshake response"));
         }
     }

@@ -26,12 +26,23 @@ struct ReceivedMessage {
     std::string payload;
 };
 
+// Header values of the opening handshake that a test chooses, as a page on another site would.
+struct HandshakeFields {
+    std::optional<std::string> host;    // the Host value; none sends "<host>:<port>", "" sends no Host
+    std::optional<std::string> origin;  // the Origin value; none sends no Origin
+};
+
+// The description of a handshake that the server closed without any reply.
+inline constexpr std::string_view kClosedWithoutReply = "closed without a reply";
+
 class WebSocketTestClient {
   public:
     // Connects to `host` (an IPv4 or IPv6 literal) on `port`, optionally from the local address
-    // `bindAddress`, and completes the opening handshake. Returns a description on failure.
+    // `bindAddress`, and completes the opening handshake. Returns a description on failure
+    // (kClosedWithoutReply when the server closed the connection before answering).
     static tl::expected<WebSocketTestClient, std::string> connect(const std::string& host, std::uint16_t port,
-                                                                  const std::string& bindAddress = "");
+                                                                  const std::string& bindAddress = "",
+                                                                  const HandshakeFields& fields = {});
 
     WebSocketTestClient(WebSocketTestClient&& other) noexcept;
     WebSocketTestClient& operator=(WebSocketTestClient&& other) noexcept;
