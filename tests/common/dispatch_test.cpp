@@ -125,16 +125,18 @@ TEST(DelayedWorkTest, ShorterDelaysRunFirstAndEqualDelaysKeepTheirOrder) {
     SerialQueue queue("com.velko.brisel_core.TestQueue");
     Recorder recorder;
     DispatchSemaphore done(0);
-    auto due = 80ms;
+    // The gaps between the delays leave the test thread 300 ms to make its calls, so a loaded machine
+    // or a sanitizer cannot reorder the due times.
+    auto due = 600ms;
     // Equal delays given one after the other: their due times keep the order of the calls.
     queue.asyncAfter(due, [&] { recorder.add(3); });
     queue.asyncAfter(due, [&] { recorder.add(4); });
     queue.asyncAfter(due, [&] { recorder.add(5); });
-    queue.asyncAfter(due + 40ms, [&] {
+    queue.asyncAfter(due + 100ms, [&] {
         recorder.add(6);
         done.signal();
     });
-    queue.asyncAfter(20ms, [&] { recorder.add(2); });
+    queue.asyncAfter(300ms, [&] { recorder.add(2); });
     queue.asyncAfter(0ns, [&] { recorder.add(1); });
     ASSERT_TRUE(done.wait(kSoon));
     EXPECT_EQ(recorder.snapshot(), (std::vector<int>{1, 2, 3, 4, 5, 6}));
