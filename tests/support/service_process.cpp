@@ -74,7 +74,7 @@ bool portAccepts(std::uint16_t port) {
 // Appends everything read from `first` and `second` to `file` until both have ended, or until `quit`
 // is set and nothing more arrives (a grandchild may hold the streams open).
 void drainInto(const fs::path& file, common::FileDescriptor first, common::FileDescriptor second,
-               const std::atomic<bool>& quit) {
+               const std::atomic<bool>& quit, std::atomic<bool>& busy) {
     std::ofstream out(file, std::ios::binary | std::ios::app);
     std::array<pollfd, 2> streams{pollfd{first.get(), POLLIN, 0}, pollfd{second.get(), POLLIN, 0}};
     std::array<char, 4096> buffer{};
@@ -90,6 +90,7 @@ void drainInto(const fs::path& file, common::FileDescriptor first, common::FileD
             if (stream.fd < 0 || stream.revents == 0) {
                 continue;
             }
+            busy = true;  // set before the read, cleared once what it read is in the file
             const ssize_t count = ::read(stream.fd, buffer.data(), buffer.size());
             if (count > 0) {
                 out.write(buffer.data(), count);
@@ -97,6 +98,7 @@ void drainInto(const fs::path& file, common::FileDescriptor first, common::FileD
             } else if (count == 0 || errno != EINTR) {
                 stream.fd = -1;
             }
+            busy = false;
         }
     }
 }
@@ -188,8 +190,12 @@ tl::expected<std::unique_ptr<ServiceProcess>, std::string> ServiceProcess::start
         return tl::unexpected(child.error().message);
     }
     service->child = *child;
-    service->outputDrain = std::thread(drainInto, service->outputFile, service->child->takeStandardOutput(),
-                                       service->child->takeStandardError(), std::cref(service->drainQuit));
+    auto standardOutput = service->child->takeStandardOutput();
+    auto standardError = service->child->takeStandardError();
+    service->drainedStreams = {standardOutput.get(), standardError.get()};
+    service->outputDrain =
+        std::thread(drainInto, service->outputFile, std::move(standardOutput), std::move(standardError),
+                    std::cref(service->drainQuit), std::ref(service->drainBusy));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!portAccepts(kServicePort)) {
         if (service->child->waitForExit(std::chrono::milliseconds(10))) {
@@ -240,6 +246,20 @@ std::string ServiceProcess::log() const {
 }
 
 std::string ServiceProcess::output() const {
+    // What the service wrote before this call may still be in the pipes or on its way to the file:
+    // wait (bounded) until both pipes are empty and the drain holds nothing it has not written.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        bool pending = false;
+        for (const int fd : drainedStreams) {
+            int waiting = 0;
+            pending = pending || (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0);
+        }
+        if ((!pending && !drainBusy.load()) || std::chrono::steady_clock::now() > deadline) {
+            break;
+        }
+        std::this_thread::yield();
+    }
     return readWhole(outputFile);
 }
 

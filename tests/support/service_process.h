@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -83,6 +84,8 @@ class ServiceProcess {
     std::filesystem::path tmpFolder;
     std::filesystem::path outputFile;
     std::atomic<bool> drainQuit{false};
+    std::atomic<bool> drainBusy{false};         // the drain holds bytes it has not yet written
+    std::array<int, 2> drainedStreams{-1, -1};  // the pipes the drain reads (owned by it)
     std::thread outputDrain;  // ends when the service's output streams close, or on drainQuit
 };
 
