@@ -27,7 +27,9 @@ constexpr auto kReplyWait = 60s;
 
 class FlashRequestEndToEnd : public WorkflowEndToEnd {
   protected:
-    void startFlashService(bool translated = false, double timeScale = 0.02) {
+    // The default scale leaves a bootloader limit of 1.5 s: several times what the simulated boards
+    // take to come back in their new mode, even on a loaded machine.
+    void startFlashService(bool translated = false, double timeScale = 0.05) {
         if (service) {
             service->stop();
             service.reset();
