@@ -1,47 +1,39 @@
 #include "desktop/app/branch_rules.h"
 
+#include "desktop/components/build_info.h"
+#include "desktop/components/crash_report_dsn.h"
+#include "desktop/components/update_feed.h"
+
 namespace brisel::desktop::app {
 
 namespace {
 
-// Deployment values, set by the build (src/desktop/app/CMakeLists.txt).
-constexpr const char* kBranch = BRISEL_BRANCH;
-constexpr const char* kUpdateFeedHost = BRISEL_UPDATE_FEED_HOST;
-constexpr const char* kCrashReportHost = BRISEL_CRASH_REPORT_HOST;
-constexpr const char* kCrashReportProject = BRISEL_CRASH_REPORT_PROJECT;
-constexpr const char* kCrashReportPublicKey = "7b3e0d5a91c4462f8e2ba6d01f9c3e58";
+QString fromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
 QString branch() {
-    return QString::fromUtf8(kBranch);
+    return fromView(components::build_info::kBranch);
 }
 
 QUrl feedAddress(const QString& branch) {
-    QString folder = QStringLiteral("LATEST_develop");
-    if (branch.contains(QStringLiteral("release"))) {
-        folder = QStringLiteral("LATEST_") + branch;
-    } else if (branch == QStringLiteral("master")) {
-        folder = QStringLiteral("STABLE");
-    }
     QUrl address;
     address.setScheme(QStringLiteral("https"));
-    address.setHost(QString::fromUtf8(kUpdateFeedHost));
-    address.setPath(u'/' + folder + QStringLiteral("/briselcast.xml.rss"));
+    address.setHost(fromView(components::build_info::kUpdateFeedHost));
+    address.setPath(u'/' + QString::fromStdString(components::updateFeedPath(branch.toStdString())));
     return address;
 }
 
 QString crashReportingEnvironment(const QString& branch) {
-    if (branch.startsWith(QStringLiteral("release"))) {
-        return QStringLiteral("release");
-    }
-    return branch == QStringLiteral("master") ? QStringLiteral("production") : QStringLiteral("develop");
+    return QString::fromStdString(components::crashReportEnvironment(branch.toStdString()));
 }
 
 QString crashReportingDsn() {
-    return QStringLiteral("https://%1@%2/%3")
-        .arg(QString::fromUtf8(kCrashReportPublicKey), QString::fromUtf8(kCrashReportHost),
-             QString::fromUtf8(kCrashReportProject));
+    const auto dsn = components::crashReportingDsn(components::build_info::kCrashReportHost,
+                                                   components::build_info::kCrashReportProject);
+    return dsn ? QString::fromStdString(dsn->text()) : QString();
 }
 
 }  // namespace brisel::desktop::app

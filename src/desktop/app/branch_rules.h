@@ -1,4 +1,5 @@
-// What the build's branch selects: the update feed and the crash-reporting environment.
+// What the build's branch selects: the update feed and the crash-reporting environment, as Qt values
+// (the rules themselves are the components').
 #pragma once
 
 #include <QString>
@@ -18,7 +19,7 @@ QUrl feedAddress(const QString& branch);
 QString crashReportingEnvironment(const QString& branch);
 
 // The crash-reporting DSN: https, the project's public key as user, the ingestion host, the project
-// number as path.
+// number as path; empty for a build without ingestion host or project.
 QString crashReportingDsn();
 
 }  // namespace brisel::desktop::app
