@@ -21,12 +21,18 @@ std::shared_ptr<ChildProcess> RunningProcessManager::inFlightProcess() {
 }
 
 void RunningProcessManager::setInFlightProcess(std::shared_ptr<ChildProcess> process) {
+    // Seeing nothing held, a clear takes effect right there: before any concurrent set that is
+    // still on its way through the queue.
+    if (!process && !holding.load(std::memory_order_acquire)) {
+        return;
+    }
     queue.sync([&] {
         if (held) {
             logger().info("Terminating process " + held->description());
             held->terminate();
         }
         held = std::move(process);
+        holding.store(held != nullptr, std::memory_order_release);
     });
 }
 

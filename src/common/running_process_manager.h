@@ -1,6 +1,7 @@
 // The holder of the one external tool process in flight.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "common/child_process.h"
@@ -25,11 +26,13 @@ class RunningProcessManager {
     std::shared_ptr<ChildProcess> inFlightProcess();
     // When a process is held: logs "Terminating process <description>" at info and sends it SIGTERM
     // unless it has already exited. Then holds `process` (null clears). Does not wait for the old
-    // process to end.
+    // process to end. Clearing while nothing is held returns at once, without the queue: every
+    // message of the browser clears, and almost always there is nothing to clear.
     void setInFlightProcess(std::shared_ptr<ChildProcess> process);
 
   private:
     std::shared_ptr<ChildProcess> held;  // touched only on queue
+    std::atomic<bool> holding{false};    // whether `held` is set; written only on queue
     SerialQueue queue;
 };
 
