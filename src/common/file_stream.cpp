@@ -227,34 +227,52 @@ tl::expected<void, std::string> prepareLogFile(const std::filesystem::path& file
 FileStream::FileStream(std::filesystem::path filePath)
     : path(std::move(filePath)), queue("com.velko.brisel_core.LogFileQueue", QualityOfService::utility) {}
 
-FileStream::~FileStream() = default;
+FileStream::~FileStream() {
+    flush();
+}
 
 void FileStream::write(std::string_view line) {
     std::lock_guard lock(mutex);
     pending.append(line);
     pending.push_back('\n');
-    if (!appendQueued) {
-        appendQueued = true;
-        queue.async([this] { appendPending(); });
+    if (!appendScheduled) {
+        appendScheduled = true;
+        queue.async([this] { appendPendingAndFollowUp(); });
     }
 }
 
 void FileStream::flush() {
-    queue.flush();
+    queue.sync([this] { appendPending(); });
 }
 
-void FileStream::appendPending() {
+void FileStream::appendPendingAndFollowUp() {
+    if (!appendPending()) {
+        std::lock_guard lock(mutex);
+        if (pending.empty()) {
+            appendScheduled = false;  // quiet: the next write wakes the queue
+            return;
+        }
+    }
+    // Still scheduled: writes meanwhile only add to `pending`. A stream being destroyed drops this
+    // follow-up; its destructor has appended everything already.
+    queue.asyncAfter(kAppendFollowUp, [this] { appendPendingAndFollowUp(); });
+}
+
+bool FileStream::appendPending() {
     std::string lines;
     {
         std::lock_guard lock(mutex);
         lines.swap(pending);
-        appendQueued = false;
+    }
+    if (lines.empty()) {
+        return false;
     }
     if (auto appended = appendToFile(path, lines); !appended) {
         printLine("Failed to write log to file " + path.string() + " due to error " + appended.error());
-        return;
+        return true;
     }
     trimLogFileIfTooLarge(path);
+    return true;
 }
 
 }  // namespace brisel::common

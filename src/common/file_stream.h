@@ -2,6 +2,7 @@
 // near 100 MiB.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -18,11 +19,16 @@ namespace brisel::common {
 inline constexpr std::uint64_t kLogFileSizeLimit = 104'857'600;
 // A trim drops this many characters from the start of the file.
 inline constexpr std::size_t kLogTrimCharacters = 1'048'576;
+// How long after an append the stream looks for the lines written meanwhile.
+inline constexpr std::chrono::milliseconds kAppendFollowUp{2};
 
 // Appends the lines given to write() to one file. Appends and trims run one at a time on the
 // stream's serial queue "com.velko.brisel_core.LogFileQueue", in the order of the write() calls;
-// lines that arrive while an append runs go to the file together in the next append. Every problem
-// with the file is reported on standard output only; nothing fails towards the caller.
+// lines that arrive while an append runs go to the file together in the next append. After an
+// append the stream looks again kAppendFollowUp later and appends what came meanwhile, until a look
+// finds nothing: only the first line after a quiet spell wakes the queue, so that a busy caller
+// (the websocket thread logs every message) does not pay for waking another thread on each line.
+// Every problem with the file is reported on standard output only; nothing fails towards the caller.
 class FileStream {
   public:
     explicit FileStream(std::filesystem::path filePath);
@@ -39,13 +45,17 @@ class FileStream {
     void flush();
 
   private:
-    void appendPending();
+    // On the queue: appends what is pending, then looks again after kAppendFollowUp; a look that
+    // finds nothing ends the follow-ups.
+    void appendPendingAndFollowUp();
+    // On the queue: appends what is pending. False when nothing was.
+    bool appendPending();
 
     const std::filesystem::path path;
     std::mutex mutex;
-    std::string pending;        // lines not yet appended; guarded by mutex
-    bool appendQueued = false;  // an appendPending() is queued and not yet started; guarded by mutex
-    SerialQueue queue;          // last member: destroyed (drained) first
+    std::string pending;           // lines not yet appended; guarded by mutex
+    bool appendScheduled = false;  // an append (or a follow-up) will take `pending`; guarded by mutex
+    SerialQueue queue;             // last member: destroyed (drained) first
 };
 
 // Appends the bytes to the file: opens it for appending, or when it does not exist creates it

@@ -1,15 +1,17 @@
 // Entry point of brisel_core, the background service that the browser application drives over a
 // websocket on localhost. It takes no options: it prepares its log, starts the server for WiFi boards
 // and the websocket server, and then parks the main thread; everything else runs on the service's
-// queues and threads until the process is terminated.
-#include <chrono>
+// queues and threads until the process is terminated; the log file then gets its last lines.
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
 
-#include "common/dispatch.h"
 #include "common/logger.h"
 #include "common/time_scale.h"
 #include "common/utilities.h"
@@ -40,6 +42,42 @@ void startWifiServer(brisel::frame::WebSocketServer& websocketServer) {
     std::_Exit(EXIT_FAILURE);
 }
 
+// The signals that end the service (the tray application sends SIGTERM when it quits).
+sigset_t terminationSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
+    return signals;
+}
+
+// Called first thing, before any thread starts: every thread inherits the blocked signals, so only
+// the parked main thread takes them (tools get an empty mask when they are started).
+void blockTerminationSignals() {
+    const sigset_t signals = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// Parks the calling thread until a termination signal arrives, then puts the lines still on their way
+// into the log file and ends the process by that very signal, as if it had not been caught. A log
+// file that does not take the lines within 2 s ends the process by SIGALRM instead.
+[[noreturn]] void parkUntilTerminated() {
+    const sigset_t signals = terminationSignals();
+    int received = 0;
+    while (sigwait(&signals, &received) != 0) {
+    }
+    alarm(2);
+    logger().flush();
+    std::signal(received, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, received);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(received);
+    std::_Exit(EXIT_FAILURE);  // not reached: the signal ends the process
+}
+
 // Starts the websocket server on the service port, then parks the calling thread for the life of the
 // process.
 [[noreturn]] void setupRoutes(brisel::frame::WebSocketServer& server) {
@@ -52,16 +90,13 @@ void startWifiServer(brisel::frame::WebSocketServer& websocketServer) {
             "service) may hold it. Quit that program and start Brisel again.");
         stopFatally(describe(started.error()));
     }
-    brisel::common::DispatchGroup parked;
-    parked.enter();
-    while (!parked.wait(std::chrono::hours(24))) {
-    }
-    std::_Exit(EXIT_SUCCESS);
+    parkUntilTerminated();
 }
 
 }  // namespace
 
 int main() {
+    blockTerminationSignals();
     // Test runs shorten every fixed wait; the service's own waits stay as they are without the variable.
     const auto timeScale = brisel::common::applyTimeScaleFromEnvironment();
     // Failures are printed by prepareLogFile itself; the log then goes to standard output only.

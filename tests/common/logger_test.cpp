@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -209,6 +210,27 @@ TEST_F(LoggerFileTest, LoggerWithoutFilePrintsOnly) {
     log.flush();
     EXPECT_NE(::testing::internal::GetCapturedStdout().find("] trace: only here\n"), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+}
+
+// Without any flush: a burst, then one line more, each reaching the file on its own within the bound
+// (the lines that come while the stream still looks for more are taken by its follow-up).
+TEST_F(LoggerFileTest, LinesReachTheFileWithoutAFlush) {
+    Logger log("Test Logger", LogLevels::info, file);
+    ::testing::internal::CaptureStdout();
+    const auto linesInFileReach = [&](std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (splitLines(readFile(file)).size() < count && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        return splitLines(readFile(file)).size() == count;
+    };
+    for (int line = 0; line < 100; ++line) {
+        log.info("burst line " + std::to_string(line));
+    }
+    EXPECT_TRUE(linesInFileReach(100));
+    log.info("one more");
+    EXPECT_TRUE(linesInFileReach(101));
+    ::testing::internal::GetCapturedStdout();
 }
 
 TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {

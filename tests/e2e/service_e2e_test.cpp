@@ -111,14 +111,18 @@ class ServiceEndToEndTest : public ::testing::Test {
     std::string output;
 };
 
+// The service is terminated as soon as its last line is on standard output: the file has it too, and
+// the service still ends by the signal.
 TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAndConnection) {
     ASSERT_EQ(runInPrivateNamespace(
                   "start_service\n"
                   "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 --send '{\"buildNumber\": 0}'\n"
-                  "sleep 0.2\n"
-                  "stop_service\n"),
+                  "for i in $(seq 400); do grep -q 'Connection closed' \"$F/service.out\" && break; "
+                  "sleep 0.05; done\n"
+                  "kill -TERM \"$SERVICE_PID\"; wait \"$SERVICE_PID\"; echo \"service status $?\"\n"),
               0)
         << output;
+    EXPECT_NE(output.find("service status 143"), std::string::npos) << output;
     ASSERT_TRUE(fs::is_regular_file(logFile())) << output;
     const auto messages = serviceMessages(readFile(logFile()));
     const std::vector<std::string> expected = {"WIFI: WifiServer starting...",
