@@ -3,6 +3,7 @@
 #include <libwebsockets.h>
 
 #include <cstring>
+#include <thread>
 
 #include "common/utf8.h"
 #include "frame/outgoing_text.h"
@@ -11,7 +12,9 @@
 namespace brisel::frame {
 namespace {
 
-constexpr lws_usec_t kChokedRecheckMicroseconds = 50000;  // 0.05 s
+constexpr lws_usec_t kChokedRecheckMicroseconds = 50000;          // 0.05 s
+constexpr int kFramesPerWritable = 32;                            // at most, in one writable callback
+constexpr std::chrono::microseconds kLookingBeforeSleeping{100};  // a sender, before it sleeps
 
 }  // namespace
 
@@ -37,10 +40,7 @@ void WebSocket::write(std::string_view text) {
     std::memcpy(frame.buffer.data() + LWS_PRE, payload->data(), payload->size());
 
     const bool senderWaits = !onWebsocketThread();
-    if (senderWaits) {
-        frame.senderWakeup = std::make_shared<std::condition_variable>();
-    }
-    const auto wakeupOfSender = frame.senderWakeup;
+    frame.senderWaits = senderWaits;
     std::uint64_t sequence = 0;
     bool loopWillWrite = false;
     {
@@ -66,19 +66,29 @@ void WebSocket::write(std::string_view text) {
     }
     if (!loopWillWrite && !wakeup->markForWriting(shared_from_this())) {
         // Nobody services the library any more: the frame can never leave.
-        std::vector<std::shared_ptr<std::condition_variable>> released;
+        bool sendersWait = false;
         {
             std::lock_guard lock(queueMutex);
-            released = releaseQueuedFrames();
+            sendersWait = releaseQueuedFrames();
         }
-        for (const auto& sender : released) {
-            sender->notify_one();
+        if (sendersWait) {
+            framesHandedOver.notify_all();
         }
         return;
     }
+    // The websocket thread usually takes the frame within microseconds: looking for it a little while
+    // before sleeping spares that thread the wake-up of this one (several senders are woken with one
+    // call, but each sleeping one still costs it time).
+    const auto stopLooking = std::chrono::steady_clock::now() + kLookingBeforeSleeping;
+    do {
+        if (lastDoneSequence.load(std::memory_order_acquire) >= sequence) {
+            return;
+        }
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < stopLooking);
     std::unique_lock lock(queueMutex);
-    const bool done =
-        wakeupOfSender->wait_for(lock, kSenderWaitLimit, [&] { return lastDoneSequence >= sequence; });
+    const bool done = framesHandedOver.wait_for(
+        lock, kSenderWaitLimit, [&] { return lastDoneSequence.load(std::memory_order_relaxed) >= sequence; });
     if (!done) {
         common::logger().warning("The browser has not taken a reply for " +
                                  std::to_string(kSenderWaitLimit.count()) +
@@ -174,39 +184,56 @@ WebSocket::WriteOutcome WebSocket::writeNextFrame() {
         lws_set_timer_usecs(wsi, kChokedRecheckMicroseconds);
         return WriteOutcome::keepOpen;
     }
-    PendingFrame frame;
-    bool morePending = false;
-    {
-        std::lock_guard lock(queueMutex);
-        if (pendingFrames.empty()) {
-            writesScheduled = false;
-            return WriteOutcome::keepOpen;
+    // Senders go on once their frames are handed to the library; all of them are woken together at
+    // the end of the callback.
+    bool sendersWait = false;
+    const auto wakeSenders = [&] {
+        if (sendersWait) {
+            framesHandedOver.notify_all();
         }
-        frame = std::move(pendingFrames.front());
-        pendingFrames.pop_front();
-        queuedBytes -= frame.buffer.size() - LWS_PRE;
-        lastDoneSequence = frame.sequence;
-        morePending = !pendingFrames.empty();
-        writesScheduled = morePending;
-    }
-    // The frame is handed to the library below, in this callback, whatever other threads do now:
-    // its sender goes on while the bytes are sent.
-    if (frame.senderWakeup) {
-        frame.senderWakeup->notify_one();
-    }
-    if (currentState.load() == WebSocketState::connected) {
-        const std::size_t length = frame.buffer.size() - LWS_PRE;
-        const int written = lws_write(wsi, frame.buffer.data() + LWS_PRE, length, LWS_WRITE_TEXT);
-        if (written < 0 || static_cast<std::size_t>(written) < length) {
-            common::logger().error("Writing a reply to the browser failed; the connection is closed");
-            return WriteOutcome::closeConnection;
+    };
+    for (int written = 0;; ++written) {
+        PendingFrame frame;
+        bool morePending = false;
+        {
+            std::lock_guard lock(queueMutex);
+            if (pendingFrames.empty()) {
+                writesScheduled = false;
+                wakeSenders();
+                return WriteOutcome::keepOpen;
+            }
+            frame = std::move(pendingFrames.front());
+            pendingFrames.pop_front();
+            queuedBytes -= frame.buffer.size() - LWS_PRE;
+            lastDoneSequence = frame.sequence;
+            morePending = !pendingFrames.empty();
+            writesScheduled = morePending;
         }
+        sendersWait = sendersWait || frame.senderWaits;
+        if (currentState.load() == WebSocketState::connected) {
+            const std::size_t length = frame.buffer.size() - LWS_PRE;
+            const int sent = lws_write(wsi, frame.buffer.data() + LWS_PRE, length, LWS_WRITE_TEXT);
+            if (sent < 0 || static_cast<std::size_t>(sent) < length) {
+                wakeSenders();
+                common::logger().error("Writing a reply to the browser failed; the connection is closed");
+                return WriteOutcome::closeConnection;
+            }
+        }
+        // The next frame goes in this callback too while the library holds none of the output back
+        // and the socket takes more without blocking; otherwise it waits for the next callback, as
+        // it does after kFramesPerWritable frames, so that reading and other connections get their turn.
+        const bool nextNow = morePending && currentState.load() == WebSocketState::connected &&
+                             written + 1 < kFramesPerWritable && lws_partial_buffered(wsi) == 0 &&
+                             lws_send_pipe_choked(wsi) == 0;
+        if (nextNow) {
+            continue;
+        }
+        wakeSenders();
+        if (morePending || currentState.load() == WebSocketState::disconnecting) {
+            lws_callback_on_writable(wsi);
+        }
+        return WriteOutcome::keepOpen;
     }
-    // One frame per writable callback: the next one waits for the library's next callback.
-    if (morePending || currentState.load() == WebSocketState::disconnecting) {
-        lws_callback_on_writable(wsi);
-    }
-    return WriteOutcome::keepOpen;
 }
 
 void WebSocket::requestWritableIfPending() {
@@ -227,14 +254,14 @@ void WebSocket::requestWritableIfPending() {
 void WebSocket::connectionClosed() {
     currentState.store(WebSocketState::disconnected);
     wsi = nullptr;
-    std::vector<std::shared_ptr<std::condition_variable>> released;
+    bool sendersWait = false;
     {
         std::lock_guard lock(queueMutex);
         closed = true;
-        released = releaseQueuedFrames();
+        sendersWait = releaseQueuedFrames();
     }
-    for (const auto& sender : released) {
-        sender->notify_one();
+    if (sendersWait) {
+        framesHandedOver.notify_all();
     }
 
     std::map<CloseCallbackId, std::function<void()>> callbacks;
@@ -257,17 +284,15 @@ bool WebSocket::onWebsocketThread() const {
     return wakeup->isServiceThread();
 }
 
-std::vector<std::shared_ptr<std::condition_variable>> WebSocket::releaseQueuedFrames() {
-    std::vector<std::shared_ptr<std::condition_variable>> released;
-    for (auto& frame : pendingFrames) {
-        if (frame.senderWakeup) {
-            released.push_back(std::move(frame.senderWakeup));
-        }
+bool WebSocket::releaseQueuedFrames() {
+    bool sendersWait = false;
+    for (const auto& frame : pendingFrames) {
+        sendersWait = sendersWait || frame.senderWaits;
     }
     pendingFrames.clear();
     queuedBytes = 0;
     lastDoneSequence = lastQueuedSequence;
-    return released;
+    return sendersWait;
 }
 
 }  // namespace brisel::frame

@@ -100,16 +100,16 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     struct PendingFrame {
         std::vector<unsigned char> buffer;  // LWS_PRE bytes of headroom, then the payload
         std::uint64_t sequence = 0;
-        // Wakes the one sender that waits for this frame (none for a sender on the websocket thread).
-        std::shared_ptr<std::condition_variable> senderWakeup;
+        bool senderWaits = false;  // false for a sender on the websocket thread
     };
 
     // Websocket thread: the library reports it established; runs the open handler.
     void markEstablished();
     // Websocket thread: one piece of a message; `finalFragment` and `binary` as the library reports.
     void received(const void* data, std::size_t length, bool finalFragment, bool binary);
-    // Websocket thread: writes the next pending frame, or asks for a recheck in 0.05 s while the
-    // library's output is still partly buffered and the send pipe choked.
+    // Websocket thread: writes the next pending frames in order (more than one only while the library
+    // buffers none of the output and the socket would not block), or asks for a recheck in 0.05 s
+    // while the library's output is still partly buffered and the send pipe choked.
     WriteOutcome writeNextFrame();
     // Websocket thread: asks the library for a writable callback when frames wait.
     void requestWritableIfPending();
@@ -119,8 +119,8 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     lws* handle() const { return wsi; }
 
     bool onWebsocketThread() const;
-    // Under queueMutex: drops every queued frame and returns the wake-ups of their senders.
-    std::vector<std::shared_ptr<std::condition_variable>> releaseQueuedFrames();
+    // Under queueMutex: drops every queued frame; true when a sender waits for one of them.
+    bool releaseQueuedFrames();
 
     std::atomic<WebSocketState> currentState{WebSocketState::disconnected};
     const std::string peer;
@@ -140,8 +140,12 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     std::deque<PendingFrame> pendingFrames;
     std::size_t queuedBytes = 0;
     std::uint64_t lastQueuedSequence = 0;
-    std::uint64_t lastDoneSequence = 0;
+    // Written under queueMutex; a waiting sender also looks at it without the lock.
+    std::atomic<std::uint64_t> lastDoneSequence{0};
     bool closed = false;
+    // Wakes the senders that wait for their frames; notified once per writable callback that handed
+    // over a waited-for frame (one wake-up call for all of them, not one per frame).
+    std::condition_variable framesHandedOver;
     // The websocket thread has asked for a writable callback for queued frames and will ask again
     // after each write while frames remain: a sender then needs not wake the service loop.
     bool writesScheduled = false;

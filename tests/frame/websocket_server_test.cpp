@@ -218,6 +218,37 @@ TEST_F(ReplyWritingTest, EightThreadsRepliesArriveWholeAndInPerThreadOrder) {
     EXPECT_EQ(received, kThreads * kRepliesPerThread);
 }
 
+// Frames queued on the websocket thread far faster than the peer reads: several leave in one writable
+// callback while the socket takes them, the rest once it drains; all arrive whole and in order.
+TEST(WebsocketThreadWritesTest, ManyLargeFramesQueuedAtOnceArriveWholeAndInOrder) {
+    constexpr int kFrames = 48;
+    const auto frameText = [](int index) {
+        return std::to_string(index) + ":" + std::string(256 * 1024, static_cast<char>('a' + index % 26));
+    };
+    WebSocketServer server(
+        [&frameText](const std::shared_ptr<WebSocket>& connection) {
+            connection->onOpen([&frameText](const std::shared_ptr<WebSocket>& opened) {
+                opened->onText([&frameText](const std::shared_ptr<WebSocket>& sender, std::string_view) {
+                    for (int index = 0; index < kFrames; ++index) {
+                        sender->write(frameText(index));
+                    }
+                });
+            });
+        },
+        HandshakeCheck({}));
+    const auto port = server.start(0);
+    ASSERT_TRUE(port.has_value());
+    auto client = WebSocketTestClient::connect("127.0.0.1", *port);
+    ASSERT_TRUE(client.has_value());
+    ASSERT_TRUE(client->sendText("send them"));
+    for (int index = 0; index < kFrames; ++index) {
+        const auto message = client->receive(kReplyWait);
+        ASSERT_TRUE(message.has_value()) << "frame " << index;
+        ASSERT_TRUE(message->payload == frameText(index)) << "frame " << index << " differs";
+    }
+    server.stop();
+}
+
 // The library's log routed into the service log before the server starts, as the service does.
 class RoutedLibraryLogTest : public test_support::WebSocketServerFixture {
   protected:
