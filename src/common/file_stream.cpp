@@ -237,42 +237,52 @@ void FileStream::write(std::string_view line) {
     pending.push_back('\n');
     if (!appendScheduled) {
         appendScheduled = true;
-        queue.async([this] { appendPendingAndFollowUp(); });
+        queue.async([this] { appendWhileBusy(); });
     }
 }
 
 void FileStream::flush() {
-    queue.sync([this] { appendPending(); });
+    std::unique_lock lock(mutex);
+    if (!appendScheduled) {
+        return;  // nothing is pending while no append is on its way
+    }
+    const std::uint64_t request = ++flushRequests;
+    flushRequested.notify_one();
+    flushServed.wait(lock, [&] { return flushesServed >= request || !appendScheduled; });
 }
 
-void FileStream::appendPendingAndFollowUp() {
-    if (!appendPending()) {
-        std::lock_guard lock(mutex);
-        if (pending.empty()) {
-            appendScheduled = false;  // quiet: the next write wakes the queue
+void FileStream::appendWhileBusy() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+        std::string lines;
+        lines.swap(pending);
+        const std::uint64_t requestsSeen = flushRequests;
+        lock.unlock();
+        appendLines(lines);
+        lock.lock();
+        flushesServed = requestsSeen;
+        const bool quiet = lines.empty() && pending.empty();
+        if (quiet) {
+            appendScheduled = false;  // the next write queues a new pass
+        }
+        flushServed.notify_all();
+        if (quiet) {
             return;
         }
+        // Writes meanwhile only add to `pending`; a flush cuts the pause short.
+        flushRequested.wait_for(lock, kAppendFollowUp, [&] { return flushRequests != requestsSeen; });
     }
-    // Still scheduled: writes meanwhile only add to `pending`. A stream being destroyed drops this
-    // follow-up; its destructor has appended everything already.
-    queue.asyncAfter(kAppendFollowUp, [this] { appendPendingAndFollowUp(); });
 }
 
-bool FileStream::appendPending() {
-    std::string lines;
-    {
-        std::lock_guard lock(mutex);
-        lines.swap(pending);
-    }
+void FileStream::appendLines(const std::string& lines) {
     if (lines.empty()) {
-        return false;
+        return;
     }
     if (auto appended = appendToFile(path, lines); !appended) {
         printLine("Failed to write log to file " + path.string() + " due to error " + appended.error());
-        return true;
+        return;
     }
     trimLogFileIfTooLarge(path);
-    return true;
 }
 
 }  // namespace brisel::common

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -25,7 +26,7 @@ inline constexpr std::chrono::milliseconds kAppendFollowUp{2};
 // Appends the lines given to write() to one file. Appends and trims run one at a time on the
 // stream's serial queue "com.velko.brisel_core.LogFileQueue", in the order of the write() calls;
 // lines that arrive while an append runs go to the file together in the next append. After an
-// append the stream looks again kAppendFollowUp later and appends what came meanwhile, until a look
+// append the queue looks again kAppendFollowUp later and appends what came meanwhile, until a look
 // finds nothing: only the first line after a quiet spell wakes the queue, so that a busy caller
 // (the websocket thread logs every message) does not pay for waking another thread on each line.
 // Every problem with the file is reported on standard output only; nothing fails towards the caller.
@@ -45,17 +46,21 @@ class FileStream {
     void flush();
 
   private:
-    // On the queue: appends what is pending, then looks again after kAppendFollowUp; a look that
-    // finds nothing ends the follow-ups.
-    void appendPendingAndFollowUp();
-    // On the queue: appends what is pending. False when nothing was.
-    bool appendPending();
+    // On the queue while lines keep coming: appends what is pending, pauses kAppendFollowUp (less
+    // when a flush asks) and goes on until a pass finds nothing.
+    void appendWhileBusy();
+    // On the queue: appends the lines and trims the file; does nothing for no lines.
+    void appendLines(const std::string& lines);
 
     const std::filesystem::path path;
     std::mutex mutex;
-    std::string pending;           // lines not yet appended; guarded by mutex
-    bool appendScheduled = false;  // an append (or a follow-up) will take `pending`; guarded by mutex
-    SerialQueue queue;             // last member: destroyed (drained) first
+    std::string pending;              // lines not yet appended; guarded by mutex
+    bool appendScheduled = false;     // appendWhileBusy is queued or running; guarded by mutex
+    std::uint64_t flushRequests = 0;  // flush() calls so far; guarded by mutex
+    std::uint64_t flushesServed = 0;  // the requests whose lines are in the file; guarded by mutex
+    std::condition_variable flushRequested;
+    std::condition_variable flushServed;
+    SerialQueue queue;  // last member: destroyed (drained) first
 };
 
 // Appends the bytes to the file: opens it for appending, or when it does not exist creates it

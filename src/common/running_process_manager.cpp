@@ -21,10 +21,16 @@ std::shared_ptr<ChildProcess> RunningProcessManager::inFlightProcess() {
 }
 
 void RunningProcessManager::setInFlightProcess(std::shared_ptr<ChildProcess> process) {
-    // Seeing nothing held, a clear takes effect right there: before any concurrent set that is
-    // still on its way through the queue.
-    if (!process && !holding.load(std::memory_order_acquire)) {
-        return;
+    // With nothing held and no process on its way to be held, a clear has nothing to do. The count
+    // is read first: a set that has finished counting down has already marked its process held.
+    const bool setting = process != nullptr;
+    if (!setting) {
+        if (settingsUnderway.load(std::memory_order_acquire) == 0 &&
+            !holding.load(std::memory_order_acquire)) {
+            return;
+        }
+    } else {
+        settingsUnderway.fetch_add(1, std::memory_order_acq_rel);
     }
     queue.sync([&] {
         if (held) {
@@ -33,6 +39,9 @@ void RunningProcessManager::setInFlightProcess(std::shared_ptr<ChildProcess> pro
         }
         held = std::move(process);
         holding.store(held != nullptr, std::memory_order_release);
+        if (setting) {
+            settingsUnderway.fetch_sub(1, std::memory_order_acq_rel);
+        }
     });
 }
 

@@ -26,13 +26,14 @@ class RunningProcessManager {
     std::shared_ptr<ChildProcess> inFlightProcess();
     // When a process is held: logs "Terminating process <description>" at info and sends it SIGTERM
     // unless it has already exited. Then holds `process` (null clears). Does not wait for the old
-    // process to end. Clearing while nothing is held returns at once, without the queue: every
-    // message of the browser clears, and almost always there is nothing to clear.
+    // process to end. Clearing while nothing is held and no other call is setting a process returns
+    // at once, without the queue: every handshake clears, and almost always there is nothing to clear.
     void setInFlightProcess(std::shared_ptr<ChildProcess> process);
 
   private:
-    std::shared_ptr<ChildProcess> held;  // touched only on queue
-    std::atomic<bool> holding{false};    // whether `held` is set; written only on queue
+    std::shared_ptr<ChildProcess> held;    // touched only on queue
+    std::atomic<bool> holding{false};      // whether `held` is set; written only on queue
+    std::atomic<int> settingsUnderway{0};  // calls with a process between their start and their turn
     SerialQueue queue;
 };
 

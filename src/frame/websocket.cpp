@@ -195,9 +195,16 @@ WebSocket::WriteOutcome WebSocket::writeNextFrame() {
         lws_set_timer_usecs(wsi, kChokedRecheckMicroseconds);
         return WriteOutcome::keepOpen;
     }
-    // Senders go on once their frames are handed to the library; all of them are woken together at
-    // the end of the callback.
+    // A sender goes on once its frame has been handed to the library (or dropped because the
+    // connection is closing); the senders that sleep are woken together at the end of the callback.
     bool sendersWait = false;
+    const auto handedOver = [&](const PendingFrame& frame) {
+        sendersWait = sendersWait || frame.senderWaits;
+        std::lock_guard lock(queueMutex);
+        if (lastDoneSequence.load(std::memory_order_relaxed) < frame.sequence) {
+            lastDoneSequence.store(frame.sequence, std::memory_order_release);
+        }
+    };
     const auto wakeSenders = [&] {
         if (sendersWait) {
             framesHandedOver.notify_all();
@@ -216,19 +223,20 @@ WebSocket::WriteOutcome WebSocket::writeNextFrame() {
             frame = std::move(pendingFrames.front());
             pendingFrames.pop_front();
             queuedBytes -= frame.buffer.size() - LWS_PRE;
-            lastDoneSequence = frame.sequence;
             morePending = !pendingFrames.empty();
             writesScheduled = morePending;
         }
-        sendersWait = sendersWait || frame.senderWaits;
         if (currentState.load() == WebSocketState::connected) {
             const std::size_t length = frame.buffer.size() - LWS_PRE;
             const int sent = lws_write(wsi, frame.buffer.data() + LWS_PRE, length, LWS_WRITE_TEXT);
+            handedOver(frame);
             if (sent < 0 || static_cast<std::size_t>(sent) < length) {
                 wakeSenders();
                 common::logger().error("Writing a reply to the browser failed; the connection is closed");
                 return WriteOutcome::closeConnection;
             }
+        } else {
+            handedOver(frame);
         }
         // The next frame goes in this callback too while the library holds none of the output back
         // and the socket takes more without blocking; otherwise it waits for the next callback, as

@@ -140,7 +140,8 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     std::deque<PendingFrame> pendingFrames;
     std::size_t queuedBytes = 0;
     std::uint64_t lastQueuedSequence = 0;
-    // Written under queueMutex; a waiting sender also looks at it without the lock.
+    // The last frame handed to the library or dropped. Written under queueMutex; a waiting sender
+    // also looks at it without the lock.
     std::atomic<std::uint64_t> lastDoneSequence{0};
     bool closed = false;
     // Wakes the senders that wait for their frames; notified once per writable callback that handed

@@ -42,13 +42,21 @@ void startWifiServer(brisel::frame::WebSocketServer& websocketServer) {
     std::_Exit(EXIT_FAILURE);
 }
 
-// The signals that end the service (the tray application sends SIGTERM when it quits).
+// The signals that end the service (the tray application sends SIGTERM when it quits), less those
+// that the parent has the service ignore (a blocked signal is still delivered to sigwait even when
+// ignored, so an ignored one must stay out). Read once, first thing in main.
 sigset_t terminationSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGHUP);
+    static const sigset_t signals = [] {
+        sigset_t taken;
+        sigemptyset(&taken);
+        for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction current {};
+            if (sigaction(number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+                sigaddset(&taken, number);
+            }
+        }
+        return taken;
+    }();
     return signals;
 }
 

@@ -112,14 +112,16 @@ class ServiceEndToEndTest : public ::testing::Test {
 };
 
 // The service is terminated as soon as its last line is on standard output: the file has it too, and
-// the service still ends by the signal.
+// the service still ends by the signal. A hang-up that its parent has it ignore stays ignored.
 TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAndConnection) {
     ASSERT_EQ(runInPrivateNamespace(
+                  "trap '' HUP\n"
                   "start_service\n"
                   "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 --send '{\"buildNumber\": 0}'\n"
                   "for i in $(seq 400); do grep -q 'Connection closed' \"$F/service.out\" && break; "
                   "sleep 0.05; done\n"
-                  "kill -TERM \"$SERVICE_PID\"; wait \"$SERVICE_PID\"; echo \"service status $?\"\n"),
+                  "kill -HUP \"$SERVICE_PID\"; kill -TERM \"$SERVICE_PID\"; wait \"$SERVICE_PID\"\n"
+                  "echo \"service status $?\"\n"),
               0)
         << output;
     EXPECT_NE(output.find("service status 143"), std::string::npos) << output;

@@ -518,7 +518,8 @@ TEST_F(FlashRequestEndToEnd, AWifiBoardThatNeverComesBackIsAResetTimeout) {
     EXPECT_EQ(
         flashReplies(client).back(),
         errorReply(
-            "Failed to flash device due to reset timeout. Please manually reset the device and try again."));
+            "Failed to flash device due to reset timeout. Please manually reset the device and try again."))
+        << service->log();
     EXPECT_NE(
         service->output().find("WIFI: failed to get wifi connection, ask user to manually reset device"),
         std::string::npos);
