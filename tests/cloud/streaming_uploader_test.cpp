@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "common/dispatch.h"
 
 #include "common/json_codec.h"
+#include "support/eventually.h"
 #include "support/fake_cloud.h"
 #include "support/log_capture.h"
 #include "support/raw_tcp_server.h"
@@ -50,14 +50,7 @@ fs::path writeFile(const fs::path& path, const std::string& bytes) {
 
 // Waits until no file of the uploader is in flight; false at the bound.
 bool waitUntilIdle(const StreamingUploader& uploader) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (uploader.streamerRunning()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return test_support::eventually([&] { return !uploader.streamerRunning(); }, kPatience);
 }
 
 class StreamingUploaderTest : public ::testing::Test {

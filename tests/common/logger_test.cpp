@@ -12,18 +12,19 @@
 #include <ctime>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "common/file_stream.h"
 #include "common/paths.h"
+#include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::common {
 namespace {
 
+using test_support::readText;
 using test_support::ScopedEnvironment;
 using test_support::TemporaryFolder;
 
@@ -54,13 +55,6 @@ std::optional<ParsedLine> parseLine(std::string_view line) {
         return std::nullopt;
     }
     return ParsedLine{std::string(rest.substr(0, colon)), std::string(rest.substr(colon + 2))};
-}
-
-std::string readFile(const std::filesystem::path& file) {
-    std::ifstream input(file, std::ios::binary);
-    std::stringstream content;
-    content << input.rdbuf();
-    return content.str();
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -133,7 +127,7 @@ TEST_F(LoggerFileTest, LineGoesToStandardOutputAndFileInTheSameForm) {
     log.flush();
     std::string printed = ::testing::internal::GetCapturedStdout();
 
-    std::string written = readFile(file);
+    std::string written = readText(file);
     EXPECT_EQ(printed, written);
     ASSERT_EQ(splitLines(written).size(), 1u);
     std::string line = splitLines(written)[0];
@@ -155,7 +149,7 @@ TEST_F(LoggerFileTest, ThresholdDropsLowerLevelsEverywhereAndKeepsItsOwnLevel) {
     std::string printed = ::testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(printed.find("not shown"), std::string::npos);
-    std::vector<std::string> lines = splitLines(readFile(file));
+    std::vector<std::string> lines = splitLines(readText(file));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("] notice: at the threshold"), std::string::npos);
     EXPECT_NE(lines[1].find("] critical: above it"), std::string::npos);
@@ -167,7 +161,7 @@ TEST_F(LoggerFileTest, MessageWithLineEndsIsWrittenUnchangedWithOneLineEndAdded)
     log.warning("first\nsecond\n");
     log.flush();
     ::testing::internal::GetCapturedStdout();
-    std::string written = readFile(file);
+    std::string written = readText(file);
     EXPECT_TRUE(written.ends_with("] warning: first\nsecond\n\n")) << written;
 }
 
@@ -178,8 +172,8 @@ TEST_F(LoggerFileTest, MissingFileIsCreatedHoldingExactlyTheLine) {
     log.error("the first line");
     log.flush();
     std::string printed = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(readFile(file), printed);
-    EXPECT_EQ(splitLines(readFile(file)).size(), 1u);
+    EXPECT_EQ(readText(file), printed);
+    EXPECT_EQ(splitLines(readText(file)).size(), 1u);
 }
 
 TEST_F(LoggerFileTest, MissingFolderLeavesLinesOnStandardOutputAndCreatesNothing) {
@@ -219,10 +213,10 @@ TEST_F(LoggerFileTest, LinesReachTheFileWithoutAFlush) {
     ::testing::internal::CaptureStdout();
     const auto linesInFileReach = [&](std::size_t count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (splitLines(readFile(file)).size() < count && std::chrono::steady_clock::now() < deadline) {
+        while (splitLines(readText(file)).size() < count && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }
-        return splitLines(readFile(file)).size() == count;
+        return splitLines(readText(file)).size() == count;
     };
     for (int line = 0; line < 100; ++line) {
         log.info("burst line " + std::to_string(line));
@@ -252,7 +246,7 @@ TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
     log.flush();
     ::testing::internal::GetCapturedStdout();
 
-    std::vector<std::string> lines = splitLines(readFile(file));
+    std::vector<std::string> lines = splitLines(readText(file));
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
     std::array<int, kThreads> next{};
     for (const std::string& line : lines) {
@@ -290,7 +284,7 @@ TEST(GlobalLoggerTest, WritesInfoButNotDebugToItsPreparedFile) {
     std::string printed = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(printed.find("quiet detail"), std::string::npos);
     EXPECT_TRUE(printed.ends_with("] info: Socket opened\n")) << printed;
-    EXPECT_TRUE(readFile(file).ends_with(printed)) << readFile(file);
+    EXPECT_TRUE(readText(file).ends_with(printed)) << readText(file);
 }
 
 TEST(GlobalLoggerTest, CaptureSeesLinesThatPassTheThreshold) {

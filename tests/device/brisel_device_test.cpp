@@ -18,6 +18,8 @@
 #include "device/bluetooth_relay.h"
 #include "device/brisel_bluetooth_device.h"
 #include "device/sample_packet_builder.h"
+#include "support/eventually.h"
+#include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
 
@@ -27,6 +29,8 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using common::DeviceKind;
+using test_support::eventually;
+using test_support::readBytes;
 
 constexpr std::int64_t kCollection = 12;
 
@@ -34,23 +38,6 @@ Bytes packetWithTemperature(std::int16_t value) {
     SamplePacketContents contents;
     contents.entries = {{5, {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)}}};
     return buildSamplePacket(contents);
-}
-
-Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 
 class BluetoothBoardTest : public ::testing::Test {
@@ -69,7 +56,7 @@ class BluetoothBoardTest : public ::testing::Test {
         for (int i = 0; i < count; ++i) {
             relayBluetoothBytes(packetWithTemperature(static_cast<std::int16_t>(i)));
         }
-        ASSERT_TRUE(eventually([&] { return packetsInFile(board) == expectedInFile; }));
+        ASSERT_TRUE(eventually([&] { return packetsInFile(board) == expectedInFile; }, 20s));
     }
 
     static std::int64_t packetsInFile(BriselDeviceBase& board) {
@@ -94,10 +81,10 @@ TEST_F(BluetoothBoardTest, StartingEmptiesTheRelayBufferAndRecordsWhatIsRelayedA
     const Bytes packet = packetWithTemperature(1);
     relayBluetoothBytes(packet);
 
-    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 1; }));
+    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 1; }, 20s));
     auto saved = board->saveBinaryFile(SegmentHandOver{});
     ASSERT_TRUE(saved);
-    EXPECT_EQ(readFile(saved->path), packet);
+    EXPECT_EQ(readBytes(saved->path), packet);
     EXPECT_TRUE(board->readTime().has_value());
     EXPECT_EQ(board->readTime(), board->dcStartTime());
 }
@@ -139,7 +126,7 @@ TEST_F(BluetoothBoardTest, AFailedRenameHandsOverTheTemporaryFileWithTheSameInde
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->firstPacketIndex, 0);
     EXPECT_EQ(saved->path.filename().string().rfind("sensors_temp_", 0), 0U) << saved->path;
-    EXPECT_EQ(readFile(saved->path), packetWithTemperature(0));
+    EXPECT_EQ(readBytes(saved->path), packetWithTemperature(0));
     EXPECT_TRUE(log_.contains("Failed to rename file. Error: "));
 }
 
@@ -196,7 +183,7 @@ TEST_F(BluetoothBoardTest, SilenceEndsTheRecordingAndCallsTheDisconnectEventOnce
 
     board->reset();
 
-    ASSERT_TRUE(eventually([&] { return board->sampleReader()->disconnected(); }));
+    ASSERT_TRUE(eventually([&] { return board->sampleReader()->disconnected(); }, 20s));
     EXPECT_EQ(disconnects.load(), 1);
     board->reset();  // a loop that ended on a link failure is not started again until it is stopped
     EXPECT_FALSE(board->sampleReader()->running());

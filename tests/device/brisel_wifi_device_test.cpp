@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,7 +17,9 @@
 #include "cloud/http_session.h"
 #include "cloud/streaming_uploader.h"
 #include "device/sample_packet_builder.h"
+#include "support/eventually.h"
 #include "support/fake_cloud.h"
+#include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
 #include "support/wifi_test_board.h"
@@ -29,8 +30,9 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using common::DeviceKind;
-using test::eventually;
 using test::WifiTestBoard;
+using test_support::eventually;
+using test_support::readBytes;
 
 constexpr std::int64_t kCollection = 23;
 constexpr std::int64_t kProject = 9;
@@ -47,11 +49,6 @@ Bytes joined(const std::vector<Bytes>& packets) {
         all.insert(all.end(), packet.begin(), packet.end());
     }
     return all;
-}
-
-Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::int64_t packetsInFile(BriselDeviceBase& board) {
@@ -143,7 +140,7 @@ TEST_F(WifiBoardTest, RecordsPacketsSplitAcrossChunksIntoTheCollectionFolder) {
     ASSERT_TRUE(saved);
     ASSERT_EQ(handedOver.size(), 1U);
     EXPECT_EQ(handedOver[0].path, collectionFolder() / "sensors_0.bin");
-    EXPECT_EQ(readFile(handedOver[0].path), all);
+    EXPECT_EQ(readBytes(handedOver[0].path), all);
     EXPECT_EQ(board->totalPacketsReceived(), 3);
     EXPECT_EQ(board->sampleReader()->numPacketsDropped(), 0);
     board->close();
@@ -211,7 +208,7 @@ TEST_F(WifiBoardTest, TheBoardGoingAwayIsSeenAsADisconnectAndKeepsWhatWasRecorde
     EXPECT_FALSE(board->sampleReader()->running());
     auto saved = board->saveBinaryFile(SegmentHandOver{});
     ASSERT_TRUE(saved);
-    EXPECT_EQ(readFile(saved->path), packetWithTemperature(7));
+    EXPECT_EQ(readBytes(saved->path), packetWithTemperature(7));
 
     // A reset cannot revive an ended connection: the new loop ends on it at once.
     board->stopReadThread();

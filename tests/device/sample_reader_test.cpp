@@ -13,6 +13,8 @@
 #include "device/sample_packet_builder.h"
 #include "device/shared_byte_buffer.h"
 #include "support/byte_channel.h"
+#include "support/eventually.h"
+#include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/random_sample_packets.h"
 #include "support/temporary_folder.h"
@@ -22,32 +24,18 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using test_support::eventually;
+using test_support::readBytes;
 
 constexpr common::DeviceKind kBoard = common::DeviceKind::NANO_33_BLE;
 constexpr std::int64_t kCollection = 77;
+// How long a test waits for the reader to get somewhere.
+constexpr auto kWait = 10s;
 
 Bytes packetWithTemperature(std::int16_t value) {
     SamplePacketContents contents;
     contents.entries = {{5, {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)}}};
     return buildSamplePacket(contents);
-}
-
-Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Waits (bounded) until `condition` holds.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 
 class SampleReaderTest : public ::testing::Test {
@@ -82,14 +70,15 @@ TEST_F(SampleReaderTest, RecordsValidPacketsIntoTheTemporaryFile) {
     buffer_->append(good);
     buffer_->append(broken);
     buffer_->append(good);
-    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 2 && reader->numPacketsDropped() == 1; }));
+    ASSERT_TRUE(
+        eventually([&] { return packetCount(*reader) == 2 && reader->numPacketsDropped() == 1; }, kWait));
     const auto path = reader->withFileLock([&] { return *reader->fileURL(); });
     EXPECT_EQ(path.parent_path(), root_ / "velko_brisel_collection" / "77");
     EXPECT_EQ(path.filename().string().rfind("sensors_temp_", 0), 0u);
     EXPECT_EQ(path.extension(), ".bin");
     Bytes both = good;
     both.insert(both.end(), good.begin(), good.end());
-    EXPECT_EQ(readFile(path), both);
+    EXPECT_EQ(readBytes(path), both);
     EXPECT_TRUE(reader->integrityCheckFailed());
     EXPECT_EQ(reader->integrityCheckErrorCode(), 2);
     EXPECT_EQ(reader->numEmptyPackets(), 1);
@@ -105,7 +94,7 @@ TEST_F(SampleReaderTest, SilentLinkEndsTheLoopAndCallsTheDisconnectEventOnce) {
     // A half packet keeps nothing alive: only new bytes count.
     const auto packet = packetWithTemperature(3);
     buffer_->append(std::span(packet).first(20));
-    ASSERT_TRUE(eventually([&] { return reader->disconnected(); }));
+    ASSERT_TRUE(eventually([&] { return reader->disconnected(); }, kWait));
     EXPECT_FALSE(reader->running());
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(calls.load(), 1);
@@ -124,7 +113,7 @@ TEST_F(SampleReaderTest, LinkFailureEndsTheLoop) {
     auto reader = makeReader([&] { ++calls; });
     reader->start(std::make_unique<test_support::ChannelByteSource>(channel));
     channel.fail(PortError{PortError::Kind::deviceNotConnected, {}});
-    ASSERT_TRUE(eventually([&] { return reader->disconnected(); }));
+    ASSERT_TRUE(eventually([&] { return reader->disconnected(); }, kWait));
     EXPECT_EQ(calls.load(), 1);
 }
 
@@ -135,7 +124,7 @@ TEST_F(SampleReaderTest, SecondStartStartsNoSecondLoop) {
     reader->start(std::make_unique<BufferByteSource>(second));
     second->append(packetWithTemperature(4));
     buffer_->append(packetWithTemperature(5));
-    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(packetCount(*reader), 1);
     EXPECT_EQ(second->size(), packetWithTemperature(4).size());
@@ -155,7 +144,7 @@ TEST_F(SampleReaderTest, NewFileCountsFromZeroAndTakesTheNextPackets) {
     auto reader = makeReader();
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     buffer_->append(packetWithTemperature(6));
-    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
     const auto first = reader->withFileLock([&] {
         auto path = *reader->fileURL();
         reader->setBinaryFileURL(OldFile::keep);
@@ -163,11 +152,11 @@ TEST_F(SampleReaderTest, NewFileCountsFromZeroAndTakesTheNextPackets) {
     });
     EXPECT_EQ(packetCount(*reader), 0);
     buffer_->append(packetWithTemperature(7));
-    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
     const auto second = reader->withFileLock([&] { return *reader->fileURL(); });
     EXPECT_NE(first, second);
-    EXPECT_EQ(readFile(first), packetWithTemperature(6));
-    EXPECT_EQ(readFile(second), packetWithTemperature(7));
+    EXPECT_EQ(readBytes(first), packetWithTemperature(6));
+    EXPECT_EQ(readBytes(second), packetWithTemperature(7));
 }
 
 TEST_F(SampleReaderTest, SegmentsAreNamedByTheIndexOfTheirFirstPacket) {
@@ -176,21 +165,21 @@ TEST_F(SampleReaderTest, SegmentsAreNamedByTheIndexOfTheirFirstPacket) {
     for (int i = 0; i < 3; ++i) {
         buffer_->append(packetWithTemperature(static_cast<std::int16_t>(i)));
     }
-    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 3; }));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 3; }, kWait));
     std::vector<SavedSegment> handed;
     auto keep = [&](const SavedSegment& segment) {
         handed.push_back(segment);
     };
     ASSERT_TRUE(reader->saveSegment(keep));
     buffer_->append(packetWithTemperature(9));
-    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
     ASSERT_TRUE(reader->saveSegment(keep));
     ASSERT_EQ(handed.size(), 2u);
     EXPECT_EQ(handed[0].path.filename(), "sensors_0.bin");
     EXPECT_EQ(handed[0].packetCount, 3);
     EXPECT_EQ(handed[1].path.filename(), "sensors_3.bin");
     EXPECT_EQ(handed[1].firstPacketIndex, 3);
-    EXPECT_EQ(readFile(handed[1].path), packetWithTemperature(9));
+    EXPECT_EQ(readBytes(handed[1].path), packetWithTemperature(9));
     EXPECT_EQ(reader->totalPacketsSaved(), 4);
     EXPECT_TRUE(log_.contains("oldPacketsRecieved: 3"));
 }
@@ -202,13 +191,13 @@ TEST_F(SampleReaderTest, FailedRenameHandsOverTheTemporaryFileWithTheSameIndex) 
     std::ofstream(folder / "sensors_0.bin") << "waiting";
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     buffer_->append(packetWithTemperature(1));
-    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
     const auto saved = reader->saveSegment({});
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->firstPacketIndex, 0);
     EXPECT_EQ(saved->path.filename().string().rfind("sensors_temp_", 0), 0u);
-    EXPECT_EQ(readFile(saved->path), packetWithTemperature(1));
-    EXPECT_EQ(readFile(folder / "sensors_0.bin"), Bytes({'w', 'a', 'i', 't', 'i', 'n', 'g'}));
+    EXPECT_EQ(readBytes(saved->path), packetWithTemperature(1));
+    EXPECT_EQ(readBytes(folder / "sensors_0.bin"), Bytes({'w', 'a', 'i', 't', 'i', 'n', 'g'}));
     EXPECT_TRUE(log_.contains("Failed to rename file. Error: "));
 }
 
@@ -219,7 +208,7 @@ TEST_F(SampleReaderTest, WriteFailureLosesPacketsVisiblyInsteadOfCountingThem) {
     auto reader = makeReader();
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     buffer_->append(packetWithTemperature(1));
-    ASSERT_TRUE(eventually([&] { return reader->numPacketsLost() == 1; }));
+    ASSERT_TRUE(eventually([&] { return reader->numPacketsLost() == 1; }, kWait));
     EXPECT_EQ(packetCount(*reader), 0);
     EXPECT_TRUE(log_.contains("Could not create file at "));
     EXPECT_TRUE(log_.contains("Could not write recorded samples to "));
@@ -279,7 +268,7 @@ TEST_F(SampleReaderTest, StressSegmentsHoldExactlyTheValidPacketsInOrder) {
     }
     producer.join();
     const std::int64_t validPackets = kPackets - kPackets / 10;
-    ASSERT_TRUE(eventually([&] { return runningCount + packetCount(*reader) == validPackets; }));
+    ASSERT_TRUE(eventually([&] { return runningCount + packetCount(*reader) == validPackets; }, kWait));
     EXPECT_EQ(reader->numPacketsDropped(), kPackets / 10);
     EXPECT_TRUE(indicesMatch);
     EXPECT_GT(segments.size(), 3u);
@@ -291,10 +280,10 @@ TEST_F(SampleReaderTest, StressSegmentsHoldExactlyTheValidPacketsInOrder) {
         if (indicesSeen.insert(segment.firstPacketIndex).second) {
             EXPECT_EQ(segment.path.filename(), segmentFileName(segment.firstPacketIndex));
         }
-        const auto bytes = readFile(segment.path);
+        const auto bytes = readBytes(segment.path);
         recorded.insert(recorded.end(), bytes.begin(), bytes.end());
     }
-    const auto last = readFile(reader->withFileLock([&] { return *reader->fileURL(); }));
+    const auto last = readBytes(reader->withFileLock([&] { return *reader->fileURL(); }));
     recorded.insert(recorded.end(), last.begin(), last.end());
     EXPECT_EQ(recorded.size(), expected.size());
     EXPECT_TRUE(recorded == expected);

@@ -8,11 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <fstream>
 #include <thread>
 
 #include "device/sample_packet_builder.h"
 #include "device/sample_reader.h"
+#include "support/eventually.h"
+#include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
 
@@ -21,6 +22,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using test_support::eventually;
+using test_support::readBytes;
 
 class BoardEnd {
   public:
@@ -48,18 +51,6 @@ Bytes packetWithHumidity(std::int16_t value) {
     return buildSamplePacket(contents);
 }
 
-template <typename Condition>
-bool eventually(Condition condition) {
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 TEST(SerialByteSourceTest, RecordsFromThePortAndEndsWhenTheBoardHangsUp) {
     BoardEnd board;
     ASSERT_FALSE(board.path().empty()) << "no pseudo-terminal available";
@@ -80,15 +71,15 @@ TEST(SerialByteSourceTest, RecordsFromThePortAndEndsWhenTheBoardHangsUp) {
     Bytes rest(first.begin() + 10, first.end());
     rest.insert(rest.end(), second.begin(), second.end());
     board.send(rest);
-    ASSERT_TRUE(eventually([&] { return reader.withFileLock([&] { return reader.packetCount(); }) == 2; }));
+    ASSERT_TRUE(
+        eventually([&] { return reader.withFileLock([&] { return reader.packetCount(); }) == 2; }, 10s));
 
     board.hangUp();
-    ASSERT_TRUE(eventually([&] { return reader.disconnected(); }));
+    ASSERT_TRUE(eventually([&] { return reader.disconnected(); }, 10s));
     EXPECT_EQ(disconnects.load(), 1);
     EXPECT_TRUE(log.contains("Error occured during read: deviceNotConnected"));
     const auto path = reader.withFileLock([&] { return *reader.fileURL(); });
-    std::ifstream in(path, std::ios::binary);
-    const Bytes recorded{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const Bytes recorded = readBytes(path);
     Bytes both = first;
     both.insert(both.end(), second.begin(), second.end());
     EXPECT_EQ(recorded, both);

@@ -5,12 +5,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "device/wifi_server.h"
+#include "support/eventually.h"
+#include "support/file_contents.h"
 #include "support/wifi_firmware_board.h"
 #include "support/wifi_test_board.h"
 
@@ -19,18 +20,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::AckPolicy;
-using test::eventually;
 using test::WifiFirmwareBoard;
+using test_support::eventually;
+using test_support::readBytes;
 
 const std::vector<std::uint8_t> kStartPacket{0x23, 0x24, 0x01, 0x46, 0x04, 0x00,
                                              0x01, 0x53, 0x00, 0x00, 0x40, 0xFF};
 const std::vector<std::uint8_t> kFlashPacket{0x23, 0x24, 0x01, 0x46, 0x04, 0x00,
                                              0x01, 0x46, 0x00, 0x00, 0xD3, 0x57};
-
-std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::uint8_t> makeImage(std::size_t size) {
     std::vector<std::uint8_t> image(size);
@@ -90,9 +87,9 @@ TEST_F(WifiFirmwareTransferTest, StartAndFlashPacketsHaveTheirExactBytesAndTheCo
     EXPECT_EQ(board->packets(), (std::vector<std::vector<std::uint8_t>>{kStartPacket, kFlashPacket}));
     EXPECT_TRUE(eventually([&] { return board->closedByServer(); }));
 
-    EXPECT_EQ(readFile(dumps / "send_start.bin"), kStartPacket);
-    EXPECT_EQ(readFile(dumps / "send_write.bin"), std::vector<std::uint8_t>{});
-    EXPECT_EQ(readFile(dumps / "send_flash.bin"), kFlashPacket);
+    EXPECT_EQ(readBytes(dumps / "send_start.bin"), kStartPacket);
+    EXPECT_EQ(readBytes(dumps / "send_write.bin"), std::vector<std::uint8_t>{});
+    EXPECT_EQ(readBytes(dumps / "send_flash.bin"), kFlashPacket);
     struct stat status {};
     ASSERT_EQ(::stat((dumps / "send_start.bin").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600U);
@@ -145,7 +142,7 @@ TEST_F(WifiFirmwareTransferTest, MissingAcknowledgementStopsTheTransferAndKeepsT
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(board->packets().size(), 2U) << "nothing after the unacknowledged piece";
     EXPECT_TRUE(std::filesystem::exists(dumps / "send_start.bin"));
-    EXPECT_EQ(readFile(dumps / "send_write.bin").size(), 3048U);
+    EXPECT_EQ(readBytes(dumps / "send_write.bin").size(), 3048U);
     EXPECT_FALSE(std::filesystem::exists(dumps / "send_flash.bin"));
 
     // A retry on the same connection starts afresh instead of waiting for the missing acknowledgement.
@@ -199,7 +196,7 @@ TEST(WifiPacketDumpTest, ReplacesAnExistingFileAndMakesItPrivate) {
     { std::ofstream(path) << "an older and longer dump"; }
     ::chmod(path.c_str(), 0644);
     savePacketSent(folder, kStartPacket, "start");
-    EXPECT_EQ(readFile(path), kStartPacket);
+    EXPECT_EQ(readBytes(path), kStartPacket);
     struct stat status {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600U);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "device/wifi_server.h"
+#include "support/eventually.h"
 #include "support/websocket_fixture.h"
 #include "support/wifi_test_board.h"
 
@@ -14,7 +15,7 @@ namespace brisel::device {
 namespace {
 
 using namespace std::chrono_literals;
-using test::eventually;
+using test_support::eventually;
 
 constexpr std::string_view kPresentNotice =
     R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"check_device_connection",)"

@@ -9,6 +9,7 @@
 
 #include "common/paths.h"
 #include "device/wifi_device.h"
+#include "support/eventually.h"
 #include "support/log_capture.h"
 #include "support/websocket_fixture.h"
 #include "support/wifi_presence_recorder.h"
@@ -18,8 +19,8 @@ namespace brisel::device {
 namespace {
 
 using namespace std::chrono_literals;
-using test::eventually;
 using test::WifiTestBoard;
+using test_support::eventually;
 
 std::vector<std::uint8_t> bytes(std::string_view text) {
     return {text.begin(), text.end()};

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "support/file_contents.h"
 #include "support/temporary_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using brisel::test_support::readText;
 
 const std::string kService = std::string(BRISEL_BINARY_DIR) + "/src/brisel_core";
 const std::string kClient = std::string(BRISEL_SOURCE_DIR) + "/tests/e2e/ws_client.py";
@@ -40,13 +42,6 @@ constexpr std::string_view kRawHandshake =
     "sleep 0.05; done; }\n";
 constexpr std::string_view kHandshakeReply =
     R"(REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}})";
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -103,7 +98,7 @@ class ServiceEndToEndTest : public ::testing::Test {
         const std::string command =
             "timeout 120 unshare -rmn bash '" + script.string() + "' >'" + out.string() + "' 2>&1";
         const int status = std::system(command.c_str());
-        output = readFile(out);
+        output = readText(out);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -126,7 +121,7 @@ TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAnd
         << output;
     EXPECT_NE(output.find("service status 143"), std::string::npos) << output;
     ASSERT_TRUE(fs::is_regular_file(logFile())) << output;
-    const auto messages = serviceMessages(readFile(logFile()));
+    const auto messages = serviceMessages(readText(logFile()));
     const std::vector<std::string> expected = {"WIFI: WifiServer starting...",
                                                "WIFI: WifiServer ready.",
                                                "Starting socket server",
@@ -135,7 +130,7 @@ TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAnd
                                                "Socket opened",
                                                R"(Received web socket data: {"buildNumber": 0})",
                                                "Connection closed"};
-    EXPECT_EQ(messages, expected) << readFile(logFile());
+    EXPECT_EQ(messages, expected) << readText(logFile());
 }
 
 TEST_F(ServiceEndToEndTest, AnOldLogIsReplacedAtStart) {
@@ -146,7 +141,7 @@ TEST_F(ServiceEndToEndTest, AnOldLogIsReplacedAtStart) {
                                     "stop_service\n"),
               0)
         << output;
-    const std::string log = readFile(logFile());
+    const std::string log = readText(logFile());
     EXPECT_EQ(log.find("an earlier run"), std::string::npos) << log;
     ASSERT_FALSE(serviceMessages(log).empty());
     EXPECT_EQ(serviceMessages(log).front(), "WIFI: WifiServer starting...");
@@ -163,7 +158,7 @@ TEST_F(ServiceEndToEndTest, HandshakeOverIpv4AndIpv6Loopback) {
         << output;
     const auto lines = linesOf(output);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), kHandshakeReply), 2) << output;
-    EXPECT_EQ(readFile(logFile()).find("attempted to connect"), std::string::npos);
+    EXPECT_EQ(readText(logFile()).find("attempted to connect"), std::string::npos);
 }
 
 TEST_F(ServiceEndToEndTest, CredentialNeverReachesTheLogOrStandardOutput) {
@@ -175,12 +170,12 @@ TEST_F(ServiceEndToEndTest, CredentialNeverReachesTheLogOrStandardOutput) {
                               "stop_service\n"),
         0)
         << output;
-    const std::string log = readFile(logFile());
+    const std::string log = readText(logFile());
     EXPECT_NE(log.find(R"(info: Received web socket data: {"buildNumber": 1, "auth_token": "***"})"),
               std::string::npos)
         << log;
     EXPECT_EQ(log.find("very-secret-value"), std::string::npos);
-    EXPECT_EQ(readFile(folder.path() / "service.out").find("very-secret-value"), std::string::npos);
+    EXPECT_EQ(readText(folder.path() / "service.out").find("very-secret-value"), std::string::npos);
 }
 
 TEST_F(ServiceEndToEndTest, TakenPortStopsTheServiceWithTheFatalLine) {
@@ -197,10 +192,10 @@ TEST_F(ServiceEndToEndTest, TakenPortStopsTheServiceWithTheFatalLine) {
         "exit $code\n");
     EXPECT_NE(status, 0) << output;
     EXPECT_NE(status, 124) << "the service did not stop";
-    const auto messages = serviceMessages(readFile(logFile()));
+    const auto messages = serviceMessages(readText(logFile()));
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "Failed to create websocket context!");
-    EXPECT_NE(readFile(logFile()).find("critical: Failed to create websocket context!"), std::string::npos);
+    EXPECT_NE(readText(logFile()).find("critical: Failed to create websocket context!"), std::string::npos);
 }
 
 TEST_F(ServiceEndToEndTest, HeadlessChromiumCompletesTheHandshake) {
@@ -216,11 +211,11 @@ TEST_F(ServiceEndToEndTest, HeadlessChromiumCompletesTheHandshake) {
                               "stop_service\n"
                               "exit $code\n"),
         0)
-        << output << readFile(folder.path() / "chromium.err");
+        << output << readText(folder.path() / "chromium.err");
     EXPECT_NE(output.find(R"(REPLY:{"command":"handshake","status":"OK","data":{"build":10240000008025}})"),
               std::string::npos)
         << output;
-    EXPECT_NE(readFile(logFile()).find(R"(Received web socket data: {"buildNumber": 0})"), std::string::npos);
+    EXPECT_NE(readText(logFile()).find(R"(Received web socket data: {"buildNumber": 0})"), std::string::npos);
 }
 
 TEST_F(ServiceEndToEndTest, HandshakesAreServedForTheLoopbackNamesOnlyAndEveryRefusalIsLoggedOnce) {
@@ -240,7 +235,7 @@ TEST_F(ServiceEndToEndTest, HandshakesAreServedForTheLoopbackNamesOnlyAndEveryRe
         "localhost.evil.example  => CLOSED", "127.0.0.1:4751 https://evil.example => HTTP/1.1 101"};
     EXPECT_EQ(linesOf(output), expected);
     std::vector<std::string> refusals;
-    for (const auto& message : serviceMessages(readFile(logFile()))) {
+    for (const auto& message : serviceMessages(readText(logFile()))) {
         if (message.rfind("Host ", 0) == 0) {
             refusals.push_back(message);
         }
@@ -248,7 +243,7 @@ TEST_F(ServiceEndToEndTest, HandshakesAreServedForTheLoopbackNamesOnlyAndEveryRe
     const std::vector<std::string> expectedRefusals = {
         R"(Host 127.0.0.1 attempted to connect, dropping connection: Host "evil.example:4751" is not a loopback name of this machine)",
         R"(Host 127.0.0.1 attempted to connect, dropping connection: Host "localhost.evil.example" is not a loopback name of this machine)"};
-    EXPECT_EQ(refusals, expectedRefusals) << readFile(logFile());
+    EXPECT_EQ(refusals, expectedRefusals) << readText(logFile());
 }
 
 TEST_F(ServiceEndToEndTest, ADeploymentThatListsOriginsServesThemOnlyAndChromiumOnAListedPageGetsItsReply) {
@@ -274,14 +269,14 @@ TEST_F(ServiceEndToEndTest, ADeploymentThatListsOriginsServesThemOnlyAndChromium
             "stop_service\n"
             "exit $code\n"),
         0)
-        << output << readFile(folder.path() / "chromium.err");
+        << output << readText(folder.path() / "chromium.err");
     const std::vector<std::string> expected = {
         "127.0.0.1:4751 https://studio.example.com => HTTP/1.1 101",
         "127.0.0.1:4751 https://evil.example => CLOSED",
         "127.0.0.1:4751 http://127.0.0.1:8000 => HTTP/1.1 101", "127.0.0.1:4751  => CLOSED",
         R"(REPLY:{"command":"handshake","status":"OK","data":{"build":10240000008025}})"};
-    EXPECT_EQ(linesOf(output), expected) << readFile(logFile());
-    const std::string log = readFile(logFile());
+    EXPECT_EQ(linesOf(output), expected) << readText(logFile());
+    const std::string log = readText(logFile());
     EXPECT_NE(
         log.find(
             R"(Host 127.0.0.1 attempted to connect, dropping connection: Origin "https://evil.example" is not one of the web application's origins)"),
@@ -312,7 +307,7 @@ TEST_F(ServiceEndToEndTest, AWifiBoardThatComesAndGoesIsAnnouncedToTheFirstBrows
         R"("check_device_connection","status":"DONE","data":{"wifi":"false"}}})";
     const std::vector<std::string> expected = {std::string(kPresent), std::string(kPresent),
                                                std::string(kGone)};
-    EXPECT_EQ(linesOf(output), expected) << readFile(logFile());
+    EXPECT_EQ(linesOf(output), expected) << readText(logFile());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "device/sample_packet_builder.h"
 #include "device/wifi_server.h"
+#include "support/eventually.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::test {
@@ -20,6 +21,7 @@ void PrintTo(const BoardScenario& scenario, std::ostream* out) {
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::eventually;
 
 constexpr auto kWait = 10s;
 

@@ -4,8 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -13,22 +11,18 @@
 #include "common/child_process.h"
 #include "common/file_descriptor.h"
 #include "support/board_scenarios.h"
+#include "support/eventually.h"
+#include "support/file_contents.h"
 #include "support/shell_command.h"
 #include "support/temporary_folder.h"
-#include "support/wifi_test_board.h"
 
 namespace brisel::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using test_support::eventually;
+using test_support::readText;
 
 TEST(BoardSimulatorProgramTest, ListsEveryScenario) {
     test_support::TemporaryFolder folder;
@@ -38,7 +32,7 @@ TEST(BoardSimulatorProgramTest, ListsEveryScenario) {
 
     ASSERT_EQ(runShell(command), 0);
 
-    const std::string listing = readFile(out);
+    const std::string listing = readText(out);
     for (const auto& scenario : boardScenarios()) {
         EXPECT_NE(listing.find(scenario.name + " "), std::string::npos) << scenario.name;
     }
@@ -53,12 +47,12 @@ TEST(BoardSimulatorProgramTest, RunsAScenarioUntilTerminatedAndWritesItsState) {
     ASSERT_TRUE(simulator) << simulator.error().message;
 
     ASSERT_TRUE(eventually([&] { return fs::exists(folder.path() / "environment"); }, 10000ms));
-    const std::string environment = readFile(folder.path() / "environment");
+    const std::string environment = readText(folder.path() / "environment");
     EXPECT_NE(environment.find("UMOCKDEV_DIR=/"), std::string::npos) << environment;
     EXPECT_NE(environment.find("BRISEL_SIM_TOOL_SOCKET=" + (folder.path() / "tools.sock").string()),
               std::string::npos);
     EXPECT_EQ(personalityOfImage([&] {
-                  const std::string image = readFile(folder.path() / "library.bin");
+                  const std::string image = readText(folder.path() / "library.bin");
                   return std::vector<std::uint8_t>(image.begin(), image.end());
               }()),
               findScenario("latency")->libraryFirmware);
@@ -67,7 +61,7 @@ TEST(BoardSimulatorProgramTest, RunsAScenarioUntilTerminatedAndWritesItsState) {
 
     ASSERT_TRUE(exit);
     EXPECT_EQ(*exit, (common::ProcessExit{common::ExitKind::exited, 0}));
-    const auto state = nlohmann::json::parse(readFile(folder.path() / "state.json"), nullptr, false);
+    const auto state = nlohmann::json::parse(readText(folder.path() / "state.json"), nullptr, false);
     ASSERT_FALSE(state.is_discarded());
     ASSERT_EQ(state["usbBoards"].size(), 1U);
     EXPECT_EQ(state["usbBoards"][0]["kind"], "NANO_33_BLE");

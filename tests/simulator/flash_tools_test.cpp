@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/board_simulator.h"
+#include "support/file_contents.h"
 #include "support/shell_command.h"
 #include "support/simulated_flash_tools.h"
 #include "support/temporary_folder.h"
@@ -19,19 +20,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using common::DeviceKind;
+using test_support::readText;
 
 constexpr auto kWait = 10s;
 
 void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 FirmwarePersonality latencyFirmware() {
@@ -130,9 +125,9 @@ TEST_F(FlashToolsTest, ToolsUnderTheBindMountedUsrLocalRecordTheirExactArguments
     const std::string command =
         "timeout 60 unshare -rmn bash '" + script.string() + "' >'" + out.string() + "' 2>&1";
 
-    ASSERT_EQ(runShell(command), 0) << readFile(out);
+    ASSERT_EQ(runShell(command), 0) << readText(out);
     const auto calls = simulator->tools().calls();
-    ASSERT_EQ(calls.size(), runs.size()) << readFile(out);
+    ASSERT_EQ(calls.size(), runs.size()) << readText(out);
     std::string statuses;
     for (std::size_t n = 0; n < runs.size(); ++n) {
         EXPECT_EQ(calls[n].tool, fs::path(runs[n].tool).filename().string());
@@ -142,13 +137,13 @@ TEST_F(FlashToolsTest, ToolsUnderTheBindMountedUsrLocalRecordTheirExactArguments
         statuses += "status " + std::to_string(runs[n].exitStatus) + "\n";
     }
     std::string printed;
-    std::istringstream lines(readFile(out));
+    std::istringstream lines(readText(out));
     for (std::string line; std::getline(lines, line);) {
         if (line.starts_with("status ")) {
             printed += line + "\n";
         }
     }
-    EXPECT_EQ(printed, statuses) << readFile(out);
+    EXPECT_EQ(printed, statuses) << readText(out);
     EXPECT_TRUE(waitForFirmware(ble.id, FirmwareKind::latency));
     EXPECT_EQ(simulator->usb().board(ble.id)->imagesFlashed, std::vector<std::string>{i});
     EXPECT_TRUE(waitForFirmware(flamenco.id, FirmwareKind::latency));
@@ -159,7 +154,7 @@ TEST_F(FlashToolsTest, ToolWithoutTheSimulatorSocketSaysWhatToDo) {
     const std::string command = "env -u BRISEL_SIM_TOOL_SOCKET '" + std::string(BRISEL_FAKE_FLASH_TOOL) +
                                 "' >'" + out.string() + "' 2>&1";
     EXPECT_EQ(runShell(command), 2);
-    EXPECT_NE(readFile(out).find("BRISEL_SIM_TOOL_SOCKET is not set"), std::string::npos);
+    EXPECT_NE(readText(out).find("BRISEL_SIM_TOOL_SOCKET is not set"), std::string::npos);
 }
 
 TEST_F(FlashToolsTest, ChosenReplyIsPrintedAndExitedWith) {
@@ -171,7 +166,7 @@ TEST_F(FlashToolsTest, ChosenReplyIsPrintedAndExitedWith) {
                                 "' '" + tool.string() + "' -x 'two words' >'" + out.string() + "'";
 
     EXPECT_EQ(runShell(command), 3);
-    EXPECT_EQ(readFile(out), "chosen text\n");
+    EXPECT_EQ(readText(out), "chosen text\n");
     ASSERT_EQ(simulator->tools().calls().size(), 1U);
     EXPECT_EQ(simulator->tools().calls()[0].arguments, (std::vector<std::string>{"-x", "two words"}));
 }

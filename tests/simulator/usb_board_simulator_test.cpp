@@ -15,8 +15,8 @@
 #include "device/sample_reader.h"
 #include "device/serial_byte_source.h"
 #include "device/usb_discovery.h"
+#include "support/eventually.h"
 #include "support/temporary_folder.h"
-#include "support/wifi_test_board.h"
 
 #if defined(__SANITIZE_THREAD__)
 // glib is built without ThreadSanitizer and hands data to umockdev's worker thread through futexes
@@ -38,6 +38,7 @@ using device::PortMode;
 using device::StopBits;
 using device::USBDevice;
 using device::USBManager;
+using test_support::eventually;
 
 constexpr auto kWait = 10s;
 

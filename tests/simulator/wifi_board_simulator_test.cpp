@@ -8,6 +8,7 @@
 #include "device/firmware_packets.h"
 #include "device/wifi_firmware_transfer.h"
 #include "device/wifi_server.h"
+#include "support/eventually.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::test {
@@ -15,6 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using device::WifiMode;
+using test_support::eventually;
 
 constexpr auto kWait = 10s;
 

@@ -1,22 +1,19 @@
 // Helpers of the cloud record tests: fixtures on disk and key-path bookkeeping.
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "support/file_contents.h"
 
 namespace brisel::cloud::testing_support {
 
 using Json = nlohmann::ordered_json;
 
 inline std::string readFixture(const std::string& name) {
-    std::ifstream file(std::string{BRISEL_SOURCE_DIR} + "/tests/cloud/fixtures/" + name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return test_support::readText(std::string{BRISEL_SOURCE_DIR} + "/tests/cloud/fixtures/" + name);
 }
 
 // The codec's key path of a JSON pointer: "/models/0/kind" is "models[0].kind".

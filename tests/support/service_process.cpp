@@ -20,6 +20,8 @@
 #include <system_error>
 #include <thread>
 
+#include "support/file_contents.h"
+
 extern char** environ;
 
 namespace brisel::test_support {
@@ -29,13 +31,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint16_t kServicePort = 4751;
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 // The environment of the test with `changes` applied.
 std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& changes) {
@@ -107,7 +102,7 @@ void drainInto(const fs::path& file, common::FileDescriptor first, common::FileD
 
 bool inPrivateUserNamespace() {
     // The initial user namespace maps the whole range "0 0 4294967295".
-    const std::string map = readWhole("/proc/self/uid_map");
+    const std::string map = readText("/proc/self/uid_map");
     std::istringstream fields(map);
     long long inside = -1;
     long long outside = -1;
@@ -242,7 +237,7 @@ void ServiceProcess::kill() {
 }
 
 std::string ServiceProcess::log() const {
-    return readWhole(homeFolder / ".local/share/velko/desktop_client.log");
+    return readText(homeFolder / ".local/share/velko/desktop_client.log");
 }
 
 std::string ServiceProcess::output() const {
@@ -260,7 +255,7 @@ std::string ServiceProcess::output() const {
         }
         std::this_thread::yield();
     }
-    return readWhole(outputFile);
+    return readText(outputFile);
 }
 
 bool ServiceProcess::sanitizerReported() const {

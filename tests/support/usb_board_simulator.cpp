@@ -13,14 +13,13 @@
 #include <atomic>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 #include <thread>
 #include <utility>
 
 #include <cstdio>
 #include "device/unique_fd.h"
+#include "support/file_contents.h"
 
 namespace brisel::test {
 
@@ -310,9 +309,7 @@ class SimulatedUsbBoard {
     }
 
     void flashed(const std::filesystem::path& image, bool restart) {
-        std::ifstream file(image, std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                              std::istreambuf_iterator<char>()};
+        const std::vector<std::uint8_t> bytes = test_support::readBytes(image);
         auto personality = personalityOfImage(bytes);
         if (!personality) {
             personality = FirmwarePersonality{};

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <utility>
 
+#include "support/eventually.h"
+
 namespace brisel::test {
 
 namespace {
@@ -39,7 +41,7 @@ std::vector<std::uint8_t> WifiFirmwareBoard::image() const {
 }
 
 bool WifiFirmwareBoard::waitForPackets(std::size_t count, std::chrono::milliseconds timeout) const {
-    return eventually([&] { return packets().size() >= count; }, timeout);
+    return test_support::eventually([&] { return packets().size() >= count; }, timeout);
 }
 
 bool WifiFirmwareBoard::readExactly(std::size_t count, std::vector<std::uint8_t>& into) {

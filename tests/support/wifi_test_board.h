@@ -53,22 +53,4 @@ class WifiTestBoard {
 // The 10-byte acknowledgement a board sends for a firmware packet.
 std::vector<std::uint8_t> ackPacket(std::uint8_t acknowledgedProtocol, std::uint8_t response);
 
-// Waits (sleeping briefly between tries) until `condition` holds or `timeout` passes.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
-
 }  // namespace brisel::test
-
-#include <thread>
-
-template <typename Condition>
-bool brisel::test::eventually(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}

@@ -7,21 +7,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "support/file_contents.h"
 #include "support/temporary_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using brisel::test_support::readText;
 
 TEST(TrayEndToEnd, LaunchMenuServiceLoginItemAndQuitOnARealDisplayAndBus) {
     const brisel::test_support::TemporaryFolder folder;
@@ -62,10 +56,10 @@ TEST(TrayEndToEnd, LaunchMenuServiceLoginItemAndQuitOnARealDisplayAndBus) {
     const int status = std::system(command.c_str());
     std::string logs;
     for (const char* run : {"run1.out", "run2.out", "run3.out", "run4.out"}) {
-        logs += std::string("--- ") + run + "\n" + readFile(folder.path() / "logs" / run);
+        logs += std::string("--- ") + run + "\n" + readText(folder.path() / "logs" / run);
     }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(out) << logs;
-    EXPECT_NE(readFile(out).find("PASS"), std::string::npos) << readFile(out) << logs;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(out) << logs;
+    EXPECT_NE(readText(out).find("PASS"), std::string::npos) << readText(out) << logs;
     EXPECT_TRUE(fs::exists(artefacts / "tray_menu.png"));
 }
 

@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <string>
 #include <thread>
@@ -22,6 +21,7 @@
 #include "cloud/http_session.h"
 #include "cloud/streaming_uploader.h"
 #include "device/sample_packet_builder.h"
+#include "support/eventually.h"
 #include "support/fake_cloud.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
@@ -33,6 +33,7 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using common::DeviceKind;
+using test_support::eventually;
 
 constexpr std::int64_t kCollection = 41;
 constexpr std::int64_t kProject = 7;
@@ -49,18 +50,6 @@ std::string textOf(const std::vector<Bytes>& packets) {
         text.append(packet.begin(), packet.end());
     }
     return text;
-}
-
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 std::int64_t packetsInFile(BriselDeviceBase& board) {
@@ -122,16 +111,16 @@ TEST_F(UsbBoardTest, RecordsTheBoardsPacketsAndItsSegmentsReachTheCloud) {
     for (const Bytes& packet : first) {
         sendFromBoard("ttyACM0", packet);
     }
-    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 3; }));
+    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 3; }, 20s));
     board->saveBinaryFile(*uploader);
     for (const Bytes& packet : second) {
         sendFromBoard("ttyACM0", packet);
     }
-    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 2; }));
+    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 2; }, 20s));
     board->saveBinaryFile(*uploader);
 
     ASSERT_TRUE(cloud.waitForRequests(2, 20s));
-    ASSERT_TRUE(eventually([&] { return !uploader->streamerRunning(); }));
+    ASSERT_TRUE(eventually([&] { return !uploader->streamerRunning(); }, 20s));
     std::vector<test::RecordedRequest> uploads = cloud.requests();
     ASSERT_EQ(uploads.size(), 2U);
     std::sort(uploads.begin(), uploads.end(), [](const auto& a, const auto& b) { return a.query < b.query; });
@@ -156,7 +145,7 @@ TEST_F(UsbBoardTest, UnplugDuringAReadEndsTheRecordingAsDeviceNotConnected) {
     board->setDisconnectEvent([&] { disconnects.fetch_add(1); });
     board->reset();
     sendFromBoard("ttyACM0", packetWithTemperature(1));
-    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 1; }));
+    ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 1; }, 20s));
 
     const auto unplugged = std::chrono::steady_clock::now();
     unplug("1-1", "ttyACM0");
