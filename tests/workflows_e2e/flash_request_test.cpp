@@ -13,6 +13,7 @@
 #include "common/enum_raw_values.h"
 #include "common/utilities.h"
 #include "support/board_scenarios.h"
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 #include "workflows/flasher.h"
 
@@ -47,6 +48,13 @@ class FlashRequestEndToEnd : public WorkflowEndToEnd {
         auto started = test_support::ServiceProcess::start(options);
         ASSERT_TRUE(started) << started.error();
         service = std::move(*started);
+    }
+
+    // Waits until the service has heard the WiFi board say which firmware it runs: only then does
+    // it take the board's acknowledgements of a transfer.
+    bool serviceKnowsTheWifiBoard() const {
+        return test_support::eventually(
+            [this] { return service->output().find("WIFI: device mode:") != std::string::npos; }, kReplyWait);
     }
 
     // The cloud knows run `run` as one of a `kind` board whose library `libname` holds `image`.
@@ -479,6 +487,7 @@ TEST_F(FlashRequestEndToEnd, AWifiFlashSucceedsOnlyWhenTheBoardComesBackInTheRig
     const auto collecting = personality(FirmwareKind::dataCollection);
     auto& board = simulator->addWifiBoard(6012, collecting);
     ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kReplyWait));
+    ASSERT_TRUE(serviceKnowsTheWifiBoard()) << service->output();
     struct Row {
         std::string label;
         FirmwarePersonality library;
@@ -513,6 +522,7 @@ TEST_F(FlashRequestEndToEnd, AWifiBoardThatNeverComesBackIsAResetTimeout) {
     once.reconnect = false;
     auto& board = simulator->addWifiBoard(6012, personality(FirmwareKind::dataCollection), once);
     ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kReplyWait));
+    ASSERT_TRUE(serviceKnowsTheWifiBoard()) << service->output();
     cloudRun(DeviceKind::STWINKT1_WIFI, makeTestImage(kClassification, 5000));
     ASSERT_TRUE(client.sendText(request("flashWifiRequest")));
     EXPECT_EQ(
