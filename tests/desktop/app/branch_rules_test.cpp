@@ -6,7 +6,6 @@
 
 #include "desktop/app/branch_rules.h"
 #include "desktop/app/crash_reporter.h"
-#include "desktop/components/build_info.h"
 #include "desktop/components/update_feed.h"
 #include "support/temporary_folder.h"
 
@@ -63,34 +62,21 @@ TEST(BranchRules, FeedUrlOptionPrintsOneLineWithoutADisplay) {
 // The feed host may carry a port, and a host in the environment replaces the build's: in the launch
 // sequence's address and in what "--feed-url" prints. A host that makes no address means no updater.
 TEST(BranchRules, FeedHostWithPortAndTheEnvironmentsHostMakeTheFeedAddress) {
-    namespace components = brisel::desktop::components;
-    const QString buildPath =
-        QString::fromStdString(components::updateFeedPath(components::build_info::kBranch));
-    struct Row {
-        const char* host;
-        QString feed;  // for the "master" branch
-        QByteArray printed;
-    };
-    const Row rows[] = {
-        {"127.0.0.1:8443", "https://127.0.0.1:8443/STABLE/briselcast.xml.rss",
-         "Feed URL: https://127.0.0.1:8443/" + buildPath.toUtf8() + "\n"},
-        {"updates.example.org", "https://updates.example.org/STABLE/briselcast.xml.rss",
-         "Feed URL: https://updates.example.org/" + buildPath.toUtf8() + "\n"},
-        {"not a host", "", "Feed URL: NO FEED URL FOUND\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.host);
-        const brisel::test_support::ScopedEnvironment host(components::kUpdateFeedHostVariable, row.host);
-        EXPECT_EQ(feedAddress("master").toString().toStdString(), row.feed.toStdString());
-
+    const QString path =
+        u'/' + QString::fromStdString(brisel::desktop::components::updateFeedPath(branch().toStdString()));
+    for (const auto& [host, feed] : std::vector<std::pair<const char*, QString>>{
+             {"127.0.0.1:8443", "https://127.0.0.1:8443" + path},
+             {"updates.example.org", "https://updates.example.org" + path},
+             {"not a host", ""}}) {
+        SCOPED_TRACE(host);
+        const brisel::test_support::ScopedEnvironment overridden("BRISEL_UPDATE_FEED_HOST", host);
+        EXPECT_EQ(feedAddress(branch()).toString().toStdString(), feed.toStdString());
         QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        program.setProcessEnvironment(environment);
         program.start("unshare", {"-rn", BRISEL_APPLICATION, "--feed-url"});
         ASSERT_TRUE(program.waitForFinished(60000));
-        EXPECT_EQ(program.readAllStandardOutput().toStdString(), row.printed.toStdString());
+        EXPECT_EQ(
+            program.readAllStandardOutput().toStdString(),
+            "Feed URL: " + (feed.isEmpty() ? std::string("NO FEED URL FOUND") : feed.toStdString()) + "\n");
     }
 }
 

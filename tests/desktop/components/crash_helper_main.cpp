@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <string_view>
 #include <thread>
 
@@ -25,19 +24,6 @@ extern "C" __attribute__((noinline)) void velkoCrashHelperDiesNow(const char* ho
         std::raise(SIGSEGV);
     }
     std::abort();
-}
-
-// A thread that waits for ever; the process ends with it still running.
-pid_t startWaitingThread(std::thread& thread) {
-    std::promise<pid_t> id;
-    std::future<pid_t> started = id.get_future();
-    thread = std::thread([id = std::move(id)]() mutable {
-        id.set_value(::gettid());
-        for (;;) {
-            ::pause();
-        }
-    });
-    return started.get();
 }
 
 int main(int argc, char** argv) {
@@ -62,12 +48,18 @@ int main(int argc, char** argv) {
     brisel::desktop::components::CrashReporter reporter(options);
     reporter.start();
     std::printf("%s\n", reporter.sessionId().toStdString().c_str());
-    std::thread waiting;
-    if (how == "abort-when-told-beside-thread") {
-        std::printf("%d\n", static_cast<int>(startWaitingThread(waiting)));
-    }
     std::fflush(stdout);
     if (how.starts_with("abort-when-told")) {
+        std::thread waiting;  // never joined: the process ends while it waits
+        if (how.ends_with("beside-thread")) {
+            waiting = std::thread([] {
+                std::printf("%d\n", static_cast<int>(::gettid()));
+                std::fflush(stdout);
+                for (;;) {
+                    ::pause();
+                }
+            });
+        }
         std::array<char, 16> told{};
         (void)std::fgets(told.data(), told.size(), stdin);
         velkoCrashHelperDiesNow("abort");

@@ -195,67 +195,40 @@ TEST(CrashReporter, AHelperThatCrashedIsReportedAtTheNextStart) {
     }
 }
 
-// However far the worker of a start that is closed at once got, the crash is reported once, at the
-// start after it, and nothing of it is left behind.
-TEST(CrashReporter, ACrashIsReportedOnceWhenTheStartAfterItIsClosedAtOnce) {
-    const test_support::TemporaryFolder folder;
-    const brisel::test::ClosedPort down;
-    const std::string unreachable = "https://k@127.0.0.1:" + std::to_string(down.port()) + "/42";
-    QProcess helper;
-    helper.start(QStringLiteral(BRISEL_CRASH_HELPER),
-                 {QString::fromStdString(folder.path().string()), QString::fromStdString(unreachable),
-                  QStringLiteral("segv")});
-    ASSERT_TRUE(helper.waitForFinished(60000));
-    ASSERT_TRUE(fs::exists(folder.path() / "crash.marker"));
-    {
-        CrashReporter closedAtOnce(optionsFor(unreachable, folder.path()));
-        closedAtOnce.start();
-        closedAtOnce.close();
+// What a crash left is reported once, at a later start, however far an earlier start got with it: one
+// closed at once (its worker stopped, or its report unsent), or one that ended while it named the frames
+// (it may have crashed doing so: the frames then go with addresses only).
+TEST(CrashReporter, ACrashIsReportedOnceHoweverFarAnEarlierStartGotWithIt) {
+    for (const bool namingCutShort : {false, true}) {
+        SCOPED_TRACE(namingCutShort ? "naming cut short" : "closed at once");
+        const test_support::TemporaryFolder folder;
+        const brisel::test::ClosedPort down;
+        const std::string unreachable = "https://k@127.0.0.1:" + std::to_string(down.port()) + "/42";
+        QProcess helper;
+        helper.start(QStringLiteral(BRISEL_CRASH_HELPER), {QString::fromStdString(folder.path().string()),
+                                                           QString::fromStdString(unreachable), "segv"});
+        ASSERT_TRUE(helper.waitForFinished(60000));
+        if (namingCutShort) {
+            fs::create_directories(folder.path() / "unreported");
+            fs::rename(folder.path() / "crash.marker",
+                       folder.path() / "unreported/1700000000000-000001-0a1b2c3d.naming");
+        } else {
+            CrashReporter(optionsFor(unreachable, folder.path())).start();  // and closed at once
+        }
+
+        Endpoint endpoint;
+        CrashReporter reporter(optionsFor(endpoint.dsn(), folder.path()));
+        reporter.start();
+        ASSERT_TRUE(waitUntilSent(reporter));
+        const auto events = received(endpoint.server, QStringLiteral("event"));
+        ASSERT_EQ(events.size(), 1U);
+        const QJsonArray frames = events[0]["exception"]["values"][0]["stacktrace"]["frames"].toArray();
+        EXPECT_EQ(std::any_of(frames.begin(), frames.end(),
+                              [](const QJsonValue& frame) { return frame.toObject().contains("function"); }),
+                  !namingCutShort);
+        EXPECT_TRUE(fs::is_empty(folder.path() / "unreported"));
+        reporter.close();
     }
-
-    Endpoint endpoint;
-    CrashReporter reporter(optionsFor(endpoint.dsn(), folder.path()));
-    reporter.start();
-    ASSERT_TRUE(waitUntilSent(reporter));
-    EXPECT_EQ(received(endpoint.server, QStringLiteral("event")).size(), 1U);
-    const auto sessions = received(endpoint.server, QStringLiteral("session"));
-    EXPECT_EQ(std::count_if(sessions.begin(), sessions.end(),
-                            [](const QJsonObject& session) {
-                                return session.value(QStringLiteral("status")).toString() ==
-                                       QStringLiteral("crashed");
-                            }),
-              1);
-    EXPECT_TRUE(fs::is_empty(folder.path() / "unreported"));
-    reporter.close();
-}
-
-// A start that ended while it named a crash's frames (it may have crashed doing so) leaves the marker
-// to be sent with addresses only.
-TEST(CrashReporter, AMarkerWhoseNamingWasCutShortIsSentWithAddressesOnly) {
-    const test_support::TemporaryFolder folder;
-    const brisel::test::ClosedPort down;
-    QProcess helper;
-    helper.start(QStringLiteral(BRISEL_CRASH_HELPER),
-                 {QString::fromStdString(folder.path().string()),
-                  QStringLiteral("https://k@127.0.0.1:%1/42").arg(down.port()), QStringLiteral("segv")});
-    ASSERT_TRUE(helper.waitForFinished(60000));
-    fs::create_directories(folder.path() / "unreported");
-    fs::rename(folder.path() / "crash.marker",
-               folder.path() / "unreported/1700000000000-000001-0a1b2c3d.naming");
-
-    Endpoint endpoint;
-    CrashReporter reporter(optionsFor(endpoint.dsn(), folder.path()));
-    reporter.start();
-    ASSERT_TRUE(waitUntilSent(reporter));
-    const auto events = received(endpoint.server, QStringLiteral("event"));
-    ASSERT_EQ(events.size(), 1U);
-    const QJsonArray frames = events[0]["exception"]["values"][0]["stacktrace"]["frames"].toArray();
-    ASSERT_FALSE(frames.isEmpty());
-    for (const QJsonValue& frame : frames) {
-        EXPECT_FALSE(frame.toObject().contains(QStringLiteral("function")));
-    }
-    EXPECT_TRUE(fs::is_empty(folder.path() / "unreported"));
-    reporter.close();
 }
 
 TEST(CrashReporter, ReportsWaitWhileTheEndpointIsDownAndQuittingStaysWithinTheBound) {
