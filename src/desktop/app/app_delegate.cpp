@@ -49,6 +49,7 @@ void AppDelegate::applicationWillFinishLaunching() {
         quit();
         return;
     }
+    launcherMayWait = true;
 
     // The application runs from here on: the launcher and a later instance find it by its name.
     link::claimIdentifier(environment.bus, link::qtText(desktop_link::kApplicationIdentifier),
@@ -80,6 +81,7 @@ void AppDelegate::continueWithTray(bool available) {
         return;
     }
     if (!available) {
+        tellLauncherToQuit();  // the alert below waits for the user
         qWarning().noquote() << "No system tray appeared";
         parts.alerts.show({.style = AlertStyle::warning,
                            .message = QStringLiteral("Velko Brisel failed to start"),
@@ -92,11 +94,7 @@ void AppDelegate::continueWithTray(bool available) {
     }
     statusMenuPointer->show();
 
-    // A launcher that started us quits on "killLauncher".
-    if (link::isRunning(environment.bus, link::qtText(desktop_link::kLauncherIdentifier))) {
-        link::postNotice(environment.bus, link::qtText(desktop_link::kKillLauncherNotice),
-                         link::qtText(desktop_link::kApplicationIdentifier));
-    }
+    tellLauncherToQuit();
 
     // On the first run the launcher becomes the login item.
     const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
@@ -139,9 +137,23 @@ void AppDelegate::toggleOpenAtLogin(bool setting) {
     statusMenuPointer->setOpenAtLogin(setting);
 }
 
+// A launcher that started us quits on "killLauncher".
+void AppDelegate::tellLauncherToQuit() {
+    if (std::exchange(launcherTold, true)) {
+        return;
+    }
+    if (link::isRunning(environment.bus, link::qtText(desktop_link::kLauncherIdentifier))) {
+        link::postNotice(environment.bus, link::qtText(desktop_link::kKillLauncherNotice),
+                         link::qtText(desktop_link::kApplicationIdentifier));
+    }
+}
+
 void AppDelegate::quit(int status) {
     if (std::exchange(quitting, true)) {
         return;
+    }
+    if (launcherMayWait) {
+        tellLauncherToQuit();  // a quit before the tray came up
     }
     trayHostWait.reset();
     briselServerTask.stop();

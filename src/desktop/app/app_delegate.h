@@ -63,7 +63,8 @@ class AppDelegate : public QObject {
     // The launch sequence: feed address, crash reporting, "--feed-url", the session-bus name, the
     // stale-service cleanup, the service, the status item (after waiting for a tray host), the
     // "killLauncher" notice, the first-run login item and the first-launch notice. Call once from the
-    // running main loop.
+    // running main loop. Without a tray, or on a quit before it, "killLauncher" is posted before the
+    // application ends.
     void applicationWillFinishLaunching();
 
     // The ordinary quit path: stops the service (SIGTERM, bounded wait), closes crash reporting and
@@ -80,6 +81,9 @@ class AppDelegate : public QObject {
 
   private:
     void continueWithTray(bool available);
+    // Posts "killLauncher" once, when the launcher runs: when the tray is up, or before an exit
+    // without it.
+    void tellLauncherToQuit();
     void toggleOpenAtLogin(bool setting);
 
     AppEnvironment environment;
@@ -90,6 +94,8 @@ class AppDelegate : public QObject {
     std::unique_ptr<StatusMenu> statusMenuPointer;
     std::unique_ptr<TrayHostWait> trayHostWait;
     bool quitting = false;
+    bool launcherMayWait = false;  // the launch sequence went past "--feed-url"
+    bool launcherTold = false;
 };
 
 }  // namespace brisel::desktop::app

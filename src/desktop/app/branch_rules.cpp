@@ -19,11 +19,7 @@ QString branch() {
 }
 
 QUrl feedAddress(const QString& branch) {
-    QUrl address;
-    address.setScheme(QStringLiteral("https"));
-    address.setHost(fromView(components::build_info::kUpdateFeedHost));
-    address.setPath(u'/' + QString::fromStdString(components::updateFeedPath(branch.toStdString())));
-    return address;
+    return components::updateFeedUrl(components::updateFeedHost(), branch.toStdString()).value_or(QUrl());
 }
 
 QString crashReportingEnvironment(const QString& branch) {

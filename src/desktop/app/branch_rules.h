@@ -10,9 +10,10 @@ namespace brisel::desktop::app {
 // The branch this program was built from ("master" unless the build sets BRISEL_BRANCH).
 QString branch();
 
-// The update feed on the feed host: "LATEST_<branch>/briselcast.xml.rss" when the branch contains
-// "release" anywhere, "STABLE/briselcast.xml.rss" for exactly "master", else
-// "LATEST_develop/briselcast.xml.rss".
+// The update feed on the feed host (components::updateFeedUrl with the build's host, or the one the
+// environment sets): "LATEST_<branch>/briselcast.xml.rss" when the branch contains "release"
+// anywhere, "STABLE/briselcast.xml.rss" for exactly "master", else "LATEST_develop/briselcast.xml.rss".
+// An empty address when there is no valid feed host (no updater).
 QUrl feedAddress(const QString& branch);
 
 // "release" when the branch begins with "release", "production" for exactly "master", else "develop".

@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 #include <link.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 #define UNW_LOCAL_ONLY
 #include <libunwind.h>
@@ -33,7 +36,11 @@ struct PreparedState {
     bool installed = false;
 };
 PreparedState prepared;
-std::atomic_flag crashing = ATOMIC_FLAG_INIT;
+// The thread that writes the marker; 0 until a fatal signal arrives.
+std::atomic<pid_t> crashingThread{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+// How long another thread that crashes meanwhile lets the first one finish its marker.
+constexpr int kOtherCrashWaitMilliseconds = 5000;
 alignas(16) std::array<char, 64 * 1024> alternateStack{};
 
 // --- async-signal-safe writing: write(2) and arithmetic only ---
@@ -96,11 +103,46 @@ void writeFrames(int fd) {
     }
 }
 
+// Ends the process with the signal's own default action (a core dump where the system keeps them).
+void endWithDefaultAction(int signalNumber) {
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    ::sigaction(signalNumber, &defaultAction, nullptr);
+    sigset_t own;
+    sigemptyset(&own);
+    sigaddset(&own, signalNumber);
+    ::pthread_sigmask(SIG_UNBLOCK, &own, nullptr);
+    ::raise(signalNumber);
+}
+
+long monotonicMilliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+// The first thread's marker usually ends the process before this bound.
+void waitForTheOtherCrash() {
+    const long deadline = monotonicMilliseconds() + kOtherCrashWaitMilliseconds;
+    for (long left = kOtherCrashWaitMilliseconds; left > 0; left = deadline - monotonicMilliseconds()) {
+        ::poll(nullptr, 0, static_cast<int>(left));
+    }
+}
+
+// Runs with every fatal signal blocked (see installCrashHandler): a fault inside it ends the process
+// at once rather than coming back here.
 void onFatalSignal(int signalNumber, siginfo_t* /*info*/, void* /*context*/) {
-    if (crashing.test_and_set()) {
-        for (;;) {
-            ::pause();  // another thread is writing the marker and will end the process
+    const auto self = static_cast<pid_t>(::syscall(SYS_gettid));
+    pid_t first = 0;
+    if (!crashingThread.compare_exchange_strong(first, self)) {
+        // Back in the handler on the thread that wrote (or writes) the marker: nothing more to write.
+        // Another thread: it may still be writing; wait for it, but not for ever.
+        if (first != self) {
+            waitForTheOtherCrash();
         }
+        endWithDefaultAction(signalNumber);
+        return;
     }
     const int fd = ::open(prepared.markerPath.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd >= 0) {
@@ -112,11 +154,7 @@ void onFatalSignal(int signalNumber, siginfo_t* /*info*/, void* /*context*/) {
         ::fsync(fd);
         ::close(fd);
     }
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    sigemptyset(&defaultAction.sa_mask);
-    ::sigaction(signalNumber, &defaultAction, nullptr);
-    ::raise(signalNumber);
+    endWithDefaultAction(signalNumber);
 }
 
 // --- preparation (ordinary code) ---
@@ -179,6 +217,9 @@ tl::expected<void, std::string> installCrashHandler(const std::filesystem::path&
     action.sa_sigaction = onFatalSignal;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
+    for (const int fatal : kFatalSignals) {
+        sigaddset(&action.sa_mask, fatal);
+    }
     for (std::size_t index = 0; index < kFatalSignals.size(); ++index) {
         if (::sigaction(kFatalSignals[index], &action, &prepared.previous[index]) != 0) {
             const int error = errno;

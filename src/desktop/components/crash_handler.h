@@ -2,6 +2,11 @@
 // with async-signal-safe calls only, then restores the default action and raises the signal again, so
 // the process still ends as it would have.
 //
+// The fatal signals are blocked while it runs: a fault inside it (a corrupt stack) ends the process
+// at once. Should it still be entered again on the same thread, it ends the process the same way
+// without writing; another thread that crashes meanwhile waits at most 5 s for the first one's marker,
+// then ends the process with its own signal.
+//
 // The marker is a small text file (crash_marker.h reads it at the next start):
 //   velko-crash 1
 //   signal <number>

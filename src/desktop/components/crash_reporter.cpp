@@ -13,8 +13,11 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <QMetaObject>
+
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -34,6 +37,13 @@ constexpr const char* kSessionFile = "session.json";
 constexpr const char* kMarkerFile = "crash.marker";
 constexpr const char* kOutboxFolder = "outbox";
 constexpr const char* kReportSuffix = ".envelope";
+// What earlier runs left, each run's marker and session file under one name, until reported.
+constexpr const char* kSetAsideFolder = "unreported";
+constexpr const char* kSetAsideMarkerSuffix = ".marker";
+constexpr const char* kSetAsideSessionSuffix = ".session";
+// A marker whose frames are being named. Left by a start that ended meanwhile, it is sent with
+// addresses only: naming them again could end this start the same way.
+constexpr const char* kNamingMarkerSuffix = ".naming";
 constexpr qint64 kMaxSessionFileBytes = 64 * 1024;
 
 QString qPath(const fs::path& path) {
@@ -41,6 +51,10 @@ QString qPath(const fs::path& path) {
 }
 
 std::optional<QByteArray> readSmallFile(const fs::path& path, qint64 maxBytes) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        return std::nullopt;  // reading a FIFO or a device could block for ever
+    }
     QFile file(qPath(path));
     if (!file.open(QIODevice::ReadOnly)) {
         return std::nullopt;
@@ -74,6 +88,19 @@ std::optional<PreviousSession> readPreviousSession(const fs::path& file) {
     return previous;
 }
 
+// Names that sort by the time they were made: milliseconds, a sequence number, a random part.
+QString uniqueName() {
+    static std::atomic<unsigned> sequence{0};
+    return QStringLiteral("%1-%2-%3")
+        .arg(QDateTime::currentMSecsSinceEpoch(), 13, 10, QLatin1Char('0'))
+        .arg(++sequence, 6, 10, QLatin1Char('0'))
+        .arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
+}
+
+fs::path withSuffix(fs::path path, const char* suffix) {
+    return path += suffix;
+}
+
 bool isPermanentRefusal(int status) {
     return status >= 400 && status < 500 && status != 408 && status != 429;
 }
@@ -95,8 +122,9 @@ void CrashReporter::start() {
     started = true;
     std::error_code error;
     fs::create_directories(options.databaseFolder / kOutboxFolder, error);
+    fs::create_directories(options.databaseFolder / kSetAsideFolder, error);
     fs::permissions(options.databaseFolder, fs::perms::owner_all, fs::perm_options::replace, error);
-    reportPreviousRun();
+    setAsidePreviousRun();
     if (options.enableAutoSessionTracking) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         session = RunningSession{QUuid::createUuid().toString(QUuid::WithoutBraces), now};
@@ -117,18 +145,62 @@ void CrashReporter::start() {
     }
     (void)installCrashHandler(options.databaseFolder / kMarkerFile);  // without it, crashes go unreported
     sendQueued();
+    reportingEarlier = true;
+    earlierRunsWorker = std::jthread([this](std::stop_token stop) {
+        reportEarlierRuns(stop);
+        QMetaObject::invokeMethod(
+            &network,
+            [this] {
+                reportingEarlier = false;
+                if (!closed) {
+                    sendQueued();
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
-void CrashReporter::reportPreviousRun() {
-    const fs::path markerPath = options.databaseFolder / kMarkerFile;
-    const fs::path sessionPath = options.databaseFolder / kSessionFile;
-    const std::optional<PreviousSession> previous = readPreviousSession(sessionPath);
+// Renames only: what is in the files is read on the worker thread.
+void CrashReporter::setAsidePreviousRun() {
+    const fs::path setAside = options.databaseFolder / kSetAsideFolder / uniqueName().toStdString();
+    std::error_code ignored;
+    fs::rename(options.databaseFolder / kMarkerFile, withSuffix(setAside, kSetAsideMarkerSuffix), ignored);
+    fs::rename(options.databaseFolder / kSessionFile, withSuffix(setAside, kSetAsideSessionSuffix), ignored);
+}
+
+void CrashReporter::reportEarlierRuns(std::stop_token stop) const {
+    std::set<fs::path> runs;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(options.databaseFolder / kSetAsideFolder, error)) {
+        const fs::path extension = entry.path().extension();
+        if (extension == kSetAsideMarkerSuffix || extension == kSetAsideSessionSuffix ||
+            extension == kNamingMarkerSuffix) {
+            runs.insert(fs::path(entry.path()).replace_extension());
+        }
+    }
+    for (const fs::path& run : runs) {
+        if (stop.stop_requested() || !reportEarlierRun(run, stop)) {
+            return;  // the rest waits for the next start
+        }
+        for (const char* suffix : {kSetAsideMarkerSuffix, kSetAsideSessionSuffix, kNamingMarkerSuffix}) {
+            fs::remove(withSuffix(run, suffix), error);
+        }
+    }
+}
+
+// False when the run is to be reported again later: stopped, or the report could not be written.
+bool CrashReporter::reportEarlierRun(const fs::path& run, std::stop_token stop) const {
+    const fs::path markerPath = withSuffix(run, kNamingMarkerSuffix);
+    std::error_code error;
+    const bool namingEndedBefore = fs::exists(markerPath, error);
+    if (!namingEndedBefore) {
+        fs::rename(withSuffix(run, kSetAsideMarkerSuffix), markerPath, error);  // nothing when no marker
+    }
+    const std::optional<PreviousSession> previous =
+        readPreviousSession(withSuffix(run, kSetAsideSessionSuffix));
     const std::optional<QByteArray> markerBytes = readSmallFile(markerPath, kMaxCrashMarkerBytes);
     const QDateTime crashedAt =
         markerBytes ? QFileInfo(qPath(markerPath)).lastModified().toUTC() : QDateTime::currentDateTimeUtc();
-    std::error_code ignored;
-    fs::remove(markerPath, ignored);
-    fs::remove(sessionPath, ignored);
 
     const std::string release = previous ? previous->release : options.release;
     const std::string environment = previous ? previous->environment : options.environment;
@@ -146,34 +218,34 @@ void CrashReporter::reportPreviousRun() {
     auto marker = markerBytes ? parseCrashMarker(markerBytes->toStdString())
                               : tl::expected<CrashMarker, std::string>(tl::unexpect, "no marker");
     if (marker) {
-        symbolise(*marker);
+        if (!namingEndedBefore && !symbolise(*marker, stop)) {
+            fs::rename(markerPath, withSuffix(run, kSetAsideMarkerSuffix), error);  // named at the next start
+            return false;
+        }
         if (ended) {
             ended->status = SessionUpdate::Status::crashed;
             ended->errors = 1;
         }
-        queue(crashEnvelope(options.dsn, *marker, crashedAt, release, environment, ended));
-    } else if (ended) {
-        queue(sessionEnvelope(options.dsn, *ended));
+        return queue(crashEnvelope(options.dsn, *marker, crashedAt, release, environment, ended));
     }
+    if (ended) {
+        return queue(sessionEnvelope(options.dsn, *ended));
+    }
+    return true;
 }
 
-void CrashReporter::queue(const QByteArray& envelope) {
-    static std::atomic<unsigned> sequence{0};
+bool CrashReporter::queue(const QByteArray& envelope) const {
     const fs::path outbox = options.databaseFolder / kOutboxFolder;
-    const QString name = QStringLiteral("%1-%2-%3%4")
-                             .arg(QDateTime::currentMSecsSinceEpoch(), 13, 10, QLatin1Char('0'))
-                             .arg(++sequence, 6, 10, QLatin1Char('0'))
-                             .arg(QUuid::createUuid().toString(QUuid::Id128).left(8))
-                             .arg(QLatin1String(kReportSuffix));
-    QSaveFile file(qPath(outbox) + QLatin1Char('/') + name);
+    QSaveFile file(qPath(outbox) + QLatin1Char('/') + uniqueName() + QLatin1String(kReportSuffix));
     if (!file.open(QIODevice::WriteOnly) || file.write(envelope) != envelope.size() || !file.commit()) {
-        return;  // nowhere to keep it: the report is lost, the program goes on
+        return false;  // nowhere to keep it
     }
     std::vector<fs::path> reports = queuedReports();
     for (std::size_t index = 0; index + kMaxQueuedReports < reports.size(); ++index) {
         std::error_code ignored;
         fs::remove(reports[index], ignored);
     }
+    return true;
 }
 
 std::vector<fs::path> CrashReporter::queuedReports() const {
@@ -235,6 +307,11 @@ CrashReporter::CloseOutcome CrashReporter::close() {
         return CloseOutcome::allSent;
     }
     closed = true;
+    earlierRunsWorker.request_stop();
+    if (earlierRunsWorker.joinable()) {
+        earlierRunsWorker.join();
+    }
+    reportingEarlier = false;
     uninstallCrashHandler();
     if (session) {
         const QDateTime now = QDateTime::currentDateTimeUtc();

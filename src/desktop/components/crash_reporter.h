@@ -1,10 +1,12 @@
 // Crash reporting of the tray application: a small client of the crash-report ingestion service.
 //
-// start() reports what the previous run left (a crash marker: a fatal event and a crashed session;
-// an unfinished session without marker: an abnormal one), begins a session, installs the fatal-signal
-// handler (crash_handler.h) and sends. close() ends the session and sends what it can within a bound.
-// Every report is first written to an outbox folder and deleted once the service has taken it (or
-// refused it for good), so reports that cannot be sent wait for a later start.
+// start() sets aside what the previous run left, begins a session, installs the fatal-signal handler
+// (crash_handler.h) and sends; a worker thread then turns what was set aside into reports (a crash
+// marker: a fatal event and a crashed session; an unfinished session without marker: an abnormal
+// one), naming the crash's frames from local files, and they are sent once it is done. close() ends
+// the session and sends what it can within a bound. Every report is first written to an outbox folder
+// and deleted once the service has taken it (or refused it for good), so reports that cannot be sent
+// wait for a later start; what the worker had not turned into reports yet waits the same way.
 #pragma once
 
 #include <QDateTime>
@@ -20,7 +22,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "desktop/components/crash_report_dsn.h"
@@ -44,7 +48,8 @@ struct CrashReporterOptions {
     std::chrono::milliseconds transferTimeout{30000};
 };
 
-// Main thread only. One started reporter per process (the signal handler is process-wide).
+// Main thread only (the worker thread is its own). One started reporter per process (the signal
+// handler is process-wide).
 class CrashReporter {
   public:
     // The most reports kept in the outbox; older ones are dropped beyond it.
@@ -60,15 +65,18 @@ class CrashReporter {
 
     // See the file comment. A second call does nothing.
     void start();
-    // Ends the session ("exited"), uninstalls the handler and waits at most closeBound for the sends;
-    // the ones still running are abandoned and their reports kept. Answers allSent when the outbox is
-    // empty afterwards. A second call does nothing (allSent).
+    // Stops the worker (after the frame it names), ends the session ("exited"), uninstalls the handler
+    // and waits at most closeBound for the sends; the ones still running are abandoned and their
+    // reports kept. Answers allSent when the outbox is empty afterwards. A second call does nothing
+    // (allSent).
     CloseOutcome close();
 
     // Reports that are in the outbox, oldest first.
     std::vector<std::filesystem::path> queuedReports() const;
     // Sends that have not finished.
     std::size_t sendsInFlight() const { return inFlight.size(); }
+    // Whether the worker still turns what earlier runs left into reports (they are sent after it).
+    bool reportingEarlierRuns() const { return reportingEarlier; }
     // The current session's identifier (empty without session tracking or before start).
     QString sessionId() const { return session ? session->sid : QString(); }
 
@@ -78,8 +86,12 @@ class CrashReporter {
         QDateTime started;
     };
 
-    void reportPreviousRun();
-    void queue(const QByteArray& envelope);
+    void setAsidePreviousRun();
+    // Worker thread: reports each run that was set aside, oldest first, until `stop`.
+    void reportEarlierRuns(std::stop_token stop) const;
+    bool reportEarlierRun(const std::filesystem::path& stem, std::stop_token stop) const;
+    // Any thread. False when the report could not be written.
+    bool queue(const QByteArray& envelope) const;
     void sendQueued();
 
     CrashReporterOptions options;
@@ -89,6 +101,8 @@ class CrashReporter {
     std::optional<RunningSession> session;
     bool started = false;
     bool closed = false;
+    bool reportingEarlier = false;
+    std::jthread earlierRunsWorker;  // last: stopped and joined before the members it uses go
 };
 
 // The reporter of this build: the build's DSN (crash_report_dsn.h), the environment of its branch, the

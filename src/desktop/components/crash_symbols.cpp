@@ -10,10 +10,26 @@ namespace brisel::desktop::components {
 
 namespace {
 
+// Every object is reported with its file (dwfl_report_elf), so none is looked for.
+int findNoObject(Dwfl_Module* /*module*/, void** /*userData*/, const char* /*moduleName*/,
+                 Dwarf_Addr /*base*/, char** /*fileName*/, Elf** /*elf*/) {
+    return -1;
+}
+
+// Separate debugging information by build ID under the standard folders only. libdw's standard
+// search would end by asking the debuginfod servers in DEBUGINFOD_URLS, which can keep a start
+// waiting on the network.
+int findLocalDebugInfo(Dwfl_Module* module, void** userData, const char* moduleName, Dwarf_Addr base,
+                       const char* fileName, const char* debugLink, GElf_Word debugLinkCrc,
+                       char** debugInfoFileName) {
+    return dwfl_build_id_find_debuginfo(module, userData, moduleName, base, fileName, debugLink, debugLinkCrc,
+                                        debugInfoFileName);
+}
+
 char* noDebugInfoPath = nullptr;
 const Dwfl_Callbacks kOfflineCallbacks{
-    dwfl_build_id_find_elf,
-    dwfl_standard_find_debuginfo,
+    findNoObject,
+    findLocalDebugInfo,
     dwfl_offline_section_address,
     &noDebugInfoPath,
 };
@@ -22,10 +38,10 @@ using DwflSession = std::unique_ptr<Dwfl, decltype(&dwfl_end)>;
 
 }  // namespace
 
-void symbolise(CrashMarker& marker) {
+bool symbolise(CrashMarker& marker, std::stop_token stop) {
     const DwflSession session(dwfl_begin(&kOfflineCallbacks), &dwfl_end);
     if (!session) {
-        return;
+        return true;  // nothing can be named
     }
     dwfl_report_begin(session.get());
     std::map<std::string, bool> reported;
@@ -37,6 +53,9 @@ void symbolise(CrashMarker& marker) {
     }
     dwfl_report_end(session.get(), nullptr, nullptr);
     for (std::size_t index = 0; index < marker.frames.size(); ++index) {
+        if (stop.stop_requested()) {
+            return false;
+        }
         CrashFrame& frame = marker.frames[index];
         // A caller's address is the return address, just after its call: look up the call itself.
         const Dwarf_Addr address = index == 0 ? frame.address : frame.address - 1;
@@ -59,6 +78,7 @@ void symbolise(CrashMarker& marker) {
             }
         }
     }
+    return true;
 }
 
 }  // namespace brisel::desktop::components

@@ -1,5 +1,7 @@
 #include "desktop/components/update_feed.h"
 
+#include <QDebug>
+
 #include <cstdlib>
 
 #include "desktop/components/build_info.h"
@@ -31,6 +33,11 @@ std::optional<QUrl> updateFeedUrl(std::string_view host, std::string_view branch
     const QUrl url(QString::fromStdString("https://" + std::string(host) + "/" + updateFeedPath(branch)),
                    QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()) {
+        qWarning().noquote() << QStringLiteral(
+                                    "The update feed host \"%1\" is neither a host name nor host:port, "
+                                    "so there are no update checks; set %2 to a valid one")
+                                    .arg(QString::fromStdString(std::string(host)),
+                                         QString::fromLatin1(kUpdateFeedHostVariable));
         return std::nullopt;
     }
     return url;

@@ -22,8 +22,8 @@ inline constexpr const char* kUpdateFeedHostVariable = "BRISEL_UPDATE_FEED_HOST"
 // when the build has none).
 std::string updateFeedHost();
 
-// "https://" + host + "/" + updateFeedPath(branch); none when the host is empty or the address is
-// not valid.
+// "https://" + host + "/" + updateFeedPath(branch), where host may be "name:port". The one place that
+// builds the feed address. None when the host is empty or the address is not valid (logged).
 std::optional<QUrl> updateFeedUrl(std::string_view host, std::string_view branch);
 
 // The feed of this build: updateFeedUrl(updateFeedHost(), the build's branch).

@@ -34,7 +34,11 @@ void AppDelegate::launchMainApplication() {
     }
     qInfo().noquote() << "Launching" << *program;
     if (!environment.launch(*program)) {
-        qWarning().noquote() << "Cannot launch" << *program;
+        // Nothing would ever post "killLauncher": waiting would last the whole session.
+        qWarning().noquote() << "Cannot launch" << *program
+                             << "- quitting; start Velko Brisel from the application menu, or install it "
+                                "again if it is missing";
+        environment.quit();
     }
 }
 

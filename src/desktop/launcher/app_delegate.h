@@ -27,7 +27,7 @@ class AppDelegate {
     // On launch, main thread: claims com.Velko.BriselLaunchHelper (so that the application finds the
     // launcher), quits at once when com.Velko.Brisel runs; otherwise listens for "killLauncher" from
     // com.Velko.Brisel and launches the application found from the own path (quits when that path
-    // gives none). A failed launch is logged; the launcher then keeps waiting.
+    // gives none). A failed launch is logged and the launcher quits.
     void launchMainApplication();
 
     // The target of "killLauncher": quits the launcher.

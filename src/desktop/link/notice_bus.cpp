@@ -9,6 +9,10 @@
 
 namespace brisel::desktop::link {
 
+namespace {
+constexpr int kPostBoundMilliseconds = 5000;
+}  // namespace
+
 bool postNotice(QDBusConnection bus, const QString& name, const QString& object) {
     QDBusMessage notice = QDBusMessage::createSignal(qtText(desktop_link::kNoticeObjectPath),
                                                      qtText(desktop_link::kNoticeInterface),
@@ -17,6 +21,17 @@ bool postNotice(QDBusConnection bus, const QString& name, const QString& object)
     if (!bus.isConnected() || !bus.send(notice)) {
         qWarning().noquote() << "Cannot post the notice" << name << "on the session bus";
         return false;
+    }
+    // Messages leave in order: once the bus answers this ping, it has the notice, even when this
+    // program quits right after.
+    const QDBusMessage answer =
+        bus.call(QDBusMessage::createMethodCall(
+                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                     QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")),
+                 QDBus::Block, kPostBoundMilliseconds);
+    if (answer.type() == QDBusMessage::ErrorMessage) {
+        qWarning().noquote() << "The session bus did not confirm the notice" << name << ":"
+                             << answer.errorMessage();
     }
     return true;
 }

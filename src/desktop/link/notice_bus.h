@@ -10,7 +10,8 @@
 
 namespace brisel::desktop::link {
 
-// Broadcasts one notice on `bus`. Returns false (and logs) when it could not be sent. Main thread.
+// Broadcasts one notice on `bus` and waits (at most 5 s) until the bus has it. Returns false (and
+// logs) when it could not be sent. Main thread.
 bool postNotice(QDBusConnection bus, const QString& name, const QString& object);
 
 // Calls `onNotice` on the main thread for each notice whose name and object are exactly the given

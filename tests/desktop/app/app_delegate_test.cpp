@@ -188,6 +188,27 @@ TEST_F(AppDelegateTest, WithoutATrayTheFailedToStartAlertComesAfterTheWaitAndThe
     EXPECT_FALSE(userDefaultsHasKey(*openUserDefaults(), kLaunchAtStartKey));
 }
 
+// Without a tray, or on a quit before one comes, the launcher hears "killLauncher" all the same.
+TEST_F(AppDelegateTest, TheLauncherIsToldToQuitWhenTheApplicationEndsWithoutATray) {
+    QDBusConnection launcherBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "launcher");
+    ASSERT_TRUE(brisel::desktop::link::claimIdentifier(launcherBus, "com.Velko.BriselLaunchHelper",
+                                                       brisel::desktop::link::NameHandover::keep));
+    int killLauncherNotices = 0;
+    const brisel::desktop::link::NoticeListener launcher(launcherBus, "killLauncher", "com.Velko.Brisel",
+                                                         [&] { ++killLauncherNotices; });
+    for (const bool quitAtOnce : {false, true}) {
+        SCOPED_TRACE(quitAtOnce ? "quit before the tray" : "no tray");
+        killLauncherNotices = 0;
+        exits.clear();
+        auto app = delegate(false);
+        app->applicationWillFinishLaunching();
+        if (quitAtOnce) {
+            app->quit();
+        }
+        EXPECT_TRUE(waitUntil([&] { return !exits.empty() && killLauncherNotices == 1; }));
+    }
+}
+
 TEST_F(AppDelegateTest, RelaunchStartsANewInstanceAndQuitsOrEndsWithTheError) {
     alerts.answerWith({kFirstButton, kFirstButton});  // the first-launch notice, then "Relaunch"
     auto app = delegate(true);

@@ -6,6 +6,8 @@
 
 #include "desktop/app/branch_rules.h"
 #include "desktop/app/crash_reporter.h"
+#include "desktop/components/update_feed.h"
+#include "support/temporary_folder.h"
 
 namespace {
 
@@ -55,6 +57,27 @@ TEST(BranchRules, FeedUrlOptionPrintsOneLineWithoutADisplay) {
     EXPECT_EQ(program.readAllStandardOutput(),
               "Feed URL: " + feedAddress(branch()).toString().toUtf8() + "\n");
     EXPECT_EQ(program.readAllStandardError().indexOf("Started"), -1);
+}
+
+// The feed host may carry a port, and a host in the environment replaces the build's: in the launch
+// sequence's address and in what "--feed-url" prints. A host that makes no address means no updater.
+TEST(BranchRules, FeedHostWithPortAndTheEnvironmentsHostMakeTheFeedAddress) {
+    const QString path =
+        u'/' + QString::fromStdString(brisel::desktop::components::updateFeedPath(branch().toStdString()));
+    for (const auto& [host, feed] : std::vector<std::pair<const char*, QString>>{
+             {"127.0.0.1:8443", "https://127.0.0.1:8443" + path},
+             {"updates.example.org", "https://updates.example.org" + path},
+             {"not a host", ""}}) {
+        SCOPED_TRACE(host);
+        const brisel::test_support::ScopedEnvironment overridden("BRISEL_UPDATE_FEED_HOST", host);
+        EXPECT_EQ(feedAddress(branch()).toString().toStdString(), feed.toStdString());
+        QProcess program;
+        program.start("unshare", {"-rn", BRISEL_APPLICATION, "--feed-url"});
+        ASSERT_TRUE(program.waitForFinished(60000));
+        EXPECT_EQ(
+            program.readAllStandardOutput().toStdString(),
+            "Feed URL: " + (feed.isEmpty() ? std::string("NO FEED URL FOUND") : feed.toStdString()) + "\n");
+    }
 }
 
 }  // namespace

@@ -58,8 +58,10 @@ std::vector<QJsonObject> received(const test::LoopbackHttpsServer& server, const
     return payloads;
 }
 
+// Until what earlier runs left is reported and every send has finished.
 bool waitUntilSent(const CrashReporter& reporter) {
-    return desktop_test::waitUntil([&] { return reporter.sendsInFlight() == 0; });
+    return desktop_test::waitUntil(
+        [&] { return !reporter.reportingEarlierRuns() && reporter.sendsInFlight() == 0; });
 }
 
 TEST(CrashReportDsn, StandardFormEnvironmentAndBuildValues) {
@@ -189,6 +191,42 @@ TEST(CrashReporter, AHelperThatCrashedIsReportedAtTheNextStart) {
             });
         EXPECT_EQ(helperStart, 1) << "the helper's unsent session start goes out now";
         EXPECT_FALSE(fs::exists(folder.path() / "crash.marker"));
+        reporter.close();
+    }
+}
+
+// What a crash left is reported once, at a later start, however far an earlier start got with it: one
+// closed at once (its worker stopped, or its report unsent), or one that ended while it named the frames
+// (it may have crashed doing so: the frames then go with addresses only).
+TEST(CrashReporter, ACrashIsReportedOnceHoweverFarAnEarlierStartGotWithIt) {
+    for (const bool namingCutShort : {false, true}) {
+        SCOPED_TRACE(namingCutShort ? "naming cut short" : "closed at once");
+        const test_support::TemporaryFolder folder;
+        const brisel::test::ClosedPort down;
+        const std::string unreachable = "https://k@127.0.0.1:" + std::to_string(down.port()) + "/42";
+        QProcess helper;
+        helper.start(QStringLiteral(BRISEL_CRASH_HELPER), {QString::fromStdString(folder.path().string()),
+                                                           QString::fromStdString(unreachable), "segv"});
+        ASSERT_TRUE(helper.waitForFinished(60000));
+        if (namingCutShort) {
+            fs::create_directories(folder.path() / "unreported");
+            fs::rename(folder.path() / "crash.marker",
+                       folder.path() / "unreported/1700000000000-000001-0a1b2c3d.naming");
+        } else {
+            CrashReporter(optionsFor(unreachable, folder.path())).start();  // and closed at once
+        }
+
+        Endpoint endpoint;
+        CrashReporter reporter(optionsFor(endpoint.dsn(), folder.path()));
+        reporter.start();
+        ASSERT_TRUE(waitUntilSent(reporter));
+        const auto events = received(endpoint.server, QStringLiteral("event"));
+        ASSERT_EQ(events.size(), 1U);
+        const QJsonArray frames = events[0]["exception"]["values"][0]["stacktrace"]["frames"].toArray();
+        EXPECT_EQ(std::any_of(frames.begin(), frames.end(),
+                              [](const QJsonValue& frame) { return frame.toObject().contains("function"); }),
+                  !namingCutShort);
+        EXPECT_TRUE(fs::is_empty(folder.path() / "unreported"));
         reporter.close();
     }
 }

@@ -23,7 +23,7 @@ class LauncherTest : public ::testing::Test {
                 .launch =
                     [this](const QString& program) {
                         launched << program;
-                        return false;  // a failed launch changes nothing: the launcher waits
+                        return launchWorks;
                     },
                 .quit =
                     [this] {
@@ -32,6 +32,7 @@ class LauncherTest : public ::testing::Test {
     }
 
     QStringList launched;
+    bool launchWorks = true;
     int quits = 0;
 };
 
@@ -65,6 +66,15 @@ TEST_F(LauncherTest, LaunchesOneApplicationAndQuitsOnlyOnKillLauncherFromIt) {
     ASSERT_TRUE(waitUntil([&] { return quits == 1; }));
     EXPECT_EQ(launched.size(), 1);
     QDBusConnection::disconnectFromBus("poster");
+}
+
+// Nothing would tell a launcher whose launch failed to quit.
+TEST_F(LauncherTest, AFailedLaunchQuitsTheLauncher) {
+    launchWorks = false;
+    launcher::AppDelegate delegate(environment("/opt/Velko Brisel/libexec/brisel/BriselLaunchHelper"));
+    delegate.launchMainApplication();
+    EXPECT_EQ(launched, QStringList{"/opt/Velko Brisel/bin/Velko Brisel"});
+    EXPECT_EQ(quits, 1);
 }
 
 TEST_F(LauncherTest, ApplicationIsFoundFromTheLauncherPath) {
