@@ -1,53 +1,63 @@
 // The Logs window: shows the whole of the service's log file and follows it as it changes.
 #pragma once
 
-#include <QElapsedTimer>
-#include <QPlainTextEdit>
-#include <QTimer>
+#include <QString>
 #include <QWidget>
 
-#include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <memory>
+
+#include "desktop/components/log_file_follower.h"
+#include "desktop/components/log_file_reader.h"
+#include "desktop/components/log_lines_view.h"
 
 namespace brisel::desktop::components {
 
-// Shows the file's whole text, or one error line, in a plain-text view (nothing in it is read as
-// markup). The content is read when the window is made and again after each change of the file that
-// the file-event stream reports; changes are gathered so that at most one reload happens per
-// kReloadInterval, however busy the log, and the pause after a reload is at least four times as long
-// as the reload took (showing takes about 0.1 s per MiB of log). Bytes that are not UTF-8 show as replacement
-// characters. Main thread only.
+// Shows the file's whole text, or one error line, in a view that lays out only the lines in sight
+// (LogLinesView). The file is read and indexed on a thread of its own (LogFileFollower), never on
+// the main thread: when it is shown, and after each change that the file-event stream reports while
+// the window is visible; a change while the window is hidden is only remembered, and read when it is
+// shown again. When the file only grew, just the new bytes are read and added; when it was replaced,
+// truncated or trimmed, the whole file is read and swapped in at once. Reads are gathered so that at
+// most one happens per LogFileFollower::kLookInterval, however busy the log. Main thread only.
 class LogViewController : public QWidget {
   public:
-    static constexpr std::chrono::milliseconds kReloadInterval{250};
     static constexpr const char* kOpenErrorPrefix = "Could not open log file due to error: ";
     static constexpr const char* kReadErrorPrefix = "Could not read log file due to error: ";
 
     // Starts watching `logFile` (the file-event stream keyed by this window). When the watch cannot
     // start, the view holds kOpenErrorPrefix and the reason, and nothing follows.
     explicit LogViewController(std::filesystem::path logFile, QWidget* parent = nullptr);
-    // Stops the watch.
+    // Stops the watch and the reading thread.
     ~LogViewController() override;
     LogViewController(const LogViewController&) = delete;
     LogViewController& operator=(const LogViewController&) = delete;
 
-    // The view's whole content.
+    // The view's whole content, decoded: costs as much as the log is long (for tests).
     QString content() const;
-    // How often the file was read so far.
-    std::size_t reloadCount() const { return reloads; }
+    // How often the file was looked at so far.
+    std::size_t reloadCount() const;
+    // What the view shows: the file's text or the error line.
+    const LogText& text() const { return logWindow->text(); }
+    // What the view shows may be out of date: the file changed while the window was hidden (or the
+    // window was never shown). It is read when the window is shown.
+    bool isStale() const { return stale; }
+    // The view shows the last line of what it holds.
+    bool showsEnd() const { return logWindow->showsEnd(); }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
 
   private:
-    void scheduleReload();
-    void reload();
+    void fileChanged();
+    void apply(LogFileChange change);
+    void showError(const QString& line);
 
     std::filesystem::path file;
-    QPlainTextEdit* logWindow;  // owned by this widget
-    QTimer reloadTimer;
-    QElapsedTimer sinceReload;  // since the end of the last reload
-    std::chrono::milliseconds lastReloadDuration{0};
-    std::size_t reloads = 0;
-    bool watching = false;
+    LogLinesView* logWindow;                    // owned by this widget
+    std::unique_ptr<LogFileFollower> follower;  // none when the watch could not start
+    bool stale = true;                          // the file changed since the view last asked for it
 };
 
 }  // namespace brisel::desktop::components

@@ -2,10 +2,18 @@
 // build's artefact folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPixmap>
+#include <QScrollBar>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -15,7 +23,9 @@
 #include <vector>
 
 #include "desktop/components/about_panel.h"
+#include "desktop/components/file_event_watchers.h"
 #include "desktop/components/general_preferences_view_controller.h"
+#include "desktop/components/log_lines_view.h"
 #include "desktop/components/log_view_controller.h"
 #include "support/event_wait.h"
 #include "support/temporary_folder.h"
@@ -48,7 +58,7 @@ TEST(LogsWindow, ShowsTheWholeFileFromTheStartAndFollowsIt) {
 
     LogViewController window(log);
     window.show();
-    EXPECT_TRUE(showsFile(window, log)) << "content at open, before any change";
+    EXPECT_TRUE(waitUntil([&] { return showsFile(window, log); })) << "content at open, before any change";
     EXPECT_TRUE(window.content().contains(QStringLiteral("<b>not bold</b> & <a href=\"x\">peer</a>")));
     saveScreenshot(window, QStringLiteral("logs_window.png"));
 
@@ -97,6 +107,7 @@ TEST(LogsWindow, ABurstOfTenThousandLinesIsReadAFewTimesNotPerLine) {
     const fs::path log = root.path() / "desktop_client.log";
     std::ofstream(log) << "start\n";
     LogViewController window(log);
+    window.show();
     const std::size_t readsBefore = window.reloadCount();
 
     constexpr int kLines = 10000;
@@ -112,6 +123,117 @@ TEST(LogsWindow, ABurstOfTenThousandLinesIsReadAFewTimesNotPerLine) {
     EXPECT_TRUE(waitUntil([&] { return showsFile(window, log); }));
     EXPECT_EQ(window.content().count(QLatin1Char('\n')), kLines + 1);
     EXPECT_LT(window.reloadCount() - readsBefore, 200U) << "reads were not gathered";
+}
+
+TEST(LogsWindow, AHiddenWindowReadsNothingUntilShownAgain) {
+    const test_support::TemporaryFolder root;
+    const fs::path log = root.path() / "desktop_client.log";
+    std::ofstream(log) << "service started\n";
+    LogViewController window(log);
+    EXPECT_EQ(window.reloadCount(), 0U) << "made but not shown yet";
+    window.show();
+    EXPECT_TRUE(waitUntil([&] { return showsFile(window, log) && window.showsEnd(); }));
+
+    window.hide();
+    const std::size_t reads = window.reloadCount();
+    const OrvikFSEventStream* stream = OrvikFSEvents::watcher(&window);
+    ASSERT_NE(stream, nullptr);
+    const OrvikFSEventsEventID heard = stream->latestEventId();
+    std::ofstream(log, std::ios::app) << "written while hidden\n";
+    EXPECT_TRUE(waitUntil([&] { return !(stream->latestEventId() == heard); })) << "the window heard of it";
+    EXPECT_TRUE(window.isStale());
+    EXPECT_EQ(window.reloadCount(), reads);
+    EXPECT_EQ(window.content(), QStringLiteral("service started\n"));
+
+    window.show();
+    EXPECT_TRUE(waitUntil([&] { return showsFile(window, log) && window.showsEnd(); }));
+    EXPECT_FALSE(window.isStale());
+}
+
+TEST(LogsWindow, AppendsGrowthInPlaceAndSwapsInWhatReplacedOrTruncatedTheFile) {
+    const test_support::TemporaryFolder root;
+    const fs::path log = root.path() / "desktop_client.log";
+    std::ofstream(log) << "service started\n";
+    LogViewController window(log);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return showsFile(window, log); }));
+
+    struct Step {
+        const char* label;
+        std::function<void()> change;
+        bool inPlace;  // the shown bytes stay where they are: only the new ones were added
+    };
+    const std::vector<Step> steps{
+        {"growth", [&] { std::ofstream(log, std::ios::app) << "board attached\n"; }, true},
+        {"a trim: the rest renamed into place",
+         [&] {
+             std::ofstream(root.path() / "trimmed") << "board attached\nafter the trim\n";
+             fs::rename(root.path() / "trimmed", log);
+         },
+         false},
+        {"a truncation", [&] { std::ofstream(log, std::ios::trunc) << "short\n"; }, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        const char* before = window.text().bytes().constData();
+        step.change();
+        EXPECT_TRUE(waitUntil([&] { return showsFile(window, log); }));
+        EXPECT_EQ(window.text().bytes().constData() == before, step.inPlace);
+    }
+
+    fs::remove(log);
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    EXPECT_TRUE(waitUntil([&] {
+        return window.content() ==
+               QString::fromLatin1(LogViewController::kReadErrorPrefix) + "Not a regular file";
+    })) << "a FIFO at the log's path is refused, not waited on";
+}
+
+void press(LogLinesView& view, QPoint at, Qt::KeyboardModifiers modifiers) {
+    QMouseEvent event(QEvent::MouseButtonPress, at, view.viewport()->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, modifiers);
+    QCoreApplication::sendEvent(view.viewport(), &event);
+}
+
+void pressKey(LogLinesView& view, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent event(QEvent::KeyPress, key, modifiers);
+    QCoreApplication::sendEvent(&view, &event);
+}
+
+TEST(LogLinesView, FollowsTheEndUnlessScrolledAwayAndCopiesTheSelectedLines) {
+    QByteArray bytes;
+    for (int line = 0; line < 100000; ++line) {
+        bytes += "line " + QByteArray::number(line) + (line == 7 ? " bad \xff byte" : "") + "\n";
+    }
+    bytes += QByteArray(100000, 'w');  // one long last line
+    LogLinesView view;
+    view.resize(600, 400);
+    view.show();
+    view.replaceText(LogText(bytes));
+    EXPECT_TRUE(view.showsEnd()) << "an empty view follows the end";
+    QCoreApplication::sendPostedEvents();  // lays out the scroll bars, which makes the viewport smaller
+    EXPECT_TRUE(view.showsEnd());
+    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
+    saveScreenshot(view, QStringLiteral("log_lines_end.png"));
+
+    view.verticalScrollBar()->setValue(0);
+    view.horizontalScrollBar()->setValue(0);
+    view.appendText(LogText(QByteArray("\nappended\n")));
+    EXPECT_EQ(view.verticalScrollBar()->value(), 0) << "scrolled away: stays";
+    saveScreenshot(view, QStringLiteral("log_lines_start.png"));
+
+    const int rowHeight = view.fontMetrics().lineSpacing();
+    press(view, QPoint(10, 6 * rowHeight + rowHeight / 2), {});
+    press(view, QPoint(10, 8 * rowHeight + 1), Qt::ShiftModifier);
+    pressKey(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("line 6\nline 7 bad \uFFFD byte\nline 8"));
+    pressKey(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(view.selectedText(), QString::fromUtf8(view.text().bytes()));
+
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+    view.replaceText(LogText(QByteArray("replaced\n")));
+    EXPECT_TRUE(view.showsEnd());
+    EXPECT_TRUE(view.selectedText().isEmpty()) << "a new text has nothing selected";
 }
 
 TEST(PreferencesWindow, EditsMarkTheWindowAndCloseAsksWhatToDo) {
