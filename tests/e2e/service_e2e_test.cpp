@@ -125,6 +125,10 @@ TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAnd
     const std::vector<std::string> expected = {"WIFI: WifiServer starting...",
                                                "WIFI: WifiServer ready.",
                                                "Starting socket server",
+                                               "Every web page open in the browser may use this "
+                                               "service: this build lists no web application origin. "
+                                               "Build with BRISEL_ALLOWED_ORIGINS set to the web "
+                                               "application's origins (see README.md).",
                                                "Socket server started",
                                                "Socket connection established",
                                                "Socket opened",
@@ -340,6 +344,16 @@ TEST_F(ServiceEndToEndTest, TheWebsocketListensOnLoopbackOnlyWhileWifiBoardsReac
     EXPECT_EQ(linesOf(output), expected) << readText(logFile());
     EXPECT_NE(readText(logFile()).find("listens on 127.0.0.1:4751 only; it cannot listen on [::1]:4751"),
               std::string::npos);
+}
+
+// The first run's lines show the warning of a build without origins; a build that lists them has none.
+TEST_F(ServiceEndToEndTest, ABuildThatListsItsOriginsDoesNotWarnThatEveryPageIsServed) {
+    ASSERT_EQ(runInPrivateNamespace(std::string(kRawHandshake) + "SERVICE='" + kListedOriginsService +
+                                    "'\nstart_service; wait_for_port 4751; stop_service\n"),
+              0)
+        << output;
+    EXPECT_NE(readText(logFile()).find("Starting socket server"), std::string::npos);
+    EXPECT_EQ(readText(logFile()).find("Every web page"), std::string::npos);
 }
 
 }  // namespace
