@@ -87,6 +87,39 @@ std::optional<std::string> headerValue(lws* wsi, lws_token_indexes token) {
     return value;
 }
 
+// Only browsers on this machine are served, so the websocket listens on the loopback addresses alone:
+// 127.0.0.1 and ::1, both, since a browser may reach "localhost" over either. Creates one vhost per
+// address on `port` (0: a free port, the same for both) and returns the port bound, or none when
+// 127.0.0.1 cannot be had. Without ::1 (IPv6 switched off, or another program holds the port there)
+// the service goes on with 127.0.0.1 and says so in the log.
+std::optional<std::uint16_t> listenOnLoopback(lws_context* context, std::uint16_t port) {
+    lws_context_creation_info vhost{};
+    vhost.protocols = kProtocols.data();
+    vhost.port = port;
+    vhost.iface = "127.0.0.1";
+    vhost.vhost_name = "loopback-ipv4";
+    vhost.options = LWS_SERVER_OPTION_FAIL_UPON_UNABLE_TO_BIND | LWS_SERVER_OPTION_DISABLE_IPV6;
+    lws_vhost* ipv4 = lws_create_vhost(context, &vhost);
+    if (ipv4 == nullptr) {
+        return std::nullopt;
+    }
+    const auto bound = static_cast<std::uint16_t>(lws_get_vhost_listen_port(ipv4));
+    vhost.port = bound;
+    vhost.iface = "::1";
+    vhost.vhost_name = "loopback-ipv6";
+    vhost.options = LWS_SERVER_OPTION_FAIL_UPON_UNABLE_TO_BIND | LWS_SERVER_OPTION_IPV6_V6ONLY_MODIFY |
+                    LWS_SERVER_OPTION_IPV6_V6ONLY_VALUE;
+    if (lws_create_vhost(context, &vhost) == nullptr) {
+        const std::string portText = std::to_string(bound);
+        common::logger().warning("The websocket server listens on 127.0.0.1:" + portText +
+                                 " only; it cannot listen on [::1]:" + portText +
+                                 " (IPv6 is switched off, or another program holds that port). A browser "
+                                 "that reaches localhost over IPv6 does not find Brisel: quit the program "
+                                 "on that port, or switch IPv6 on for the loopback interface.");
+    }
+    return bound;
+}
+
 // Terminates the one external tool process in flight, whichever connection started it.
 void clearProcessInFlight() {
     common::RunningProcessManager::shared().setInFlightProcess(nullptr);
@@ -176,19 +209,21 @@ std::vector<std::shared_ptr<WebSocket>> WebSocketServer::connections() const {
 void WebSocketServer::serviceLoop(std::uint16_t port,
                                   std::promise<tl::expected<std::uint16_t, ServerStartError>> started) {
     lws_context_creation_info info{};
-    info.port = port;
-    info.protocols = kProtocols.data();
+    info.options = LWS_SERVER_OPTION_EXPLICIT_VHOSTS;
     info.gid = -1;
     info.uid = -1;
     info.user = this;
     lws_context* context = lws_create_context(&info);
-    if (context == nullptr) {
+    const auto bound = context != nullptr ? listenOnLoopback(context, port) : std::nullopt;
+    if (!bound) {
+        if (context != nullptr) {
+            lws_context_destroy(context);
+        }
         started.set_value(tl::unexpected(ServerStartError::contextCreationFailed));
         return;
     }
     wakeup->attach(context);
-    listeningPort =
-        static_cast<std::uint16_t>(lws_get_vhost_listen_port(lws_get_vhost_by_name(context, "default")));
+    listeningPort = *bound;
     started.set_value(listeningPort);
 
     while (!stopRequested.load()) {

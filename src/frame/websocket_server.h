@@ -46,10 +46,11 @@ class WebSocketServer {
     WebSocketServer(const WebSocketServer&) = delete;
     WebSocketServer& operator=(const WebSocketServer&) = delete;
 
-    // Starts the websocket thread, which creates the library context listening on `port` on every
-    // interface (IPv6 and IPv4; 0 picks a free port) and then services it until `stop`. Returns the
-    // port bound, or `contextCreationFailed` (port taken, no resources; the thread has then ended) or
-    // `alreadyStarted`. Call from one thread; waits until the context exists or failed.
+    // Starts the websocket thread, which creates the library context listening on `port` of the
+    // loopback addresses 127.0.0.1 and ::1 (0 picks a free port; without ::1 on 127.0.0.1 alone, with a
+    // warning) and then services it until `stop`. Returns the port bound, or `contextCreationFailed`
+    // (127.0.0.1's port taken, no resources; the thread has then ended) or `alreadyStarted`. Call from
+    // one thread; waits until the context exists or failed.
     tl::expected<std::uint16_t, ServerStartError> start(std::uint16_t port);
 
     // Ends the websocket thread and destroys the context; every connection still open is closed (its

@@ -18,6 +18,7 @@
 #include "device/wifi_presence_notice.h"
 #include "device/wifi_server.h"
 #include "frame/controller_registry.h"
+#include "frame/handshake_check.h"
 #include "frame/library_log_bridge.h"
 #include "frame/request_dispatcher.h"
 #include "frame/websocket_server.h"
@@ -86,10 +87,21 @@ void blockTerminationSignals() {
     std::_Exit(EXIT_FAILURE);  // not reached: the signal ends the process
 }
 
+// A build for users lists its web application's origins; without them any page may drive the service.
+void warnWhenEveryOriginIsServed() {
+    if (brisel::frame::deploymentAllowedOrigins().empty()) {
+        logger().warning(
+            "Every web page open in the browser may use this service: this build lists no web "
+            "application origin. Build with BRISEL_ALLOWED_ORIGINS set to the web application's origins "
+            "(see README.md).");
+    }
+}
+
 // Starts the websocket server on the service port, then parks the calling thread for the life of the
 // process.
 [[noreturn]] void setupRoutes(brisel::frame::WebSocketServer& server) {
     logger().info("Starting socket server");
+    warnWhenEveryOriginIsServed();
     brisel::frame::routeLibraryLogToService();
     auto started = server.start(brisel::frame::WebSocketServer::kServicePort);
     if (!started) {

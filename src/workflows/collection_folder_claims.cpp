@@ -42,13 +42,29 @@ void CollectionFolderClaims::Claim::release() {
 
 CollectionFolderClaims::Claim CollectionFolderClaims::claim(std::int64_t collectionId) {
     std::lock_guard lock(mutex);
+    return addClaimLocked(collectionId);
+}
+
+std::optional<CollectionFolderClaims::Claim> CollectionFolderClaims::claimIfFree(std::int64_t collectionId) {
+    std::lock_guard lock(mutex);
+    if (claimedLocked(collectionId)) {
+        return std::nullopt;
+    }
+    return addClaimLocked(collectionId);
+}
+
+bool CollectionFolderClaims::isClaimed(std::int64_t collectionId) {
+    std::lock_guard lock(mutex);
+    return claimedLocked(collectionId);
+}
+
+CollectionFolderClaims::Claim CollectionFolderClaims::addClaimLocked(std::int64_t collectionId) {
     const std::uint64_t token = nextToken++;
     entries.emplace(token, Entry{collectionId, true, {}});
     return Claim(this, token);
 }
 
-bool CollectionFolderClaims::isClaimed(std::int64_t collectionId) {
-    std::lock_guard lock(mutex);
+bool CollectionFolderClaims::claimedLocked(std::int64_t collectionId) {
     bool claimed = false;
     for (auto it = entries.begin(); it != entries.end();) {
         Entry& entry = it->second;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "cloud/streaming_uploader.h"
@@ -44,6 +45,11 @@ class CollectionFolderClaims {
     // Claims the folder of `collectionId`; several claims of one folder may coexist. Any thread.
     Claim claim(std::int64_t collectionId);
 
+    // Claims the folder of `collectionId` only when it is not claimed (see isClaimed); none when it is.
+    // The test and the claim are one step, so of two callers at once exactly one gets the folder.
+    // Any thread.
+    std::optional<Claim> claimIfFree(std::int64_t collectionId);
+
     // True while a claim of the folder is held, or a kept uploader of a released one still uploads.
     // Forgets released claims whose uploads have ended. Any thread.
     bool isClaimed(std::int64_t collectionId);
@@ -55,6 +61,9 @@ class CollectionFolderClaims {
         std::vector<std::weak_ptr<const cloud::StreamingUploader>> uploaders;
     };
 
+    // isClaimed with `mutex` held.
+    bool claimedLocked(std::int64_t collectionId);
+    Claim addClaimLocked(std::int64_t collectionId);
     void keep(std::uint64_t token, const std::shared_ptr<const cloud::StreamingUploader>& uploader);
     void release(std::uint64_t token);
 

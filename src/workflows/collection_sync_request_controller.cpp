@@ -94,7 +94,18 @@ void CollectionSyncRequestController::sync() const {
         return;
     }
     useCredentialOfRequest(collectionSyncRequest.authToken);
-    const auto uploaders = uploadFilesInFolder(*folder, id);
+    // The folder is this sync's while its uploads run: a second sync of the collection meanwhile, like
+    // a sync during a recording, leaves it alone.
+    auto claim = CollectionFolderClaims::shared().claimIfFree(id);
+    if (!claim) {
+        logger().info("Collection " + idText +
+                      " is being recorded or uploaded by this service; its files are left to it.");
+        logger().info("API notified of no sync");
+        responseMessage(BriselStringResponseStatus::error,
+                        "No local data collection files to upload for collection " + idText);
+        return;
+    }
+    const auto uploaders = uploadFilesInFolder(*folder, id, *claim);
     if (!uploaders) {
         reportStatus(id, -1, cloud::DataCollectionStatusStringResponse::ERROR, uploaders.error(),
                      "Failed to set status due to error ");
@@ -124,13 +135,9 @@ void CollectionSyncRequestController::sync() const {
 
 tl::expected<std::vector<std::shared_ptr<cloud::StreamingUploader>>, std::string>
 CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path& collectionFolderURL,
-                                                     std::int64_t collectionID) const {
+                                                     std::int64_t collectionID,
+                                                     CollectionFolderClaims::Claim& claim) const {
     const std::string idText = std::to_string(collectionID);
-    if (CollectionFolderClaims::shared().isClaimed(collectionID)) {
-        logger().info("Collection " + idText +
-                      " is being recorded or uploaded by this service; its files are left to it.");
-        return std::vector<std::shared_ptr<cloud::StreamingUploader>>{};
-    }
     std::vector<std::filesystem::path> entries;
     std::error_code error;
     for (std::filesystem::directory_iterator it(collectionFolderURL, error), end; !error && it != end;
@@ -156,6 +163,7 @@ CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path
             auto uploader = cloud::StreamingUploader::create(collectionID, collectionSyncRequest.projectID,
                                                              collectionSyncRequest.deviceKind);
             uploaders.push_back(uploader);
+            claim.keepWhileUploading(uploader);
             if (uploaders.size() == 1) {
                 responseMessage(BriselStringResponseStatus::message, "Syncing collection " + idText);
                 reportStatus(collectionID, 200, cloud::DataCollectionStatusStringResponse::UPLOAD, "",

@@ -15,6 +15,7 @@
 #include "frame/feature_replies.h"
 #include "frame/requests.h"
 #include "frame/websocket.h"
+#include "workflows/collection_folder_claims.h"
 
 namespace brisel::workflows {
 
@@ -27,7 +28,9 @@ class CollectionSyncRequestController final
 
     // Runs the sync on a workflow thread of its own and returns at once, so that the connection's
     // other requests are served meanwhile. The REST base address stays the one in force; only the
-    // credential is taken from the request. Websocket thread.
+    // credential is taken from the request. The sync claims the collection's folder while its uploads
+    // run; a folder claimed already (by a recording or another sync) is left alone, with the reply
+    // for a folder without files and no report to the cloud. Websocket thread.
     void respond() override;
 
     // The folder of `collectionID`'s files: the private temporary folder, "velko_brisel_collection",
@@ -36,11 +39,12 @@ class CollectionSyncRequestController final
 
     // Hands every sample file of the folder to an uploader of its own (reporting "Syncing collection"
     // and the status UPLOAD with the first one) and deletes every other entry; an empty folder is
-    // deleted. While a recording of this process works in the folder (or still uploads from it), nothing
-    // in it is touched and no uploader is made.
+    // deleted. `claim`, the caller's claim of the folder, is kept by every uploader made for as long
+    // as it uploads.
     // Errors: the text of a listing or removal failure, which ends the scan. Blocks 0.1 s per entry.
     tl::expected<std::vector<std::shared_ptr<cloud::StreamingUploader>>, std::string> uploadFilesInFolder(
-        const std::filesystem::path& collectionFolderURL, std::int64_t collectionID) const;
+        const std::filesystem::path& collectionFolderURL, std::int64_t collectionID,
+        CollectionFolderClaims::Claim& claim) const;
 
     // Waits, scanning every 0.5 s for at most 60 s, until no uploader has an upload in flight. True
     // when every uploader uploaded and none is still running at the end.

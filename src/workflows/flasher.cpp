@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "cloud/log_text.h"
+#include "common/logger.h"
 #include "common/time_scale.h"
 #include "device/usb_discovery.h"
 #include "workflows/bootloader_entry.h"
@@ -210,17 +212,23 @@ std::optional<std::filesystem::path> OpenOcd::path() {
     return std::nullopt;
 }
 
-std::vector<std::string> OpenOcd::arguments(DeviceKind deviceKind, const std::string& image) {
-    if (common::rawValue(deviceKind) == "NICLA_SENSE_ME") {
-        return {"-f", "interface/cmsis-dap.cfg",
-                "-f", "target/nrf52.cfg",
-                "-c", "init",
-                "-c", "reset init",
-                "-c", "halt",
-                "-c", "program " + image + " verify reset exit"};
+std::optional<std::vector<std::string>> OpenOcd::arguments(DeviceKind deviceKind, const std::string& image) {
+    // openocd reads its commands as Tcl: in braces the path is one word whatever blanks or $, [ and ;
+    // it holds. Braces cannot quote a brace, a backslash or a line break.
+    if (image.find_first_of("{}\\\n") != std::string::npos) {
+        return std::nullopt;
     }
-    return {"-f", std::string(kToolFolder) + "vlk_device.cfg", "-c",
-            "program " + image + " verify reset exit 0x8000000"};
+    const std::string program = "program {" + image + "} verify reset exit";
+    if (common::rawValue(deviceKind) == "NICLA_SENSE_ME") {
+        return std::vector<std::string>{"-f", "interface/cmsis-dap.cfg",
+                                        "-f", "target/nrf52.cfg",
+                                        "-c", "init",
+                                        "-c", "reset init",
+                                        "-c", "halt",
+                                        "-c", program};
+    }
+    return std::vector<std::string>{"-f", std::string(kToolFolder) + "vlk_device.cfg", "-c",
+                                    program + " 0x8000000"};
 }
 
 tl::expected<void, FlasherError> OpenOcd::flash(const std::filesystem::path& binaryPath,
@@ -228,7 +236,15 @@ tl::expected<void, FlasherError> OpenOcd::flash(const std::filesystem::path& bin
     if (auto ready = checkReady<OpenOcd>(binaryPath); !ready) {
         return ready;
     }
-    return runTool<OpenOcd>(arguments(deviceKind, binaryPath.string()));
+    const auto args = arguments(deviceKind, binaryPath.string());
+    if (!args) {
+        common::logger().error("The firmware image " + cloud::quotedForLog(binaryPath.string()) +
+                               " cannot be handed to openocd: its path holds a brace, a backslash or a "
+                               "line break. Point TMPDIR at a folder whose path holds none of them and "
+                               "flash again.");
+        return tl::unexpected(FlasherError::flashFailed(failedToFlashText(kFailedToFlashSummary)));
+    }
+    return runTool<OpenOcd>(*args);
 }
 
 std::optional<std::filesystem::path> HaldenFlasher::path() {

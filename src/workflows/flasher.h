@@ -72,7 +72,10 @@ struct OpenOcd {
     static constexpr std::string_view name = "OpenOcd";
     // The first of kOpenOcdLocations that holds an executable file.
     static std::optional<std::filesystem::path> path();
-    static std::vector<std::string> arguments(common::DeviceKind deviceKind, const std::string& image);
+    // The image goes into the "program" command in Tcl braces; none when its path holds a brace, a
+    // backslash or a line break, which braces cannot quote (flash then fails with "Failed to flash.").
+    static std::optional<std::vector<std::string>> arguments(common::DeviceKind deviceKind,
+                                                             const std::string& image);
     static tl::expected<void, FlasherError> flash(const std::filesystem::path& binaryPath,
                                                   common::DeviceKind deviceKind);
 };

@@ -1,6 +1,7 @@
 #include "workflows/flasher_tool_run.h"
 
-#include <mutex>
+#include <memory>
+#include <string_view>
 
 #include "common/logger.h"
 #include "common/running_process_manager.h"
@@ -8,26 +9,13 @@
 #include "common/utf8.h"
 #include "common/utilities.h"
 #include "workflows/shell_command.h"
+#include "workflows/tool_output_tail.h"
 
 namespace brisel::workflows {
 namespace {
 
-// The tool's output as it arrives on the pipe thread, read when the tool has ended.
-class ToolOutput {
-  public:
-    void append(std::span<const std::uint8_t> chunk) {
-        std::lock_guard lock(mutex);
-        bytes.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
-    }
-    std::string text() const {
-        std::lock_guard lock(mutex);
-        return bytes;
-    }
-
-  private:
-    mutable std::mutex mutex;
-    std::string bytes;  // guarded by mutex
-};
+// The text of a DFU listing that names a board in DFU mode.
+constexpr std::string_view kDfuFoundText = "Found DFU:";
 
 // Waits for the tool's exit; stops it when it outlives the limit. None: not even SIGKILL ended it
 // within its grace.
@@ -53,7 +41,7 @@ tl::expected<int, FlasherError> runFlasherTool(std::string_view flasherName,
     if (!path) {
         return tl::unexpected(FlasherError::flashFailed(notInstalledText(flasherName)));
     }
-    auto output = std::make_shared<ToolOutput>();
+    auto output = std::make_shared<ToolOutputTail>(kToolOutputLimit, std::string(kDfuFoundText));
     auto tool = shell(*path, args, std::nullopt, std::nullopt,
                       [output](std::span<const std::uint8_t> chunk) { output->append(chunk); });
     auto& inFlight = common::RunningProcessManager::shared();
@@ -63,7 +51,13 @@ tl::expected<int, FlasherError> runFlasherTool(std::string_view flasherName,
     }
     const auto exit = awaitToolExit(*tool->child(), flasherName);
     tool->waitForOutputEnd(kToolOutputDrainLimit);
-    const std::string text = output->text();
+    const auto kept = output->kept();
+    if (kept.cut()) {
+        common::logger().info(std::string(flasherName) + " wrote " + std::to_string(kept.totalBytes) +
+                              " bytes of output; only its last " + std::to_string(kept.text.size()) +
+                              " bytes are kept.");
+    }
+    const std::string& text = kept.text;
     const bool succeeded = exit && exit->kind == common::ExitKind::exited && exit->value == 0;
     if (!succeeded) {
         const bool readable = !text.empty() && common::isValidUtf8(text);
@@ -75,7 +69,7 @@ tl::expected<int, FlasherError> runFlasherTool(std::string_view flasherName,
         return tl::unexpected(FlasherError::flashFailed(failedToFlashText(summary)));
     }
     if (args.size() == 1 && args.front() == "--list" && common::isM1()) {
-        if (!common::isValidUtf8(text) || text.find("Found DFU:") == std::string::npos) {
+        if (!common::isValidUtf8(text) || !kept.watchedSeen) {
             return tl::unexpected(FlasherError::flashFailed(std::string(kManualDfuModeText)));
         }
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ inline constexpr std::chrono::milliseconds kToolStopGrace{std::chrono::seconds(3
 // the pipe). Not scaled: it only bounds a wait that normally ends at once.
 inline constexpr std::chrono::milliseconds kToolOutputDrainLimit{std::chrono::seconds(2)};
 
+// How much of a tool's output is kept (its end) for the judgement and the log line of a run.
+inline constexpr std::size_t kToolOutputLimit = 1024 * 1024;
+
 // Runs the tool of the flasher named `flasherName` at `path` with `args`:
 // - no path: "<flasherName> not installed";
 // - the tool cannot be started: the set-up guide text;
@@ -31,9 +35,10 @@ inline constexpr std::chrono::milliseconds kToolOutputDrainLimit{std::chrono::se
 //   recieved from flashing.]. Flasher response: <output or nil>" and fails with failedToFlashText;
 // - `args` is exactly "--list" on a translated machine and the output lacks "Found DFU:": the manual
 //   DFU mode text.
-// Otherwise returns the exit status, 0. The started tool becomes the process in flight
-// (RunningProcessManager::shared()), replacing (and terminating) the one before. Blocks the calling
-// thread; any thread but the websocket thread.
+// The output judged and logged is its last kToolOutputLimit bytes ("Found DFU:" counts anywhere in
+// it); when more came, a line says so. Otherwise returns the exit status, 0. The started tool becomes the
+// process in flight (RunningProcessManager::shared()), replacing (and terminating) the one before. Blocks the
+// calling thread; any thread but the websocket thread.
 tl::expected<int, FlasherError> runFlasherTool(std::string_view flasherName,
                                                const std::optional<std::filesystem::path>& path,
                                                const std::vector<std::string>& args);

@@ -125,6 +125,10 @@ TEST_F(ServiceEndToEndTest, FirstRunCreatesTheLogFolderAndFileAndLogsTheStartAnd
     const std::vector<std::string> expected = {"WIFI: WifiServer starting...",
                                                "WIFI: WifiServer ready.",
                                                "Starting socket server",
+                                               "Every web page open in the browser may use this "
+                                               "service: this build lists no web application origin. "
+                                               "Build with BRISEL_ALLOWED_ORIGINS set to the web "
+                                               "application's origins (see README.md).",
                                                "Socket server started",
                                                "Socket connection established",
                                                "Socket opened",
@@ -308,6 +312,48 @@ TEST_F(ServiceEndToEndTest, AWifiBoardThatComesAndGoesIsAnnouncedToTheFirstBrows
     const std::vector<std::string> expected = {std::string(kPresent), std::string(kPresent),
                                                std::string(kGone)};
     EXPECT_EQ(linesOf(output), expected) << readText(logFile());
+}
+
+}  // namespace
+
+namespace {
+
+// 4751 answers on the loopback addresses only, 6012 on every address (the namespace gets a veth pair
+// with addresses of its own); without IPv6 on the loopback, 127.0.0.1 is served with a warning.
+TEST_F(ServiceEndToEndTest, TheWebsocketListensOnLoopbackOnlyWhileWifiBoardsReachEveryAddress) {
+    ASSERT_EQ(
+        runInPrivateNamespace(
+            std::string(kRawHandshake) +
+            "ip link add lan0 type veth peer name lan1 && ip link set lan0 up && ip link set lan1 up &&\n"
+            "ip addr add 10.23.0.1/24 dev lan0 && ip -6 addr add fd00:23::1/64 dev lan0 nodad || exit 91\n"
+            "start_service; wait_for_port 4751; wait_for_port 6012\n"
+            "for port in 4751 6012; do for address in 127.0.0.1 ::1 10.23.0.1 fd00:23::1; do\n"
+            "  timeout 5 bash -c \"exec 3<>/dev/tcp/$address/$port\" 2>/dev/null && r=accepted || r=refused\n"
+            "  echo \"$address $port $r\"\n"
+            "done; done\n"
+            "stop_service; echo 1 >/proc/sys/net/ipv6/conf/lo/disable_ipv6 || exit 92\n"
+            "start_service; /usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 --send '{\"buildNumber\": "
+            "10240000008025}'\n"
+            "stop_service\n"),
+        0)
+        << output;
+    const std::vector<std::string> expected = {
+        "127.0.0.1 4751 accepted", "::1 4751 accepted",        "10.23.0.1 4751 refused",
+        "fd00:23::1 4751 refused", "127.0.0.1 6012 accepted",  "::1 6012 accepted",
+        "10.23.0.1 6012 accepted", "fd00:23::1 6012 accepted", std::string(kHandshakeReply)};
+    EXPECT_EQ(linesOf(output), expected) << readText(logFile());
+    EXPECT_NE(readText(logFile()).find("listens on 127.0.0.1:4751 only; it cannot listen on [::1]:4751"),
+              std::string::npos);
+}
+
+// The first run's lines show the warning of a build without origins; a build that lists them has none.
+TEST_F(ServiceEndToEndTest, ABuildThatListsItsOriginsDoesNotWarnThatEveryPageIsServed) {
+    ASSERT_EQ(runInPrivateNamespace(std::string(kRawHandshake) + "SERVICE='" + kListedOriginsService +
+                                    "'\nstart_service; wait_for_port 4751; stop_service\n"),
+              0)
+        << output;
+    EXPECT_NE(readText(logFile()).find("Starting socket server"), std::string::npos);
+    EXPECT_EQ(readText(logFile()).find("Every web page"), std::string::npos);
 }
 
 }  // namespace

@@ -128,13 +128,19 @@ ToolReply runDfuUtil(UsbBoardSimulator& boards, const std::vector<std::string>& 
     return ToolReply{kUnknownTool, "dfu-util: nothing to do\n"};
 }
 
-// The image of an openocd "program <image> verify reset exit ..." command.
+// The image of an openocd "program <image> verify reset exit ..." command, read as Tcl reads the
+// word: a braced word up to its closing brace, a bare word up to the first blank.
 std::optional<std::string> openOcdImage(const std::vector<std::string>& arguments) {
     for (const auto& argument : arguments) {
-        if (argument.starts_with("program ")) {
-            const auto end = argument.find(" verify");
-            return argument.substr(8, end == std::string::npos ? std::string::npos : end - 8);
+        if (!argument.starts_with("program ")) {
+            continue;
         }
+        const std::string word = argument.substr(8);
+        if (word.starts_with("{")) {
+            const auto close = word.find('}');
+            return close == std::string::npos ? std::nullopt : std::optional(word.substr(1, close - 1));
+        }
+        return word.substr(0, word.find(' '));
     }
     return std::nullopt;
 }

@@ -146,5 +146,27 @@ TEST_F(FlasherToolRunTest, AChildGetsItsInputWholeAndNothingElseOfTheService) {
     EXPECT_EQ(where, (common::homeFolder() / "work").string() + "\n");
 }
 
+// Only the end of a long output is held, cut at a character; the DFU text counts anywhere in it.
+TEST_F(FlasherToolRunTest, OfALongOutputTheLastMebibyteIsJudgedAndLoggedAndTheCutIsSaid) {
+    // 2,400,010 bytes of which the first kept byte is inside a character.
+    const auto verbose =
+        tool("printf a; yes 'é' | head -n 1200000 | tr -d '\\n'; printf '\\nthe end\\n'; exit 1");
+    ASSERT_FALSE(runFlasherTool("Bossac", verbose, {}).has_value());
+    EXPECT_TRUE(log.contains("Bossac wrote 2400010 bytes of output; only its last 1048575 bytes are kept."));
+    const auto lines = log.lines();
+    const auto failure = std::find_if(lines.begin(), lines.end(), [](const auto& line) {
+        return line.text.find("Flasher response: ") != std::string::npos;
+    });
+    ASSERT_NE(failure, lines.end());
+    const std::string response = failure->text.substr(failure->text.find("Flasher response: ") + 18);
+    EXPECT_EQ(response.size(), 1048575U);
+    EXPECT_TRUE(response.starts_with("\xC3\xA9"));
+    EXPECT_TRUE(response.ends_with("\nthe end\n"));
+
+    common::ScopedTranslatedProcessQuery translated([] { return std::int64_t{1}; });
+    const auto listing = tool("echo 'Found DFU: [0483:df11]'; head -c 3000000 /dev/zero | tr '\\0' x");
+    EXPECT_TRUE(runFlasherTool("DfuUtil", listing, {"--list"}).has_value());
+}
+
 }  // namespace
 }  // namespace brisel::workflows

@@ -508,5 +508,44 @@ TEST_F(DataCollectionEndToEnd, SegmentsOfAKilledRecordingAreStoredOnceAfterTheSy
     }
 }
 
+// Two syncs of one collection sent together: one uploads every file once and reports it done, the
+// other finds the folder in use and leaves it alone, with no report to the cloud.
+TEST_F(DataCollectionEndToEnd, TwoSyncsOfOneCollectionSentTogetherUploadEveryFileOnce) {
+    constexpr std::int64_t id = 84;
+    startService(kTimeScale);
+    auto client = browser();
+    pointServiceAtCloud(client);
+    std::filesystem::create_directories(collectionFolder(id));
+    for (const std::uint32_t first : {0U, 3U, 6U}) {
+        std::ofstream(collectionFolder(id) / ("sensors_" + std::to_string(first) + ".bin"), std::ios::binary)
+            << packetRun(first, 3);
+    }
+    // Uploads slow enough that both syncs have seen every file before the first one is stored.
+    ScriptedReply slowUpload = ScriptedReply::json(200, "{}");
+    slowUpload.delay = 300ms;
+    cloud->reply("POST", collectionPath(id) + "/json", slowUpload);
+    cloud->rejectRepeatedQueries("POST", collectionPath(id) + "/json");
+    cloud->reply("PATCH", collectionPath(id) + "/data_collection/status", ScriptedReply::json(200, "{}"));
+    ASSERT_TRUE(client.sendText(syncRequest(id)));
+    ASSERT_TRUE(client.sendText(syncRequest(id)));
+
+    auto replies = repliesUntil(client, "collection_sync", "SUCCESS");
+    if (std::none_of(replies.begin(), replies.end(),
+                     [](const auto& reply) { return reply.starts_with("ERROR"); })) {
+        const auto rest = repliesUntil(client, "collection_sync", "ERROR");
+        replies.insert(replies.end(), rest.begin(), rest.end());
+    }
+    std::sort(replies.begin(), replies.end());
+    EXPECT_EQ(replies,
+              (std::vector<std::string>{"ERROR: No local data collection files to upload for collection 84",
+                                        "MESSAGE: Syncing collection 84",
+                                        "SUCCESS: Uploaded data collection files to collection 84"}));
+    ASSERT_TRUE(waitForStatusReports(id, "DONE"));
+    EXPECT_EQ(count([&](const auto& request) { return request.path == collectionPath(id) + "/json"; }), 3U);
+    EXPECT_EQ(expectOneRunOfPackets(storedSegments(id)), 0U);
+    EXPECT_TRUE(waitForStatusReports(id, "ERROR", 0));
+    EXPECT_FALSE(std::filesystem::exists(collectionFolder(id)));
+}
+
 }  // namespace
 }  // namespace brisel::test

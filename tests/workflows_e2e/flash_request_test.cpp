@@ -14,6 +14,7 @@
 #include "common/utilities.h"
 #include "support/board_scenarios.h"
 #include "support/eventually.h"
+#include "support/log_capture.h"
 #include "workflow_e2e_fixture.h"
 #include "workflows/flasher.h"
 
@@ -142,7 +143,7 @@ std::vector<KindRow> kindRows() {
                                          "-c", "init",
                                          "-c", "reset init",
                                          "-c", "halt",
-                                         "-c", "program IMAGE verify reset exit"};
+                                         "-c", "program {IMAGE} verify reset exit"};
     const std::vector<std::string> flamenco{"-i", "--port=PORT", "-F", "-v", "IMAGE"};
     const std::vector<std::string> halden{"-p", "PORT", "-b", "921600", "-a", "-f", "IMAGE"};
     return {
@@ -575,6 +576,48 @@ TEST_F(FlashRequestEndToEnd, OpenOcdIsLookedForInOrderAndATranslatedMachineWants
     EXPECT_EQ(simulator->usb().board(board)->opens, 0U);
     ASSERT_EQ(simulator->tools().calls().size(), 1U);
     EXPECT_EQ(simulator->tools().calls()[0].arguments, std::vector<std::string>{"--list"});
+}
+
+// openocd reads the image path as one Tcl word in braces, whatever blanks and Tcl characters it holds;
+// a path that braces cannot quote is refused before any tool runs.
+TEST_F(FlashRequestEndToEnd, OpenOcdGetsTheImagePathInTclBracesOrRefusesAPathTheyCannotQuote) {
+    std::vector<std::unique_ptr<test_support::ScopedEnvironment>> environment;
+    for (const auto& [name, value] : simulator->environment()) {
+        environment.push_back(std::make_unique<test_support::ScopedEnvironment>(name, value));
+    }
+    const auto board = simulator->usb().plug(DeviceKind::NICLA_SENSE_ME, UsbBoardMode::application);
+    std::size_t flashes = 0;
+    const auto bytes = makeTestImage(kClassification);
+    test_support::LogCapture log;
+    const std::vector<std::pair<std::string, bool>> rows{{"with blanks", true},  {"tcl $x [y]; z", true},
+                                                         {"brace {b", false},    {"brace b}", false},
+                                                         {"back\\slash", false}, {"line\nbreak", false}};
+    for (const auto& [name, quotable] : rows) {
+        SCOPED_TRACE(name);
+        const auto image = folder.path() / name / "library.bin";
+        std::filesystem::create_directories(image.parent_path());
+        std::ofstream(image, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        // A flashed board restarts: the probe finds it once it is back.
+        ASSERT_TRUE(simulator->usb().waitUntil(
+            [&](const std::vector<UsbBoardSnapshot>& boards) {
+                return boards.at(board).restarts == flashes && boards.at(board).devicePath.has_value();
+            },
+            kReplyWait));
+        const std::size_t callsBefore = simulator->tools().calls().size();
+        const auto flashed = workflows::OpenOcd::flash(image, DeviceKind::NICLA_SENSE_ME);
+        if (quotable) {
+            ASSERT_TRUE(flashed.has_value()) << flashed.error().message;
+            EXPECT_EQ(simulator->usb().board(board)->imagesFlashed.back(), image.string());
+            ++flashes;
+            continue;
+        }
+        EXPECT_EQ(flashed.error().message.substr(0, 20), "    Failed to flash.");
+        EXPECT_EQ(simulator->tools().calls().size(), callsBefore) << "the tool ran";
+    }
+    EXPECT_EQ(log.count("cannot be handed to openocd: its path holds a brace, a backslash or a line break. "
+                        "Point TMPDIR at a folder whose path holds none of them and flash again."),
+              4U);
 }
 
 }  // namespace
