@@ -30,7 +30,8 @@ namespace {
 
 using common::logger;
 
-// The longest a read waits for bytes, so that the stop flag is seen at once however quiet the board.
+// The longest a read waits for bytes, so that a stop is seen at once however quiet the board; a read
+// that brings nothing within it is an empty cycle, so a silent board counts as gone after about 9 s.
 constexpr std::chrono::milliseconds kReadWait{50};
 // Pause after a cycle with data (1/1280 s) and after an empty cycle (1/640 s).
 constexpr std::chrono::nanoseconds kPauseAfterData{781250};
@@ -54,6 +55,14 @@ ClassificationEnd failure(const std::string& text) {
     return ClassificationEnd::failed(text);
 }
 
+// The end of a run whose board sent nothing usable for kEmptyCyclesBeforeGone cycles in a row.
+ClassificationEnd boardWentQuiet(device::USBDevice& port) {
+    logger().error("Received empty data from device for " + std::to_string(kEmptyCyclesBeforeGone) +
+                   " cycles, throwing error back to browser");
+    port.close();
+    return failure("Classification ended with error " + std::string(toString(ClassifyError::noDataError)));
+}
+
 // The read loop on the open `port`; returns the run's last reply.
 ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
                                   const std::shared_ptr<frame::WebSocket>& ws) {
@@ -62,6 +71,7 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
                                                  : LatencyCollector::State::collecting);
     SerialLineAssembler lines;
     std::vector<std::uint8_t> buffer(device::Sample::maxSampleBytes());
+    const std::chrono::milliseconds readWait = common::scaled(kReadWait);
     int emptyCycles = 0;
     for (;;) {
         if (Classify::wsClosed.load()) {
@@ -69,9 +79,14 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
             logger().debug("Sending prediction");
             return ClassificationEnd::stopped(tracker.lastMessage());
         }
-        auto read = port.readBytes(buffer, kReadWait);
+        auto read = port.readBytes(buffer, readWait);
         if (read && *read == 0) {
-            continue;  // nothing arrived within the wait: the board may just be between lines
+            // Nothing arrived within the wait, which was this empty cycle's pause. A line the board
+            // was in the middle of goes on in its next bytes.
+            if (++emptyCycles == kEmptyCyclesBeforeGone) {
+                return boardWentQuiet(port);
+            }
+            continue;
         }
         const std::string_view bytes =
             read ? std::string_view(reinterpret_cast<const char*>(buffer.data()), *read) : std::string_view();
@@ -80,12 +95,7 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
             lines.clear();
             std::this_thread::sleep_for(kPauseAfterEmptyCycle);
             if (++emptyCycles == kEmptyCyclesBeforeGone) {
-                logger().error("Received empty data from device for " +
-                               std::to_string(kEmptyCyclesBeforeGone) +
-                               " cycles, throwing error back to browser");
-                port.close();
-                return failure("Classification ended with error " +
-                               std::string(toString(ClassifyError::noDataError)));
+                return boardWentQuiet(port);
             }
             continue;
         }

@@ -34,9 +34,11 @@ class Classify {
     // Websocket thread, returns at once: clears the stop flag, makes the close of `ws` set it for as
     // long as the run lasts, and starts the run on a workflow thread: the run's board kind from the
     // cloud, the board's port (opened at its kind's speed; HALDEN_FLAMENCO and HALDEN_I3MICRO first
-    // receive `thresholdValue`), then the read loop. Every end sends one last reply on `ws`: "CONNECTED"
-    // with the last prediction for a stop, "ERROR" with its reason otherwise. With `latencyExists`
-    // false, the first ten "LATENCY: " lines are averaged and reported to the cloud.
+    // receive `thresholdValue`), then the read loop, which ends after 175 empty cycles in a row (a read
+    // that fails, that is not UTF-8 or that brings nothing within its wait). Every end sends one last
+    // reply on `ws`: "CONNECTED" with the last prediction for a stop, "ERROR" with its reason
+    // otherwise. With `latencyExists` false, the first ten "LATENCY: " lines are averaged and reported
+    // to the cloud.
     static void classify(std::int64_t runId, std::int64_t modelId, std::shared_ptr<frame::WebSocket> ws,
                          double thresholdValue, bool latencyExists);
 };
