@@ -65,7 +65,7 @@ ClassificationEnd boardWentQuiet(device::USBDevice& port) {
 
 // The read loop on the open `port`; returns the run's last reply.
 ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
-                                  const std::shared_ptr<frame::WebSocket>& ws) {
+                                  const std::shared_ptr<frame::WebSocket>& ws, RunStopSignal::Watch stop) {
     PredictionTracker tracker(PredictionTracker::Link::serial);
     LatencyCollector latencies(run.latencyExists ? LatencyCollector::State::done
                                                  : LatencyCollector::State::collecting);
@@ -74,7 +74,7 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
     const std::chrono::milliseconds readWait = common::scaled(kReadWait);
     int emptyCycles = 0;
     for (;;) {
-        if (Classify::wsClosed.load()) {
+        if (stop.stopRequested()) {
             port.close();
             logger().debug("Sending prediction");
             return ClassificationEnd::stopped(tracker.lastMessage());
@@ -112,8 +112,15 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
     }
 }
 
+// The end of a run stopped before its loop began: there is no prediction to repeat.
+ClassificationEnd stoppedBeforeLoop() {
+    logger().debug("Sending prediction");
+    return ClassificationEnd::stopped({});
+}
+
 // The run after `classify` has returned, on its workflow thread; returns its last reply.
-ClassificationEnd runSerialClassification(const SerialRun& run, const std::shared_ptr<frame::WebSocket>& ws) {
+ClassificationEnd runSerialClassification(const SerialRun& run, const std::shared_ptr<frame::WebSocket>& ws,
+                                          RunStopSignal::Watch stop) {
     auto kind = awaitResult<cloud::DeviceKindResponse>([&](auto done) {
         cloud::RunService::shared().get<cloud::DeviceKindResponse>(
             cloud::RunEndpoint::getDeviceKind(run.runId).request(), std::move(done));
@@ -124,11 +131,17 @@ ClassificationEnd runSerialClassification(const SerialRun& run, const std::share
                        error);
         return ClassificationEnd::failed("Failed to get device kind due to error " + error);
     }
+    if (stop.stopRequested()) {
+        return stoppedBeforeLoop();
+    }
     const common::DeviceKind deviceKind = kind->deviceKind;
     auto port = device::USBManager::findPort(deviceKind, device::PortMode::application,
                                              common::scaled(device::USBManager::kFlamencoSettleWait));
     if (!port) {
         return failure("Device " + std::string(common::rawValue(deviceKind)) + " not connected");
+    }
+    if (stop.stopRequested()) {
+        return stoppedBeforeLoop();  // the port is left to the run that stopped this one
     }
     auto opened = port->open(device::boardBaudRate(deviceKind), device::StopBits::stopBits1,
                              device::ParityType::none, device::DataBitsSize::bits8);
@@ -138,7 +151,7 @@ ClassificationEnd runSerialClassification(const SerialRun& run, const std::share
     if (takesThreshold(deviceKind)) {
         (void)device::writeContaminationThreshold(*port, run.thresholdValue);  // failures are logged
     }
-    return readPredictions(run, *port, ws);
+    return readPredictions(run, *port, ws, stop);
 }
 
 }  // namespace
@@ -158,11 +171,12 @@ std::mutex& Classify::wsLock() {
 
 void Classify::classify(std::int64_t runId, std::int64_t modelId, std::shared_ptr<frame::WebSocket> ws,
                         double thresholdValue, bool latencyExists) {
-    wsClosed.store(false);
-    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.store(true); });
+    // Begun before the close watch: a connection that has closed already stops this run too.
+    const RunStopSignal::Watch stop = wsClosed.beginRun();
+    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.stopRuns(); });
     const SerialRun run{runId, modelId, thresholdValue, latencyExists};
-    runWorkflow("com.velko.brisel_core.Classify", [run, ws = std::move(ws), closeWatch]() mutable {
-        const ClassificationEnd end = runSerialClassification(run, ws);
+    runWorkflow("com.velko.brisel_core.Classify", [run, ws = std::move(ws), closeWatch, stop]() mutable {
+        const ClassificationEnd end = runSerialClassification(run, ws, stop);
         // Gone before the last reply: a browser that has it may close its connection without
         // stopping another run.
         closeWatch.reset();

@@ -35,7 +35,7 @@ ClassificationEnd endWithError(ClassifyWifiError error) {
 }
 
 // The run after `classify` has returned, on its workflow thread; returns its last reply.
-ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws) {
+ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws, RunStopSignal::Watch stop) {
     auto kind = awaitResult<cloud::DeviceKindResponse>([&](auto done) {
         cloud::RunService::shared().get<cloud::DeviceKindResponse>(
             cloud::RunEndpoint::getDeviceKind(runId).request(), std::move(done));
@@ -46,6 +46,10 @@ ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws
                        error);
         return ClassificationEnd::failed("Failed to get device kind due to error " + error);
     }
+    if (stop.stopRequested()) {
+        logger().debug("WIFI: Sending prediction");
+        return ClassificationEnd::stopped({});  // stopped before the loop: no prediction to repeat
+    }
     device::WifiDevice board(device::getWifiServer());
     if (!board.deviceOpen()) {
         const std::string kindName(common::rawValue(kind->deviceKind));
@@ -55,7 +59,7 @@ ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws
     PredictionTracker tracker(PredictionTracker::Link::wifi);
     int cyclesWithoutConnection = 0;
     for (;;) {
-        if (ClassifyWifi::wsClosed.load()) {
+        if (stop.stopRequested()) {
             logger().debug("WIFI: Sending prediction");
             return ClassificationEnd::stopped(tracker.lastMessage());
         }
@@ -98,20 +102,22 @@ std::string_view toString(ClassifyWifiError error) {
 }
 
 void ClassifyWifi::classify(std::int64_t runId, std::shared_ptr<frame::WebSocket> ws) {
-    wsClosed.store(false);
-    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.store(true); });
+    // Begun before the close watch: a connection that has closed already stops this run too.
+    const RunStopSignal::Watch stop = wsClosed.beginRun();
+    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.stopRuns(); });
     if (!device::wifiConnection()) {
         logger().error("WIFI: Wifi connection doesn't exist");
         closeWatch.reset();
         sendClassificationFailure(*ws, "Wifi connection not available");
         return;
     }
-    runWorkflow("com.velko.brisel_core.ClassifyWifi", [runId, ws = std::move(ws), closeWatch]() mutable {
-        const ClassificationEnd end = runWifiClassification(runId, *ws);
-        // Gone before the last reply, as in the serial run.
-        closeWatch.reset();
-        sendClassificationEnd(*ws, end);
-    });
+    runWorkflow("com.velko.brisel_core.ClassifyWifi",
+                [runId, ws = std::move(ws), closeWatch, stop]() mutable {
+                    const ClassificationEnd end = runWifiClassification(runId, *ws, stop);
+                    // Gone before the last reply, as in the serial run.
+                    closeWatch.reset();
+                    sendClassificationEnd(*ws, end);
+                });
 }
 
 }  // namespace brisel::workflows

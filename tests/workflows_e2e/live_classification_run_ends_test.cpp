@@ -1,10 +1,13 @@
-// How live-classification runs end, end to end: a silent serial board ends its run.
+// How live-classification runs end, end to end: a stop followed at once by a new start ends the run
+// that still waited for its board kind, serial and WiFi alike, and a silent serial board ends its run.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "classification_e2e.h"
+#include "device/wifi_settings.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -12,6 +15,59 @@ namespace {
 
 using namespace std::chrono_literals;
 using common::DeviceKind;
+
+TEST_F(WorkflowEndToEnd, AStopThenAStartEndTheRunThatStillWaitsForItsBoardKind) {
+    struct Row {
+        std::string link;
+        std::function<std::string(const std::string& cloudFields, int runId)> start;
+        std::string predictionCommand;
+    };
+    const std::vector<Row> rows = {
+        {"serial", [](const std::string& fields, int runId) { return serialStart(fields, runId); },
+         "classify"},
+        {"WiFi", wifiStart, "classify_wifi"},
+    };
+    startService();
+    const BoardId usbBoard = simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application,
+                                                   printing({"PRED: 1, 0.5\r\n"}, 50ms));
+    auto& wifiBoard = simulator->addWifiBoard(device::kWifiServerPort, printing({"PRED:1,0.5\n"}, 50ms));
+    ASSERT_TRUE(
+        wifiBoard.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts >= 2; }, kReplyWait));
+    int runId = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.link);
+        // The first run's board kind comes late: the stop and the next start reach the service first.
+        const int waiting = ++runId;
+        const int next = ++runId;
+        ScriptedReply late = ScriptedReply::json(200, R"({"device_kind": "NANO_33_BLE"})");
+        late.delay = 1000ms;
+        cloud->reply("GET", "/api/run/" + std::to_string(waiting) + "/device_kind", late);
+        runsOn(*cloud, next, "NANO_33_BLE");
+        auto client = browser();
+        const std::size_t requestsBefore = cloud->requests().size();
+        ASSERT_TRUE(client.sendText(row.start(cloudFields(), waiting)));
+        ASSERT_TRUE(cloud->waitForRequests(requestsBefore + 1, kReplyWait));
+        ASSERT_TRUE(client.sendMessages({kStop, row.start(cloudFields(), next)}));
+
+        // The next run's predictions and, once its board kind has come, the waiting run's one reply.
+        bool waitingRunEnded = false;
+        int predictions = 0;
+        while (!waitingRunEnded || predictions == 0) {
+            const json reply = nextFeature(client);
+            ASSERT_TRUE(reply.is_object()) << "no reply in time; predictions so far: " << predictions;
+            if (reply == prediction(json::object())) {
+                EXPECT_FALSE(waitingRunEnded) << "one last reply per run";
+                waitingRunEnded = true;
+            } else {
+                ASSERT_EQ(reply.value("command", ""), row.predictionCommand) << reply;
+                ASSERT_EQ(reply.value("status", ""), "CONNECTED") << reply;
+                ++predictions;
+            }
+        }
+    }  // leaving, the browser ends the next run
+    // Only the serial run that was not stopped opened the board's port.
+    EXPECT_EQ(simulator->usb().board(usbBoard)->opens, 1U);
+}
 
 TEST_F(WorkflowEndToEnd, ASilentSerialBoardEndsItsRunWithNoData) {
     runsOn(*cloud, 7, "NANO_33_BLE");
