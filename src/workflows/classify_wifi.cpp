@@ -23,7 +23,9 @@ namespace {
 
 using common::logger;
 
-// The pause of every cycle of the poll (1/1280 s).
+// The longest a cycle waits for the board's next text, so that a stop is answered within it.
+constexpr std::chrono::milliseconds kPredictionWait{40};
+// The pause of a cycle that finds no connection, twice (1/1280 s).
 constexpr std::chrono::nanoseconds kCyclePause{781250};
 // Cycles without a connection after which the board counts as gone.
 constexpr int kCyclesWithoutConnection = 20;
@@ -63,11 +65,10 @@ ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws
             logger().debug("WIFI: Sending prediction");
             return ClassificationEnd::stopped(tracker.lastMessage());
         }
-        std::this_thread::sleep_for(kCyclePause);
         // Looked up afresh each cycle: a connection that failed or ended is no longer held.
         if (!board.isConnectionAlive()) {
             logger().warning("WIFI: Got no data from device: nil");
-            std::this_thread::sleep_for(kCyclePause);
+            std::this_thread::sleep_for(2 * kCyclePause);
             if (++cyclesWithoutConnection == kCyclesWithoutConnection) {
                 logger().error("WIFI: Received no data from device for " +
                                std::to_string(kCyclesWithoutConnection) +
@@ -76,7 +77,9 @@ ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws
             }
             continue;
         }
-        const std::string text = board.wifiServerConnection()->getCurrentPrediction();
+        // The receive side signals each text it stores, and the end of the connection empties the
+        // mailbox, so the wait ends as soon as there is something to treat.
+        const std::string text = board.wifiServerConnection()->waitForCurrentPrediction(kPredictionWait);
         if (text.empty()) {
             return endWithError(ClassifyWifiError::noDataError);  // the connection has stopped
         }

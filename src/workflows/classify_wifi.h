@@ -29,9 +29,9 @@ class ClassifyWifi {
     // Websocket thread, returns at once: begins a run, makes the close of `ws` stop runs for as long
     // as this one lasts, takes the WiFi server's connection ("Wifi connection not available" when
     // there is none) and carries the run out on a workflow thread: the run's board kind from the
-    // cloud, then the poll of the connection's prediction texts. Every end sends one last "classify"
-    // reply: "CONNECTED" with the last prediction (none before the loop) for a stop, "ERROR" with its
-    // reason otherwise.
+    // cloud, then the connection's prediction texts, each treated once, waited for as they come. Every
+    // end sends one last "classify" reply: "CONNECTED" with the last prediction (none before the loop)
+    // for a stop, "ERROR" with its reason otherwise.
     static void classify(std::int64_t runId, std::shared_ptr<frame::WebSocket> ws);
 };
 
