@@ -2,7 +2,6 @@
 // that still waited for its board kind, serial and WiFi alike, and a silent serial board ends its run.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,37 +16,28 @@ using namespace std::chrono_literals;
 using common::DeviceKind;
 
 TEST_F(WorkflowEndToEnd, AStopThenAStartEndTheRunThatStillWaitsForItsBoardKind) {
-    struct Row {
-        std::string link;
-        std::function<std::string(const std::string& cloudFields, int runId)> start;
-        std::string predictionCommand;
-    };
-    const std::vector<Row> rows = {
-        {"serial", [](const std::string& fields, int runId) { return serialStart(fields, runId); },
-         "classify"},
-        {"WiFi", wifiStart, "classify_wifi"},
-    };
     startService();
     const BoardId usbBoard = simulator->usb().plug(DeviceKind::NANO_33_BLE, UsbBoardMode::application,
                                                    printing({"PRED: 1, 0.5\r\n"}, 50ms));
     auto& wifiBoard = simulator->addWifiBoard(device::kWifiServerPort, printing({"PRED:1,0.5\n"}, 50ms));
     ASSERT_TRUE(
         wifiBoard.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts >= 2; }, kReplyWait));
-    int runId = 0;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.link);
+    for (const bool wifi : {false, true}) {
+        SCOPED_TRACE(wifi ? "WiFi" : "serial");
+        const auto start = [&](int runId) {
+            return wifi ? wifiStart(cloudFields(), runId) : serialStart(cloudFields(), runId);
+        };
         // The first run's board kind comes late: the stop and the next start reach the service first.
-        const int waiting = ++runId;
-        const int next = ++runId;
+        const int waiting = wifi ? 3 : 1;
         ScriptedReply late = ScriptedReply::json(200, R"({"device_kind": "NANO_33_BLE"})");
         late.delay = 1000ms;
         cloud->reply("GET", "/api/run/" + std::to_string(waiting) + "/device_kind", late);
-        runsOn(*cloud, next, "NANO_33_BLE");
+        runsOn(*cloud, waiting + 1, "NANO_33_BLE");
         auto client = browser();
         const std::size_t requestsBefore = cloud->requests().size();
-        ASSERT_TRUE(client.sendText(row.start(cloudFields(), waiting)));
+        ASSERT_TRUE(client.sendText(start(waiting)));
         ASSERT_TRUE(cloud->waitForRequests(requestsBefore + 1, kReplyWait));
-        ASSERT_TRUE(client.sendMessages({kStop, row.start(cloudFields(), next)}));
+        ASSERT_TRUE(client.sendMessages({kStop, start(waiting + 1)}));
 
         // The next run's predictions and, once its board kind has come, the waiting run's one reply.
         bool waitingRunEnded = false;
@@ -59,7 +49,7 @@ TEST_F(WorkflowEndToEnd, AStopThenAStartEndTheRunThatStillWaitsForItsBoardKind) 
                 EXPECT_FALSE(waitingRunEnded) << "one last reply per run";
                 waitingRunEnded = true;
             } else {
-                ASSERT_EQ(reply.value("command", ""), row.predictionCommand) << reply;
+                ASSERT_EQ(reply.value("command", ""), wifi ? "classify_wifi" : "classify") << reply;
                 ASSERT_EQ(reply.value("status", ""), "CONNECTED") << reply;
                 ++predictions;
             }
