@@ -32,6 +32,7 @@ using common::logger;
 
 // The longest a read waits for bytes, so that a stop is seen at once however quiet the board; a read
 // that brings nothing within it is an empty cycle, so a silent board counts as gone after about 9 s.
+// Not shortened by the time scale of tests: boards that print once a second must stay alive there.
 constexpr std::chrono::milliseconds kReadWait{50};
 // Pause after a cycle with data (1/1280 s) and after an empty cycle (1/640 s).
 constexpr std::chrono::nanoseconds kPauseAfterData{781250};
@@ -71,7 +72,6 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
                                                  : LatencyCollector::State::collecting);
     SerialLineAssembler lines;
     std::vector<std::uint8_t> buffer(device::Sample::maxSampleBytes());
-    const std::chrono::milliseconds readWait = common::scaled(kReadWait);
     int emptyCycles = 0;
     for (;;) {
         if (stop.stopRequested()) {
@@ -79,7 +79,7 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
             logger().debug("Sending prediction");
             return ClassificationEnd::stopped(tracker.lastMessage());
         }
-        auto read = port.readBytes(buffer, readWait);
+        auto read = port.readBytes(buffer, kReadWait);
         if (read && *read == 0) {
             // Nothing arrived within the wait, which was this empty cycle's pause. A line the board
             // was in the middle of goes on in its next bytes.

@@ -30,16 +30,6 @@ inline FirmwarePersonality printing(std::vector<std::string> texts,
     return firmware;
 }
 
-// A classification firmware that sends only empty lines: a serial run sees a board that is alive and
-// says nothing to classify.
-inline FirmwarePersonality idle() {
-    return printing({"\r\n"}, std::chrono::milliseconds(20));
-}
-
-// The time scale for serial boards that print once a second: a serial run counts its board as gone
-// after 175 reads that bring nothing in 50 ms each at the service's time scale, about 4 s at this one.
-inline constexpr double kSlowBoardTimeScale = 0.5;
-
 // The fake cloud names `kind` as the board of run `runId`.
 inline void runsOn(FakeCloud& cloud, int runId, const std::string& kind) {
     cloud.reply("GET", "/api/run/" + std::to_string(runId) + "/device_kind",

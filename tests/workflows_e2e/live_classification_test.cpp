@@ -48,7 +48,7 @@ TEST_F(SerialClassification, PredictionsCarryTheLatestReadableScoreAndAStopAnswe
         plug(DeviceKind::NANO_33_BLE, printing({"SCORE: 1,2\r\nPRED: 2, 0.1,0.7 ,0.2\r\n"
                                                 "SCORE: -0.25\r\nSCORE: " +
                                                 std::string(400, '9') + "\r\nPRED:1,0.5\r\n"}));
-    startService(kSlowBoardTimeScale);
+    startService();
     auto client = browser();
     ASSERT_TRUE(client.sendText(serialStart(cloudFields(), 7)));
     const auto first = client.receive(kReplyWait);
@@ -98,7 +98,7 @@ TEST_F(SerialClassification, LinesCutAcrossWritesOrBehindAnOverlongLineStillGive
 TEST_F(SerialClassification, RunEndsOnAStopOnASilentBoardWhenItsBrowserLeavesAndOnUnplug) {
     runsOn(*cloud, 7, "NANO_33_BLE");
     runsOn(*cloud, 12, "NICLA_SENSE_ME");
-    const BoardId quiet = plug(DeviceKind::NANO_33_BLE, idle());
+    const BoardId quiet = plug(DeviceKind::NANO_33_BLE, printing({}));
     startService();
     auto client = browser();
     startAndStopSilent(client, 7, quiet);
@@ -176,7 +176,7 @@ TEST_F(SerialClassification, FailuresAnswerOneErrorEachAndHaldenBoardsGetTheThre
     for (const auto& [kind, threshold, received, speed] : boards) {
         SCOPED_TRACE(++runId);
         runsOn(*cloud, runId, std::string(common::rawValue(kind)));
-        const BoardId board = plug(kind, idle());
+        const BoardId board = plug(kind, printing({}));
         startAndStopSilent(client, runId, board, threshold);
         const auto seen = simulator->usb().board(board);
         EXPECT_EQ(seen->thresholds, received.empty() ? std::vector<std::string>{} : std::vector{received});
@@ -196,7 +196,7 @@ TEST_F(SerialClassification, LatencyLinesAreReportedOnceAndOnlyWhenTheModelHasNo
         cloud->reply("PATCH", "/api/run/" + std::to_string(run), ScriptedReply::json(200, "{}"));
     }
     cloud->reply("PATCH", "/api/model/3", ScriptedReply::json(200, "{}"));
-    startService(kSlowBoardTimeScale);
+    startService();
     auto client = browser();
     for (const auto& [run, latencyExists] : {std::pair{31, true}, std::pair{32, false}}) {
         ASSERT_TRUE(client.sendText(serialStart(cloudFields(), run, latencyExists)));
