@@ -7,6 +7,7 @@
 
 #include "classification_e2e.h"
 #include "device/wifi_settings.h"
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -69,10 +70,13 @@ TEST_F(WorkflowEndToEnd, ASilentSerialBoardEndsItsRunWithNoData) {
     EXPECT_EQ(nextFeature(client, 30s), classifyError("Classification ended with error noDataError"));
     EXPECT_TRUE(simulator->usb().waitUntil([&](const auto& all) { return all[board].speeds.size() == 1; },
                                            kReplyWait));
-    const std::string log = service->log();
-    EXPECT_NE(log.find("Received empty data from device for 175 cycles, throwing error back to browser"),
-              std::string::npos);
-    EXPECT_EQ(log.find("Got no data from device"), std::string::npos)
+    // The log is written on its own queue: the line may come a little after the reply.
+    EXPECT_TRUE(test_support::eventually([&] {
+        return service->log().find(
+                   "Received empty data from device for 175 cycles, throwing error back to "
+                   "browser") != std::string::npos;
+    }));
+    EXPECT_EQ(service->log().find("Got no data from device"), std::string::npos)
         << "nothing arriving in time is no read failure";
 }
 
