@@ -56,6 +56,11 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
 
     // Latest prediction text (any thread); leaves "PENDING" in its place.
     std::string getCurrentPrediction() { return mailbox.take(); }
+    // The same, waiting at most `timeout` for a new text (or the end of the connection, which empties
+    // the mailbox); "PENDING" when none came.
+    std::string waitForCurrentPrediction(std::chrono::steady_clock::duration timeout) {
+        return mailbox.waitAndTake(timeout);
+    }
 
     // Ends the connection: closes the socket, lets the server forget it, empties the mailbox and the
     // data buffer, and reports the board absent when its mode was detected. Idempotent. From another

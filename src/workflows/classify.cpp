@@ -30,7 +30,9 @@ namespace {
 
 using common::logger;
 
-// The longest a read waits for bytes, so that the stop flag is seen at once however quiet the board.
+// The longest a read waits for bytes, so that a stop is seen at once however quiet the board; a read
+// that brings nothing within it is an empty cycle, so a silent board counts as gone after about 9 s.
+// Not shortened by the time scale of tests: boards that print once a second must stay alive there.
 constexpr std::chrono::milliseconds kReadWait{50};
 // Pause after a cycle with data (1/1280 s) and after an empty cycle (1/640 s).
 constexpr std::chrono::nanoseconds kPauseAfterData{781250};
@@ -54,9 +56,17 @@ ClassificationEnd failure(const std::string& text) {
     return ClassificationEnd::failed(text);
 }
 
+// The end of a run whose board sent nothing usable for kEmptyCyclesBeforeGone cycles in a row.
+ClassificationEnd boardWentQuiet(device::USBDevice& port) {
+    logger().error("Received empty data from device for " + std::to_string(kEmptyCyclesBeforeGone) +
+                   " cycles, throwing error back to browser");
+    port.close();
+    return failure("Classification ended with error " + std::string(toString(ClassifyError::noDataError)));
+}
+
 // The read loop on the open `port`; returns the run's last reply.
 ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
-                                  const std::shared_ptr<frame::WebSocket>& ws) {
+                                  const std::shared_ptr<frame::WebSocket>& ws, RunStopSignal::Watch stop) {
     PredictionTracker tracker(PredictionTracker::Link::serial);
     LatencyCollector latencies(run.latencyExists ? LatencyCollector::State::done
                                                  : LatencyCollector::State::collecting);
@@ -64,14 +74,19 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
     std::vector<std::uint8_t> buffer(device::Sample::maxSampleBytes());
     int emptyCycles = 0;
     for (;;) {
-        if (Classify::wsClosed.load()) {
+        if (stop.stopRequested()) {
             port.close();
             logger().debug("Sending prediction");
             return ClassificationEnd::stopped(tracker.lastMessage());
         }
         auto read = port.readBytes(buffer, kReadWait);
         if (read && *read == 0) {
-            continue;  // nothing arrived within the wait: the board may just be between lines
+            // Nothing arrived within the wait, which was this empty cycle's pause. A line the board
+            // was in the middle of goes on in its next bytes.
+            if (++emptyCycles == kEmptyCyclesBeforeGone) {
+                return boardWentQuiet(port);
+            }
+            continue;
         }
         const std::string_view bytes =
             read ? std::string_view(reinterpret_cast<const char*>(buffer.data()), *read) : std::string_view();
@@ -80,12 +95,7 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
             lines.clear();
             std::this_thread::sleep_for(kPauseAfterEmptyCycle);
             if (++emptyCycles == kEmptyCyclesBeforeGone) {
-                logger().error("Received empty data from device for " +
-                               std::to_string(kEmptyCyclesBeforeGone) +
-                               " cycles, throwing error back to browser");
-                port.close();
-                return failure("Classification ended with error " +
-                               std::string(toString(ClassifyError::noDataError)));
+                return boardWentQuiet(port);
             }
             continue;
         }
@@ -102,8 +112,15 @@ ClassificationEnd readPredictions(const SerialRun& run, device::USBDevice& port,
     }
 }
 
+// The end of a run stopped before its loop began: there is no prediction to repeat.
+ClassificationEnd stoppedBeforeLoop() {
+    logger().debug("Sending prediction");
+    return ClassificationEnd::stopped({});
+}
+
 // The run after `classify` has returned, on its workflow thread; returns its last reply.
-ClassificationEnd runSerialClassification(const SerialRun& run, const std::shared_ptr<frame::WebSocket>& ws) {
+ClassificationEnd runSerialClassification(const SerialRun& run, const std::shared_ptr<frame::WebSocket>& ws,
+                                          RunStopSignal::Watch stop) {
     auto kind = awaitResult<cloud::DeviceKindResponse>([&](auto done) {
         cloud::RunService::shared().get<cloud::DeviceKindResponse>(
             cloud::RunEndpoint::getDeviceKind(run.runId).request(), std::move(done));
@@ -114,11 +131,17 @@ ClassificationEnd runSerialClassification(const SerialRun& run, const std::share
                        error);
         return ClassificationEnd::failed("Failed to get device kind due to error " + error);
     }
+    if (stop.stopRequested()) {
+        return stoppedBeforeLoop();
+    }
     const common::DeviceKind deviceKind = kind->deviceKind;
     auto port = device::USBManager::findPort(deviceKind, device::PortMode::application,
                                              common::scaled(device::USBManager::kFlamencoSettleWait));
     if (!port) {
         return failure("Device " + std::string(common::rawValue(deviceKind)) + " not connected");
+    }
+    if (stop.stopRequested()) {
+        return stoppedBeforeLoop();  // the port is left to the run that stopped this one
     }
     auto opened = port->open(device::boardBaudRate(deviceKind), device::StopBits::stopBits1,
                              device::ParityType::none, device::DataBitsSize::bits8);
@@ -128,7 +151,7 @@ ClassificationEnd runSerialClassification(const SerialRun& run, const std::share
     if (takesThreshold(deviceKind)) {
         (void)device::writeContaminationThreshold(*port, run.thresholdValue);  // failures are logged
     }
-    return readPredictions(run, *port, ws);
+    return readPredictions(run, *port, ws, stop);
 }
 
 }  // namespace
@@ -148,11 +171,12 @@ std::mutex& Classify::wsLock() {
 
 void Classify::classify(std::int64_t runId, std::int64_t modelId, std::shared_ptr<frame::WebSocket> ws,
                         double thresholdValue, bool latencyExists) {
-    wsClosed.store(false);
-    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.store(true); });
+    // Begun before the close watch: a connection that has closed already stops this run too.
+    const RunStopSignal::Watch stop = wsClosed.beginRun();
+    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.stopRuns(); });
     const SerialRun run{runId, modelId, thresholdValue, latencyExists};
-    runWorkflow("com.velko.brisel_core.Classify", [run, ws = std::move(ws), closeWatch]() mutable {
-        const ClassificationEnd end = runSerialClassification(run, ws);
+    runWorkflow("com.velko.brisel_core.Classify", [run, ws = std::move(ws), closeWatch, stop]() mutable {
+        const ClassificationEnd end = runSerialClassification(run, ws, stop);
         // Gone before the last reply: a browser that has it may close its connection without
         // stopping another run.
         closeWatch.reset();

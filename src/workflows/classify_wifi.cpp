@@ -23,7 +23,9 @@ namespace {
 
 using common::logger;
 
-// The pause of every cycle of the poll (1/1280 s).
+// The longest a cycle waits for the board's next text, so that a stop is answered within it.
+constexpr std::chrono::milliseconds kPredictionWait{40};
+// The pause of a cycle that finds no connection, twice (1/1280 s).
 constexpr std::chrono::nanoseconds kCyclePause{781250};
 // Cycles without a connection after which the board counts as gone.
 constexpr int kCyclesWithoutConnection = 20;
@@ -35,7 +37,7 @@ ClassificationEnd endWithError(ClassifyWifiError error) {
 }
 
 // The run after `classify` has returned, on its workflow thread; returns its last reply.
-ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws) {
+ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws, RunStopSignal::Watch stop) {
     auto kind = awaitResult<cloud::DeviceKindResponse>([&](auto done) {
         cloud::RunService::shared().get<cloud::DeviceKindResponse>(
             cloud::RunEndpoint::getDeviceKind(runId).request(), std::move(done));
@@ -46,6 +48,10 @@ ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws
                        error);
         return ClassificationEnd::failed("Failed to get device kind due to error " + error);
     }
+    if (stop.stopRequested()) {
+        logger().debug("WIFI: Sending prediction");
+        return ClassificationEnd::stopped({});  // stopped before the loop: no prediction to repeat
+    }
     device::WifiDevice board(device::getWifiServer());
     if (!board.deviceOpen()) {
         const std::string kindName(common::rawValue(kind->deviceKind));
@@ -55,15 +61,14 @@ ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws
     PredictionTracker tracker(PredictionTracker::Link::wifi);
     int cyclesWithoutConnection = 0;
     for (;;) {
-        if (ClassifyWifi::wsClosed.load()) {
+        if (stop.stopRequested()) {
             logger().debug("WIFI: Sending prediction");
             return ClassificationEnd::stopped(tracker.lastMessage());
         }
-        std::this_thread::sleep_for(kCyclePause);
         // Looked up afresh each cycle: a connection that failed or ended is no longer held.
         if (!board.isConnectionAlive()) {
             logger().warning("WIFI: Got no data from device: nil");
-            std::this_thread::sleep_for(kCyclePause);
+            std::this_thread::sleep_for(2 * kCyclePause);
             if (++cyclesWithoutConnection == kCyclesWithoutConnection) {
                 logger().error("WIFI: Received no data from device for " +
                                std::to_string(kCyclesWithoutConnection) +
@@ -72,7 +77,9 @@ ClassificationEnd runWifiClassification(std::int64_t runId, frame::WebSocket& ws
             }
             continue;
         }
-        const std::string text = board.wifiServerConnection()->getCurrentPrediction();
+        // The receive side signals each text it stores, and the end of the connection empties the
+        // mailbox, so the wait ends as soon as there is something to treat.
+        const std::string text = board.wifiServerConnection()->waitForCurrentPrediction(kPredictionWait);
         if (text.empty()) {
             return endWithError(ClassifyWifiError::noDataError);  // the connection has stopped
         }
@@ -98,20 +105,22 @@ std::string_view toString(ClassifyWifiError error) {
 }
 
 void ClassifyWifi::classify(std::int64_t runId, std::shared_ptr<frame::WebSocket> ws) {
-    wsClosed.store(false);
-    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.store(true); });
+    // Begun before the close watch: a connection that has closed already stops this run too.
+    const RunStopSignal::Watch stop = wsClosed.beginRun();
+    auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.stopRuns(); });
     if (!device::wifiConnection()) {
         logger().error("WIFI: Wifi connection doesn't exist");
         closeWatch.reset();
         sendClassificationFailure(*ws, "Wifi connection not available");
         return;
     }
-    runWorkflow("com.velko.brisel_core.ClassifyWifi", [runId, ws = std::move(ws), closeWatch]() mutable {
-        const ClassificationEnd end = runWifiClassification(runId, *ws);
-        // Gone before the last reply, as in the serial run.
-        closeWatch.reset();
-        sendClassificationEnd(*ws, end);
-    });
+    runWorkflow("com.velko.brisel_core.ClassifyWifi",
+                [runId, ws = std::move(ws), closeWatch, stop]() mutable {
+                    const ClassificationEnd end = runWifiClassification(runId, *ws, stop);
+                    // Gone before the last reply, as in the serial run.
+                    closeWatch.reset();
+                    sendClassificationEnd(*ws, end);
+                });
 }
 
 }  // namespace brisel::workflows

@@ -2,12 +2,12 @@
 // the connection become "classify_wifi" replies until the browser stops it or its connection closes.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string_view>
 
 #include "frame/websocket.h"
+#include "workflows/run_stop_signal.h"
 
 namespace brisel::workflows {
 
@@ -21,15 +21,17 @@ class ClassifyWifi {
   public:
     ClassifyWifi() = delete;
 
-    // The stop flag, process-wide: cleared by a start, set by the stop request and by the close of a
-    // classifying connection. Any thread.
-    static inline std::atomic<bool> wsClosed{false};
+    // The stop of WiFi runs, process-wide: the stop request and the close of a classifying connection
+    // end every run begun before them, also one still waiting for its board kind; a later start does
+    // not undo it. Any thread.
+    static inline RunStopSignal wsClosed;
 
-    // Websocket thread, returns at once: clears the stop flag, makes the close of `ws` set it for as
-    // long as the run lasts, takes the WiFi server's connection ("Wifi connection not available" when
-    // there is none) and starts the run on a workflow thread: the run's board kind from the cloud,
-    // then the poll of the connection's prediction texts. Every end sends one last "classify" reply:
-    // "CONNECTED" with the last prediction for a stop, "ERROR" with its reason otherwise.
+    // Websocket thread, returns at once: begins a run, makes the close of `ws` stop runs for as long
+    // as this one lasts, takes the WiFi server's connection ("Wifi connection not available" when
+    // there is none) and carries the run out on a workflow thread: the run's board kind from the
+    // cloud, then the connection's prediction texts, each treated once, waited for as they come. Every
+    // end sends one last "classify" reply: "CONNECTED" with the last prediction (none before the loop)
+    // for a stop, "ERROR" with its reason otherwise.
     static void classify(std::int64_t runId, std::shared_ptr<frame::WebSocket> ws);
 };
 

@@ -37,7 +37,7 @@ ContaminationThresholdRequestController::ContaminationThresholdRequestController
 
 void ContaminationThresholdRequestController::respond() {
     logger().info("Contamination threshold request received");
-    Classify::wsClosed.store(true);
+    Classify::wsClosed.stopRuns();
     runWorkflow("com.velko.brisel_core.ContaminationThreshold",
                 [self = std::make_shared<ContaminationThresholdRequestController>(*this)] { self->run(); });
 }

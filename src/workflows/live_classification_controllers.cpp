@@ -39,8 +39,8 @@ LiveClassificationStopRequestController::LiveClassificationStopRequestController
 
 void LiveClassificationStopRequestController::respond() {
     logger().info("Live classification stop request received");
-    Classify::wsClosed.store(true);
-    ClassifyWifi::wsClosed.store(true);
+    Classify::wsClosed.stopRuns();
+    ClassifyWifi::wsClosed.stopRuns();
 }
 
 LiveClassificationWifiStartRequestController::LiveClassificationWifiStartRequestController(

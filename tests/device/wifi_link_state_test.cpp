@@ -113,5 +113,20 @@ TEST(PredictionMailboxTest, TakeLeavesPendingAndClearEmpties) {
     EXPECT_EQ(mailbox.take(), "");
 }
 
+TEST(PredictionMailboxTest, AWaitingTakeEndsWithTheNextTextOrTheEmptying) {
+    for (const bool emptied : {false, true}) {
+        SCOPED_TRACE(emptied ? "emptied" : "stored");
+        PredictionMailbox mailbox;
+        mailbox.store("PRED: 1");
+        EXPECT_EQ(mailbox.waitAndTake(1ms), "PRED: 1");
+        EXPECT_EQ(mailbox.waitAndTake(1ms), "PENDING");
+        std::thread board([&] { emptied ? mailbox.clear() : mailbox.store("PRED: 2"); });
+        // Only a missed wake-up makes this wait last.
+        EXPECT_EQ(mailbox.waitAndTake(1h), emptied ? "" : "PRED: 2");
+        board.join();
+        EXPECT_EQ(mailbox.take(), "PENDING");
+    }
+}
+
 }  // namespace
 }  // namespace brisel::device

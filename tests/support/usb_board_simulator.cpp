@@ -308,6 +308,14 @@ class SimulatedUsbBoard {
         deaf = true;
     }
 
+    void send(std::string_view text) {
+        {
+            std::lock_guard lock(mutex);
+            queueNow(text);
+        }
+        signal();
+    }
+
     void flashed(const std::filesystem::path& image, bool restart) {
         const std::vector<std::uint8_t> bytes = test_support::readBytes(image);
         auto personality = personalityOfImage(bytes);
@@ -702,6 +710,13 @@ void UsbBoardSimulator::ignoreCommands(BoardId board) {
     std::lock_guard lock(boardsMutex);
     if (board < boardList.size()) {
         boardList[board]->ignoreCommands();
+    }
+}
+
+void UsbBoardSimulator::send(BoardId board, std::string_view text) {
+    std::lock_guard lock(boardsMutex);
+    if (board < boardList.size()) {
+        boardList[board]->send(text);
     }
 }
 

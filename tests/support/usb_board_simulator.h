@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -93,6 +94,9 @@ class UsbBoardSimulator {
     // From now on the board neither answers nor reacts to bootloader, reset and threshold commands
     // (its firmware keeps sending what it sends).
     void ignoreCommands(BoardId board);
+    // The board writes `text` on its port at once, besides its firmware's output (lost when the service
+    // closes the port before reading it).
+    void send(BoardId board, std::string_view text);
     // Makes the board leave its port and come back in `mode` after the re-enumeration delay.
     void reenumerate(BoardId board, UsbBoardMode mode);
 
