@@ -83,6 +83,13 @@ std::int64_t SampleReader::packetCount() const {
     return packetCount_;
 }
 
+bool SampleReader::waitForPacketCount(std::int64_t count,
+                                      std::chrono::steady_clock::time_point deadline) const {
+    assert(!holdsFileLock());
+    std::unique_lock lock(fileMutex_);
+    return packetsWritten_.wait_until(lock, deadline, [&] { return packetCount_ >= count; });
+}
+
 void SampleReader::beginRecording() {
     withFileLock([this] {
         setBinaryFileURL(OldFile::remove);
@@ -184,6 +191,7 @@ void SampleReader::record(const CutReport& report,
     withFileLock([&] {
         if (auto written = file_.append(accepted); written) {
             packetCount_ += packets;
+            packetsWritten_.notify_all();
             return;
         } else if (!writeFailureLogged_) {
             writeFailureLogged_ = true;

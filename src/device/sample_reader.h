@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cassert>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -100,6 +101,9 @@ class SampleReader {
     std::optional<std::filesystem::path> fileURL() const;
     // Packets written to the current file. Requires the file lock.
     std::int64_t packetCount() const;
+    // Waits until the current file holds at least `count` packets, or `deadline` passes; true when it
+    // does. Must not be called while holding the file lock. Any thread but the loop's.
+    bool waitForPacketCount(std::int64_t count, std::chrono::steady_clock::time_point deadline) const;
 
     // Begins a recording: a fresh file (the old one deleted) and no saved packets. Takes the file lock.
     void beginRecording();
@@ -161,6 +165,7 @@ class SampleReader {
     std::thread loopThread_;              // guarded by lifecycleMutex_
 
     mutable std::mutex fileMutex_;
+    mutable std::condition_variable packetsWritten_;  // notified under the file lock
     mutable std::atomic<std::thread::id> fileLockOwner_{};
     SampleFile file_;                  // guarded by the file lock
     std::int64_t packetCount_ = 0;     // guarded by the file lock

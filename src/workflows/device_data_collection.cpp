@@ -51,10 +51,8 @@ constexpr double kPacketTolerance = 0.01;
 constexpr auto kLoopPause = 25ms;
 constexpr auto kUploadPoll = 500ms;
 constexpr auto kUploadWaitLimit = 60s;
-constexpr auto kPacketPollLimit = 60s;
+constexpr auto kPacketWaitLimit = 60s;
 constexpr auto kSettleBeforeUploadWait = 2s;
-// The end-of-recording poll of the packet count pauses this long between polls (not scaled).
-constexpr auto kPacketPollPause = 5ms;
 
 using Clock = BriselDeviceBase::Clock;
 
@@ -250,12 +248,9 @@ DeviceStatus finishRecording(Recording& recording, std::int64_t n, std::int64_t 
                              std::int64_t collectionID) {
     const auto& reporter = recording.reporter;
     if (n > 0) {
-        const auto started = std::chrono::steady_clock::now();
-        const auto limit = common::scaled(kPacketPollLimit);
-        while (recording.packetsInFile() + kSegmentSeconds * saves < n &&
-               std::chrono::steady_clock::now() - started < limit) {
-            std::this_thread::sleep_for(kPacketPollPause);
-        }
+        // The board's last packets of the recording: each saved segment holds ten seconds of them.
+        recording.board->sampleReader()->waitForPacketCount(
+            n - kSegmentSeconds * saves, std::chrono::steady_clock::now() + common::scaled(kPacketWaitLimit));
     }
     const std::int64_t expected = expectedSegments(std::max<std::int64_t>(n, 0));
     if (saves < expected) {

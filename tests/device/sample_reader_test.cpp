@@ -140,6 +140,19 @@ TEST_F(SampleReaderTest, StopReturnsPromptlyWhileTheLinkIsIdle) {
     EXPECT_FALSE(reader->disconnected());
 }
 
+TEST_F(SampleReaderTest, AWaitForPacketsEndsWhenTheyAreWrittenOrAtItsDeadline) {
+    auto reader = makeReader();
+    reader->start(std::make_unique<BufferByteSource>(buffer_));
+    EXPECT_FALSE(reader->waitForPacketCount(1, std::chrono::steady_clock::now() + 10ms));
+    std::thread board([&] {
+        buffer_->append(packetWithTemperature(1));
+        buffer_->append(packetWithTemperature(2));
+    });
+    EXPECT_TRUE(reader->waitForPacketCount(2, std::chrono::steady_clock::now() + kWait));
+    board.join();
+    EXPECT_EQ(packetCount(*reader), 2);
+}
+
 TEST_F(SampleReaderTest, NewFileCountsFromZeroAndTakesTheNextPackets) {
     auto reader = makeReader();
     reader->start(std::make_unique<BufferByteSource>(buffer_));
