@@ -114,6 +114,58 @@ TEST(LogLineTest, TimeStampIsLocalTimeWithItsOffset) {
     }
 }
 
+// The time stamp as a formatted print gives it, field by field from the local broken-down time.
+std::string printedTimestamp(std::chrono::system_clock::time_point moment) {
+    using namespace std::chrono;
+    const auto wholeSeconds = floor<seconds>(moment.time_since_epoch());
+    const auto milliseconds =
+        duration_cast<std::chrono::milliseconds>(moment.time_since_epoch() - wholeSeconds);
+    const std::time_t secondsSinceEpoch = static_cast<std::time_t>(wholeSeconds.count());
+    std::tm local{};
+    localtime_r(&secondsSinceEpoch, &local);
+    const long offset = local.tm_gmtoff / 60;
+    const long magnitude = offset < 0 ? -offset : offset;
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld%02ld",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(milliseconds.count()), offset < 0 ? '-' : '+',
+                  magnitude / 60, magnitude % 60);
+    return text.data();
+}
+
+TEST(LogLineTest, TimeStampIsTheFormattedPrintInEveryZoneAndAtEveryEdgeOfTheCalendar) {
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
+    using Moment = std::chrono::system_clock::time_point;
+    const std::array<const char*, 7> zones = {
+        "UTC0",       "CET-1CEST,M3.5.0,M10.5.0/3", "<-0330>3:30", "<+0545>-5:45", "<+14>-14", "<-12>12",
+        "<-0930>9:30"};
+    struct Row {
+        const char* label;
+        Moment moment;
+    };
+    const std::array<Row, 11> rows = {{
+        {"the epoch", Moment(seconds(0))},
+        {"just before the epoch", Moment(seconds(0)) - milliseconds(1)},
+        {"a millisecond of 999", Moment(seconds(1709644029)) + milliseconds(999)},
+        {"summer time begins in Europe", Moment(seconds(1711846800)) + milliseconds(1)},
+        {"summer time ends in Europe", Moment(seconds(1729990800)) - milliseconds(1)},
+        {"a leap day", Moment(seconds(1709208000)) + milliseconds(500)},
+        {"the last moment of a year", Moment(seconds(1735689600)) - milliseconds(1)},
+        {"past 2038", Moment(seconds(2147483648LL)) + milliseconds(7)},
+        {"the year 9999", Moment(seconds(253402300799LL)) + milliseconds(998)},
+        {"the year 10000", Moment(seconds(253402300800LL + 86400))},
+        {"the year 1", Moment(seconds(-62135596800LL + 86400))},
+    }};
+    for (const char* zone : zones) {
+        ScopedTimeZone scoped(zone);
+        for (const Row& row : rows) {
+            EXPECT_EQ(formatLogTimestamp(row.moment), printedTimestamp(row.moment))
+                << row.label << " in " << zone;
+        }
+    }
+}
+
 class LoggerFileTest : public ::testing::Test {
   protected:
     TemporaryFolder folder;
