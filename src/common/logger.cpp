@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/paths.h"
+#include "common/standard_output.h"
 
 namespace brisel::common {
 
@@ -105,6 +106,7 @@ std::string formatLogTimestamp(std::chrono::system_clock::time_point moment) {
 
 Logger::Logger(std::string label, LogLevels logThreshold, std::optional<std::filesystem::path> filePath)
     : loggerLabel(std::move(label)), threshold(logThreshold) {
+    standardOutput();  // created first, so that it outlives the global logger, whose file may still print
     if (filePath) {
         fileStream = std::make_unique<FileStream>(std::move(*filePath));
     }
@@ -152,6 +154,8 @@ void Logger::flush() {
     if (fileStream) {
         fileStream->flush();
     }
+    // Last: the file's own failure messages are printed on standard output.
+    standardOutput().flush();
 }
 
 Logger& logger() {

@@ -19,6 +19,7 @@
 #include "common/paths.h"
 #include "support/file_contents.h"
 #include "support/log_capture.h"
+#include "support/standard_output_capture.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::common {
@@ -174,10 +175,10 @@ class LoggerFileTest : public ::testing::Test {
 
 TEST_F(LoggerFileTest, LineGoesToStandardOutputAndFileInTheSameForm) {
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.info("Socket opened");
     log.flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
 
     std::string written = readText(file);
     EXPECT_EQ(printed, written);
@@ -192,13 +193,13 @@ TEST_F(LoggerFileTest, LineGoesToStandardOutputAndFileInTheSameForm) {
 
 TEST_F(LoggerFileTest, ThresholdDropsLowerLevelsEverywhereAndKeepsItsOwnLevel) {
     Logger log("Test Logger", LogLevels::notice, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.debug("not shown");
     log.info("not shown either");
     log.notice("at the threshold");
     log.critical("above it");
     log.flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
 
     EXPECT_EQ(printed.find("not shown"), std::string::npos);
     std::vector<std::string> lines = splitLines(readText(file));
@@ -209,10 +210,10 @@ TEST_F(LoggerFileTest, ThresholdDropsLowerLevelsEverywhereAndKeepsItsOwnLevel) {
 
 TEST_F(LoggerFileTest, MessageWithLineEndsIsWrittenUnchangedWithOneLineEndAdded) {
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.warning("first\nsecond\n");
     log.flush();
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
     std::string written = readText(file);
     EXPECT_TRUE(written.ends_with("] warning: first\nsecond\n\n")) << written;
 }
@@ -220,10 +221,10 @@ TEST_F(LoggerFileTest, MessageWithLineEndsIsWrittenUnchangedWithOneLineEndAdded)
 TEST_F(LoggerFileTest, MissingFileIsCreatedHoldingExactlyTheLine) {
     ASSERT_FALSE(std::filesystem::exists(file));
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.error("the first line");
     log.flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
     EXPECT_EQ(readText(file), printed);
     EXPECT_EQ(splitLines(readText(file)).size(), 1u);
 }
@@ -231,12 +232,12 @@ TEST_F(LoggerFileTest, MissingFileIsCreatedHoldingExactlyTheLine) {
 TEST_F(LoggerFileTest, MissingFolderLeavesLinesOnStandardOutputAndCreatesNothing) {
     std::filesystem::path missing = folder.path() / "absent" / "desktop_client.log";
     Logger log("Test Logger", LogLevels::info, missing);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.info("one");
     log.flush();
     log.info("two");
     log.flush();
-    std::vector<std::string> printed = splitLines(::testing::internal::GetCapturedStdout());
+    std::vector<std::string> printed = splitLines(test_support::capturedStandardOutput());
 
     ASSERT_EQ(printed.size(), 4u);
     const std::string failure =
@@ -251,10 +252,10 @@ TEST_F(LoggerFileTest, MissingFolderLeavesLinesOnStandardOutputAndCreatesNothing
 TEST_F(LoggerFileTest, LoggerWithoutFilePrintsOnly) {
     Logger log("Test Logger", LogLevels::trace, std::nullopt);
     EXPECT_EQ(log.stream(), nullptr);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.trace("only here");
     log.flush();
-    EXPECT_NE(::testing::internal::GetCapturedStdout().find("] trace: only here\n"), std::string::npos);
+    EXPECT_NE(test_support::capturedStandardOutput().find("] trace: only here\n"), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
 
@@ -262,7 +263,7 @@ TEST_F(LoggerFileTest, LoggerWithoutFilePrintsOnly) {
 // (the lines that come while the stream still looks for more are taken by its follow-up).
 TEST_F(LoggerFileTest, LinesReachTheFileWithoutAFlush) {
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     const auto linesInFileReach = [&](std::size_t count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (splitLines(readText(file)).size() < count && std::chrono::steady_clock::now() < deadline) {
@@ -276,14 +277,14 @@ TEST_F(LoggerFileTest, LinesReachTheFileWithoutAFlush) {
     EXPECT_TRUE(linesInFileReach(100));
     log.info("one more");
     EXPECT_TRUE(linesInFileReach(101));
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
 }
 
 TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
     constexpr int kThreads = 8;
     constexpr int kLinesPerThread = 1000;
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     std::vector<std::thread> threads;
     for (int thread = 0; thread < kThreads; ++thread) {
         threads.emplace_back([&log, thread] {
@@ -296,7 +297,7 @@ TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
         thread.join();
     }
     log.flush();
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
 
     std::vector<std::string> lines = splitLines(readText(file));
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
@@ -329,11 +330,11 @@ TEST(GlobalLoggerTest, WritesInfoButNotDebugToItsPreparedFile) {
     ASSERT_TRUE(prepareLogFile().has_value());
     const std::filesystem::path file = logger().stream()->filePath();
     EXPECT_EQ(std::filesystem::file_size(file), 0u);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     logger().debug("quiet detail");
     logger().info("Socket opened");
     logger().flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
     EXPECT_EQ(printed.find("quiet detail"), std::string::npos);
     EXPECT_TRUE(printed.ends_with("] info: Socket opened\n")) << printed;
     EXPECT_TRUE(readText(file).ends_with(printed)) << readText(file);
@@ -341,10 +342,10 @@ TEST(GlobalLoggerTest, WritesInfoButNotDebugToItsPreparedFile) {
 
 TEST(GlobalLoggerTest, CaptureSeesLinesThatPassTheThreshold) {
     test_support::LogCapture capture;
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     logger().debug("quiet detail");
     logger().info("Socket opened");
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
     auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, LogLevels::info);
@@ -434,9 +435,9 @@ TEST(PrepareLogFileTest, CreatesMissingFoldersAndReplacesAnEarlierFile) {
 TEST(PrepareLogFileTest, FileInTheWayOfTheFolderIsReported) {
     TemporaryFolder folder;
     { std::ofstream(folder.path() / "blocked") << "a file"; }
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     auto result = prepareLogFile(folder.path() / "blocked" / "velko" / "desktop_client.log");
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
     ASSERT_FALSE(result.has_value());
     EXPECT_NE(printed.find("Cannot create the log folder"), std::string::npos);
 }
