@@ -5,12 +5,16 @@
 // - replies per second from 8 threads to one client against the reference's own thread sending as many
 //   frames, one per writable callback;
 // - the CPU time of an idle service with one open connection over 10 s.
-// Prints the figures and their ratios; `--quick` runs fewer rounds and skips the idle measurement.
+// The service's standard output goes into a pipe that the benchmark drains, as the tray application
+// does. Prints the figures and their ratios with the machine's load; `--quick` runs fewer rounds and
+// skips the idle measurement.
+#include <fcntl.h>
 #include <libwebsockets.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -24,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/logger.h"
 #include "frame/controller_registry.h"
 #include "frame/request_dispatcher.h"
 #include "frame/websocket_server.h"
@@ -296,12 +301,62 @@ void run(bool quick, std::FILE* out) {
     std::fprintf(out, "idle service with one open connection: %.0f CPU ticks in 10 s (goal 0)\n", ticks);
 }
 
+// The service's standard output, which the tray application reads through a pipe: here a pipe that a
+// thread of the benchmark drains, so that the figures do not depend on where the benchmark's own
+// output goes (a terminal that falls behind would hold up whoever writes to it).
+class DrainedStandardOutput {
+  public:
+    DrainedStandardOutput() {
+        std::array<int, 2> ends{};
+        std::fflush(stdout);
+        saved = dup(STDOUT_FILENO);
+        if (saved < 0 || pipe2(ends.data(), O_CLOEXEC) != 0 || dup2(ends[1], STDOUT_FILENO) < 0) {
+            std::fprintf(stderr, "cannot redirect standard output\n");
+            std::exit(1);
+        }
+        close(ends[1]);
+        readEnd = ends[0];
+        drainer = std::thread([this] {
+            std::array<char, 65536> buffer{};
+            while (read(readEnd, buffer.data(), buffer.size()) > 0) {
+            }
+        });
+    }
+    // Takes the service's last lines, then gives standard output back.
+    ~DrainedStandardOutput() {
+        brisel::common::logger().flush();
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);  // closes the pipe's last write end: the drainer sees its end
+        close(saved);
+        drainer.join();
+        close(readEnd);
+    }
+    DrainedStandardOutput(const DrainedStandardOutput&) = delete;
+    DrainedStandardOutput& operator=(const DrainedStandardOutput&) = delete;
+
+    // A stream of the original standard output, for the figures.
+    std::FILE* figures() const { return fdopen(dup(saved), "w"); }
+
+  private:
+    int saved = -1;
+    int readEnd = -1;
+    std::thread drainer;
+};
+
+// The load of the machine while the figures were taken.
+void printLoad(std::FILE* out, const char* when) {
+    std::array<double, 3> load{};
+    if (getloadavg(load.data(), 3) == 3) {
+        std::fprintf(out, "load average %s: %.2f %.2f %.2f on %ld processors\n", when, load[0], load[1],
+                     load[2], sysconf(_SC_NPROCESSORS_ONLN));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::string_view(argv[1]) == "--quick";
-    // The service's log goes to a home folder of this run, never to the user's; its lines on standard
-    // output go to standard error so that the figures stand alone.
+    // The service's log goes to a home folder of this run, never to the user's.
     std::string home = (std::filesystem::temp_directory_path() / "brisel-bench-XXXXXX").string();
     if (mkdtemp(home.data()) == nullptr) {
         return 1;
@@ -309,14 +364,17 @@ int main(int argc, char** argv) {
     setenv("HOME", home.c_str(), 1);
     std::filesystem::create_directories(std::filesystem::path(home) / ".local/share/velko");
     lws_set_log_level(LLL_ERR, nullptr);
-    std::fflush(stdout);
-    const int figures = dup(STDOUT_FILENO);
-    std::FILE* out = figures < 0 ? nullptr : fdopen(figures, "w");
-    if (out == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        return 1;
+    {
+        DrainedStandardOutput serviceOutput;
+        std::FILE* out = serviceOutput.figures();
+        if (out == nullptr) {
+            return 1;
+        }
+        printLoad(out, "before");
+        run(quick, out);
+        printLoad(out, "after");
+        std::fclose(out);
     }
-    run(quick, out);
-    std::fclose(out);
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);
     return 0;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/file_descriptor.h"
+#include "common/standard_output.h"
 #include "common/system_error.h"
 #include "common/utf8.h"
 
@@ -127,17 +128,6 @@ tl::expected<void, std::string> copyTail(int source, std::uint64_t offset, std::
 
 }  // namespace
 
-void printLine(std::string_view line) {
-    std::string text;
-    text.reserve(line.size() + 1);
-    text.append(line);
-    text.push_back('\n');
-    flockfile(stdout);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    funlockfile(stdout);
-}
-
 tl::expected<void, std::string> writeFileAtomically(const std::filesystem::path& file,
                                                     std::string_view bytes) {
     auto temporary = TemporaryFile::createBeside(file);
@@ -225,59 +215,13 @@ tl::expected<void, std::string> prepareLogFile(const std::filesystem::path& file
 }
 
 FileStream::FileStream(std::filesystem::path filePath)
-    : path(std::move(filePath)), queue("com.velko.brisel_core.LogFileQueue", QualityOfService::utility) {}
-
-FileStream::~FileStream() {
-    flush();
-}
-
-void FileStream::write(std::string_view line) {
-    std::lock_guard lock(mutex);
-    pending.append(line);
-    pending.push_back('\n');
-    if (!appendScheduled) {
-        appendScheduled = true;
-        queue.async([this] { appendWhileBusy(); });
-    }
-}
-
-void FileStream::flush() {
-    std::unique_lock lock(mutex);
-    if (!appendScheduled) {
-        return;  // nothing is pending while no append is on its way
-    }
-    const std::uint64_t request = ++flushRequests;
-    flushRequested.notify_one();
-    flushServed.wait(lock, [&] { return flushesServed >= request || !appendScheduled; });
-}
-
-void FileStream::appendWhileBusy() {
-    std::unique_lock lock(mutex);
-    for (;;) {
-        std::string lines;
-        lines.swap(pending);
-        const std::uint64_t requestsSeen = flushRequests;
-        lock.unlock();
-        appendLines(lines);
-        lock.lock();
-        flushesServed = requestsSeen;
-        const bool quiet = lines.empty() && pending.empty();
-        if (quiet) {
-            appendScheduled = false;  // the next write queues a new pass
-        }
-        flushServed.notify_all();
-        if (quiet) {
-            return;
-        }
-        // Writes meanwhile only add to `pending`; a flush cuts the pause short.
-        flushRequested.wait_for(lock, kAppendFollowUp, [&] { return flushRequests != requestsSeen; });
-    }
-}
+    : path(std::move(filePath)),
+      batcher("com.velko.brisel_core.LogFileQueue", QualityOfService::utility,
+              [this](const std::string& lines, std::uint64_t /*linesLeftOutAfter: no limit*/) {
+                  appendLines(lines);
+              }) {}
 
 void FileStream::appendLines(const std::string& lines) {
-    if (lines.empty()) {
-        return;
-    }
     if (auto appended = appendToFile(path, lines); !appended) {
         printLine("Failed to write log to file " + path.string() + " due to error " + appended.error());
         return;

@@ -2,17 +2,14 @@
 // near 100 MiB.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include <tl/expected.hpp>
 
-#include "common/dispatch.h"
+#include "common/line_batcher.h"
 
 namespace brisel::common {
 
@@ -20,47 +17,32 @@ namespace brisel::common {
 inline constexpr std::uint64_t kLogFileSizeLimit = 104'857'600;
 // A trim drops this many characters from the start of the file.
 inline constexpr std::size_t kLogTrimCharacters = 1'048'576;
-// How long after an append the stream looks for the lines written meanwhile.
-inline constexpr std::chrono::milliseconds kAppendFollowUp{2};
-
 // Appends the lines given to write() to one file. Appends and trims run one at a time on the
-// stream's serial queue "com.velko.brisel_core.LogFileQueue", in the order of the write() calls;
-// lines that arrive while an append runs go to the file together in the next append. After an
-// append the queue looks again kAppendFollowUp later and appends what came meanwhile, until a look
-// finds nothing: only the first line after a quiet spell wakes the queue, so that a busy caller
-// (the websocket thread logs every message) does not pay for waking another thread on each line.
-// Every problem with the file is reported on standard output only; nothing fails towards the caller.
+// stream's serial queue "com.velko.brisel_core.LogFileQueue", in the order of the write() calls, in
+// batches (see LineBatcher): lines that arrive while an append runs go to the file together in the
+// next append. Every problem with the file is reported on standard output only; nothing fails
+// towards the caller.
 class FileStream {
   public:
     explicit FileStream(std::filesystem::path filePath);
     // Appends what is still pending, then stops the queue.
-    ~FileStream();
+    ~FileStream() = default;
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
 
     const std::filesystem::path& filePath() const { return path; }
     // Queues one finished line (without its line end; "\n" is added). Returns at once; any thread.
-    void write(std::string_view line);
+    void write(std::string_view line) { batcher.add(line); }
     // Waits until every line written before the call has been appended (and trimmed). Any thread
     // but the stream's own queue.
-    void flush();
+    void flush() { batcher.flush(); }
 
   private:
-    // On the queue while lines keep coming: appends what is pending, pauses kAppendFollowUp (less
-    // when a flush asks) and goes on until a pass finds nothing.
-    void appendWhileBusy();
-    // On the queue: appends the lines and trims the file; does nothing for no lines.
+    // On the queue: appends the lines and trims the file.
     void appendLines(const std::string& lines);
 
     const std::filesystem::path path;
-    std::mutex mutex;
-    std::string pending;              // lines not yet appended; guarded by mutex
-    bool appendScheduled = false;     // appendWhileBusy is queued or running; guarded by mutex
-    std::uint64_t flushRequests = 0;  // flush() calls so far; guarded by mutex
-    std::uint64_t flushesServed = 0;  // the requests whose lines are in the file; guarded by mutex
-    std::condition_variable flushRequested;
-    std::condition_variable flushServed;
-    SerialQueue queue;  // last member: destroyed (drained) first
+    LineBatcher batcher;  // last member: drained first
 };
 
 // Appends the bytes to the file: opens it for appending, or when it does not exist creates it
@@ -81,8 +63,5 @@ void trimLogFileIfTooLarge(const std::filesystem::path& file);
 // Done once at start-up, before anything is logged. Failures are printed on standard output (the
 // log then goes to standard output only) and returned.
 tl::expected<void, std::string> prepareLogFile(const std::filesystem::path& file);
-
-// Prints one line (plus "\n") on standard output as one write, and flushes it. Any thread.
-void printLine(std::string_view line);
 
 }  // namespace brisel::common

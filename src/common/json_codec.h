@@ -111,6 +111,12 @@ JsonResult<T> decodeJson(const Json& json);
 template <class T>
 JsonResult<T> decodeJsonText(std::string_view text);
 
+// Whether `json` is an object that holds every required key of `Record`'s table, none of them null.
+// When it is not, decodeJson<Record> fails: a caller that tries many record types on one value may
+// skip those at once, for the cost of a few key lookups.
+template <JsonRecord Record>
+bool holdsRequiredKeys(const Json& json);
+
 // The JSON tree of `value`, unchecked (it may still hold NaN or invalid UTF-8). Never fails.
 template <class T>
 Json toJson(const T& value);
@@ -317,6 +323,16 @@ bool decodeField(const Json::object_t& object, const JsonField<Record, Member>& 
     return true;
 }
 
+template <class Record, class Member>
+bool holdsRequiredKey(const Json::object_t& object, const JsonField<Record, Member>& field) {
+    if constexpr (IsOptional<Member>::value) {
+        return true;
+    } else {
+        const Json* value = findMember(object, field.key);
+        return value != nullptr && !value->is_null();
+    }
+}
+
 template <JsonRecord Record>
 JsonStatus decodeValue(const Json& json, Record& out) {
     const auto* object = json.get_ptr<const Json::object_t*>();
@@ -420,6 +436,17 @@ JsonResult<T> decodeJsonText(std::string_view text) {
         return tl::unexpected(std::move(json.error()));
     }
     return decodeJson<T>(*json);
+}
+
+template <JsonRecord Record>
+bool holdsRequiredKeys(const Json& json) {
+    const auto* object = json.get_ptr<const Json::object_t*>();
+    if (object == nullptr) {
+        return false;
+    }
+    return std::apply(
+        [&](const auto&... fields) { return (json_detail::holdsRequiredKey(*object, fields) && ...); },
+        jsonFields(std::type_identity<Record>{}));
 }
 
 template <class T>

@@ -1,9 +1,11 @@
 #include "common/logger.h"
 
+#include <array>
 #include <ctime>
 #include <utility>
 
 #include "common/paths.h"
+#include "common/standard_output.h"
 
 namespace brisel::common {
 
@@ -34,7 +36,23 @@ std::optional<LogLevels> logLevelFromRawValue(long rawValue) {
     return static_cast<LogLevels>(rawValue);
 }
 
-std::string formatLogTimestamp(std::chrono::system_clock::time_point moment) {
+namespace {
+
+// "yyyy-MM-ddTHH:mm:ss.SSS+hhmm"
+constexpr std::size_t kLogTimestampLength = 28;
+
+// Writes `value` (0 <= value < 10^digits) as exactly `digits` decimal digits, with leading zeros.
+char* putDigits(char* out, long value, int digits) {
+    for (int position = digits - 1; position >= 0; --position) {
+        out[position] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return out + digits;
+}
+
+// Appends the time stamp of `moment` to `text`. Every line carries one, so it is written digit by
+// digit, at a fraction of the cost of a formatted print.
+void appendLogTimestamp(std::string& text, std::chrono::system_clock::time_point moment) {
     using namespace std::chrono;
     auto sinceEpoch = moment.time_since_epoch();
     auto wholeSeconds = floor<seconds>(sinceEpoch);
@@ -47,15 +65,40 @@ std::string formatLogTimestamp(std::chrono::system_clock::time_point moment) {
     if (offsetMinutes < 0) {
         offsetMinutes = -offsetMinutes;
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld%02ld", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(milliseconds), sign, offsetMinutes / 60, offsetMinutes % 60);
+    // The clock counts nanoseconds in 64 bits: every moment lies between the years 1677 and 2262.
+    const long year = static_cast<long>(local.tm_year) + 1900;
+    std::array<char, kLogTimestampLength> stamp{};
+    char* out = stamp.data();
+    out = putDigits(out, year, 4);
+    *out++ = '-';
+    out = putDigits(out, local.tm_mon + 1, 2);
+    *out++ = '-';
+    out = putDigits(out, local.tm_mday, 2);
+    *out++ = 'T';
+    out = putDigits(out, local.tm_hour, 2);
+    *out++ = ':';
+    out = putDigits(out, local.tm_min, 2);
+    *out++ = ':';
+    out = putDigits(out, local.tm_sec, 2);
+    *out++ = '.';
+    out = putDigits(out, static_cast<long>(milliseconds), 3);
+    *out++ = sign;
+    out = putDigits(out, offsetMinutes / 60, 2);
+    putDigits(out, offsetMinutes % 60, 2);
+    text.append(stamp.data(), kLogTimestampLength);
+}
+
+}  // namespace
+
+std::string formatLogTimestamp(std::chrono::system_clock::time_point moment) {
+    std::string text;
+    appendLogTimestamp(text, moment);
     return text;
 }
 
 Logger::Logger(std::string label, LogLevels logThreshold, std::optional<std::filesystem::path> filePath)
     : loggerLabel(std::move(label)), threshold(logThreshold) {
+    standardOutput();  // created first, so that it outlives the global logger, whose file may still print
     if (filePath) {
         fileStream = std::make_unique<FileStream>(std::move(*filePath));
     }
@@ -67,9 +110,10 @@ void Logger::commonLog(LogLevels level, std::string_view message) {
     }
     std::string_view name = levelName(level);
     std::string line;
-    line.reserve(message.size() + name.size() + 40);
+    // "[" + time stamp + "] " + name + ": " + message
+    line.reserve(1 + kLogTimestampLength + 2 + name.size() + 2 + message.size());
     line.push_back('[');
-    line.append(formatLogTimestamp(std::chrono::system_clock::now()));
+    appendLogTimestamp(line, std::chrono::system_clock::now());
     line.append("] ");
     line.append(name);
     line.append(": ");
@@ -102,6 +146,8 @@ void Logger::flush() {
     if (fileStream) {
         fileStream->flush();
     }
+    // Last: the file's own failure messages are printed on standard output.
+    standardOutput().flush();
 }
 
 Logger& logger() {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/file_stream.h"
+#include "common/standard_output.h"
 
 namespace brisel::common {
 
@@ -32,8 +33,10 @@ std::string formatLogTimestamp(std::chrono::system_clock::time_point moment);
 using LogCaptureSink = std::function<void(LogLevels level, std::string_view line)>;
 
 // Writes "[" + time stamp + "] " + level name + ": " + message for every message at or above its
-// threshold: to standard output at once, then through its FileStream (when it has a file) in the
-// background. All members may be called from any thread; logging never fails towards the caller.
+// threshold: to standard output (standardOutput()) and through its FileStream (when it has a file),
+// both in the order of the calls and in the background, so that the caller waits for neither the disk
+// nor the reader of standard output. All members may be called from any thread; logging never fails
+// towards the caller.
 class Logger {
   public:
     // Opens no file; the file is created by the first append when missing (its folder is not).
@@ -56,7 +59,7 @@ class Logger {
 
     // Installs (or, with an empty function, removes) the capture sink. For tests.
     void setCaptureSink(LogCaptureSink sink);
-    // Waits until every line logged before the call is in the file (no-op without a file).
+    // Waits until every line logged before the call is in the file and on standard output.
     void flush();
 
   private:

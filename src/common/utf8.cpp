@@ -1,6 +1,8 @@
 #include "common/utf8.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace brisel::common {
 
@@ -60,8 +62,18 @@ std::size_t wellFormedLength(std::string_view bytes, std::size_t offset) {
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) {
+    // Messages and log text are almost all ASCII: eight bytes at a time while no high bit is set.
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
     std::size_t offset = 0;
     while (offset < bytes.size()) {
+        if (bytes.size() - offset >= sizeof(std::uint64_t)) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, bytes.data() + offset, sizeof word);
+            if ((word & kHighBits) == 0) {
+                offset += sizeof word;
+                continue;
+            }
+        }
         const std::size_t length = wellFormedLength(bytes, offset);
         if (length == 0) {
             return false;

@@ -14,6 +14,11 @@ std::optional<RoutedRequest> chooseLastDecoding(const common::Json& json, std::i
     std::optional<RoutedRequest> chosen;
     const auto tryType = [&]<std::size_t Position>(std::integral_constant<std::size_t, Position>) {
         using Request = std::variant_alternative_t<Position, RoutedRequest>;
+        // Most types lack their message key: they are passed over without a decoding attempt, whose
+        // failure would build an error that nobody reads.
+        if (!common::holdsRequiredKeys<Request>(json)) {
+            return;
+        }
         auto decoded = common::decodeJson<Request>(json);
         if (decoded) {
             chosen.emplace(std::in_place_index<Position>, std::move(*decoded));

@@ -18,7 +18,8 @@ void VersionInformationController::respond() {
         ErrorController(ws, incompatibleVersionError()).respond();
         return;
     }
-    auto text = encodeReply(handshakeReply());
+    // The reply never changes: it is encoded once, on the first handshake.
+    static const auto text = encodeReply(handshakeReply());
     if (!text) {
         common::logger().critical("Could not serialize handshake message");
         return;

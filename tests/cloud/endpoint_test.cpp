@@ -10,6 +10,7 @@
 
 #include "cloud/api_error.h"
 #include "cloud/authorization.h"
+#include "support/standard_output_capture.h"
 
 namespace brisel::cloud {
 namespace {
@@ -23,11 +24,9 @@ Endpoint plainGet() {
 // The log output written while `action` runs (the service log is echoed to standard output).
 template <class Action>
 std::string logOutputOf(Action action) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     action();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return test_support::capturedStandardOutput();
 }
 
 std::size_t occurrences(const std::string& text, const std::string& fragment) {

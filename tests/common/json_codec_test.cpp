@@ -144,6 +144,32 @@ TEST(JsonCodecTest, OptionalKeysMayBeMissingOrNullAndUnknownKeysAreIgnored) {
     EXPECT_FALSE(decodeJsonText<Outer>(R"({"name":"n","count":2,"inners":[],"note":3})"));
 }
 
+// The quick look may pass a value that then fails to decode, but never refuses one that decodes.
+TEST(JsonCodecTest, TheRequiredKeysLookRefusesOnlyValuesThatCannotDecode) {
+    struct Row {
+        const char* text;
+        bool holdsKeys;
+        bool decodes;
+    };
+    const Row rows[] = {
+        {R"({"name":"n","count":1,"inners":[]})", true, true},
+        {R"({"inners":[],"count":1,"name":"n","note":null,"extra":0})", true, true},
+        {R"({"name":"n","count":"x","inners":[]})", true, false},
+        {R"({"count":1,"inners":[]})", false, false},
+        {R"({"name":null,"count":1,"inners":[]})", false, false},
+        {R"({"Name":"n","count":1,"inners":[]})", false, false},
+        {R"([{"name":"n","count":1,"inners":[]}])", false, false},
+        {R"("name")", false, false},
+    };
+    for (const Row& row : rows) {
+        const auto json = parseJson(row.text);
+        ASSERT_TRUE(json) << row.text;
+        EXPECT_EQ(holdsRequiredKeys<Outer>(*json), row.holdsKeys) << row.text;
+        EXPECT_EQ(decodeJson<Outer>(*json).has_value(), row.decodes) << row.text;
+    }
+    EXPECT_TRUE(holdsRequiredKeys<Inner>(*parseJson(R"({"colour":"RED"})")));
+}
+
 TEST(JsonCodecTest, EncodingFollowsTheTableAndLeavesAbsentOptionalsOut) {
     const Outer record{"n", -3, {Inner{Colour::darkBlue, 0.5}, Inner{}}, std::nullopt};
     EXPECT_EQ(encodeJsonText(record).value(),

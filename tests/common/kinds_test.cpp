@@ -9,6 +9,7 @@
 #include "common/json_codec.h"
 #include "common/model_kind.h"
 #include "common/sensor_kind.h"
+#include "support/standard_output_capture.h"
 
 namespace brisel::common {
 namespace {
@@ -72,12 +73,12 @@ TEST(SensorKindTest, SensorNumbersNameTheirKinds) {
 }
 
 TEST(SensorKindTest, NumbersWithoutAKindLogOneCriticalLineEach) {
-    testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     EXPECT_FALSE(sensorFor(0));
     EXPECT_FALSE(sensorFor(10));
     EXPECT_FALSE(sensorFor(21));
     EXPECT_FALSE(sensorFor(UINT32_MAX));
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = test_support::capturedStandardOutput();
     EXPECT_EQ(countOf(log, "critical: unknown sensor kind"), 4U);
     EXPECT_EQ(countOf(log, "critical: unknown sensor kind\n"), 1U);
     EXPECT_EQ(countOf(log, "sensor_kind.cpp:"), 3U);

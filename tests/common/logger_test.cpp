@@ -19,6 +19,7 @@
 #include "common/paths.h"
 #include "support/file_contents.h"
 #include "support/log_capture.h"
+#include "support/standard_output_capture.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::common {
@@ -114,6 +115,58 @@ TEST(LogLineTest, TimeStampIsLocalTimeWithItsOffset) {
     }
 }
 
+// The time stamp as a formatted print gives it, field by field from the local broken-down time.
+std::string printedTimestamp(std::chrono::system_clock::time_point moment) {
+    using namespace std::chrono;
+    const auto wholeSeconds = floor<seconds>(moment.time_since_epoch());
+    const auto milliseconds =
+        duration_cast<std::chrono::milliseconds>(moment.time_since_epoch() - wholeSeconds);
+    const std::time_t secondsSinceEpoch = static_cast<std::time_t>(wholeSeconds.count());
+    std::tm local{};
+    localtime_r(&secondsSinceEpoch, &local);
+    const long offset = local.tm_gmtoff / 60;
+    const long magnitude = offset < 0 ? -offset : offset;
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld%02ld",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(milliseconds.count()), offset < 0 ? '-' : '+',
+                  magnitude / 60, magnitude % 60);
+    return text.data();
+}
+
+TEST(LogLineTest, TimeStampIsTheFormattedPrintInEveryZoneAndAtEveryEdgeOfTheCalendar) {
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
+    using Moment = std::chrono::system_clock::time_point;
+    const std::array<const char*, 7> zones = {
+        "UTC0",       "CET-1CEST,M3.5.0,M10.5.0/3", "<-0330>3:30", "<+0545>-5:45", "<+14>-14", "<-12>12",
+        "<-0930>9:30"};
+    struct Row {
+        const char* label;
+        Moment moment;
+    };
+    const std::array<Row, 11> rows = {{
+        {"the epoch", Moment(seconds(0))},
+        {"just before the epoch", Moment(seconds(0)) - milliseconds(1)},
+        {"a millisecond of 999", Moment(seconds(1709644029)) + milliseconds(999)},
+        {"summer time begins in Europe", Moment(seconds(1711846800)) + milliseconds(1)},
+        {"summer time ends in Europe", Moment(seconds(1729990800)) - milliseconds(1)},
+        {"a leap day", Moment(seconds(1709208000)) + milliseconds(500)},
+        {"the last moment of a year", Moment(seconds(1735689600)) - milliseconds(1)},
+        {"past 2038", Moment(seconds(2147483648LL)) + milliseconds(7)},
+        {"near the clock's last moment", Moment(seconds(9223372035LL)) + milliseconds(998)},
+        {"near the clock's first moment", Moment(seconds(-9223372035LL)) + milliseconds(3)},
+        {"the first day of 1900", Moment(seconds(-2208988800LL))},
+    }};
+    for (const char* zone : zones) {
+        ScopedTimeZone scoped(zone);
+        for (const Row& row : rows) {
+            EXPECT_EQ(formatLogTimestamp(row.moment), printedTimestamp(row.moment))
+                << row.label << " in " << zone;
+        }
+    }
+}
+
 class LoggerFileTest : public ::testing::Test {
   protected:
     TemporaryFolder folder;
@@ -122,10 +175,10 @@ class LoggerFileTest : public ::testing::Test {
 
 TEST_F(LoggerFileTest, LineGoesToStandardOutputAndFileInTheSameForm) {
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.info("Socket opened");
     log.flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
 
     std::string written = readText(file);
     EXPECT_EQ(printed, written);
@@ -140,13 +193,13 @@ TEST_F(LoggerFileTest, LineGoesToStandardOutputAndFileInTheSameForm) {
 
 TEST_F(LoggerFileTest, ThresholdDropsLowerLevelsEverywhereAndKeepsItsOwnLevel) {
     Logger log("Test Logger", LogLevels::notice, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.debug("not shown");
     log.info("not shown either");
     log.notice("at the threshold");
     log.critical("above it");
     log.flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
 
     EXPECT_EQ(printed.find("not shown"), std::string::npos);
     std::vector<std::string> lines = splitLines(readText(file));
@@ -157,10 +210,10 @@ TEST_F(LoggerFileTest, ThresholdDropsLowerLevelsEverywhereAndKeepsItsOwnLevel) {
 
 TEST_F(LoggerFileTest, MessageWithLineEndsIsWrittenUnchangedWithOneLineEndAdded) {
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.warning("first\nsecond\n");
     log.flush();
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
     std::string written = readText(file);
     EXPECT_TRUE(written.ends_with("] warning: first\nsecond\n\n")) << written;
 }
@@ -168,10 +221,10 @@ TEST_F(LoggerFileTest, MessageWithLineEndsIsWrittenUnchangedWithOneLineEndAdded)
 TEST_F(LoggerFileTest, MissingFileIsCreatedHoldingExactlyTheLine) {
     ASSERT_FALSE(std::filesystem::exists(file));
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.error("the first line");
     log.flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
     EXPECT_EQ(readText(file), printed);
     EXPECT_EQ(splitLines(readText(file)).size(), 1u);
 }
@@ -179,12 +232,12 @@ TEST_F(LoggerFileTest, MissingFileIsCreatedHoldingExactlyTheLine) {
 TEST_F(LoggerFileTest, MissingFolderLeavesLinesOnStandardOutputAndCreatesNothing) {
     std::filesystem::path missing = folder.path() / "absent" / "desktop_client.log";
     Logger log("Test Logger", LogLevels::info, missing);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.info("one");
     log.flush();
     log.info("two");
     log.flush();
-    std::vector<std::string> printed = splitLines(::testing::internal::GetCapturedStdout());
+    std::vector<std::string> printed = splitLines(test_support::capturedStandardOutput());
 
     ASSERT_EQ(printed.size(), 4u);
     const std::string failure =
@@ -199,10 +252,10 @@ TEST_F(LoggerFileTest, MissingFolderLeavesLinesOnStandardOutputAndCreatesNothing
 TEST_F(LoggerFileTest, LoggerWithoutFilePrintsOnly) {
     Logger log("Test Logger", LogLevels::trace, std::nullopt);
     EXPECT_EQ(log.stream(), nullptr);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     log.trace("only here");
     log.flush();
-    EXPECT_NE(::testing::internal::GetCapturedStdout().find("] trace: only here\n"), std::string::npos);
+    EXPECT_NE(test_support::capturedStandardOutput().find("] trace: only here\n"), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
 
@@ -210,7 +263,7 @@ TEST_F(LoggerFileTest, LoggerWithoutFilePrintsOnly) {
 // (the lines that come while the stream still looks for more are taken by its follow-up).
 TEST_F(LoggerFileTest, LinesReachTheFileWithoutAFlush) {
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     const auto linesInFileReach = [&](std::size_t count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (splitLines(readText(file)).size() < count && std::chrono::steady_clock::now() < deadline) {
@@ -224,14 +277,14 @@ TEST_F(LoggerFileTest, LinesReachTheFileWithoutAFlush) {
     EXPECT_TRUE(linesInFileReach(100));
     log.info("one more");
     EXPECT_TRUE(linesInFileReach(101));
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
 }
 
 TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
     constexpr int kThreads = 8;
     constexpr int kLinesPerThread = 1000;
     Logger log("Test Logger", LogLevels::info, file);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     std::vector<std::thread> threads;
     for (int thread = 0; thread < kThreads; ++thread) {
         threads.emplace_back([&log, thread] {
@@ -244,7 +297,7 @@ TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
         thread.join();
     }
     log.flush();
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
 
     std::vector<std::string> lines = splitLines(readText(file));
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
@@ -277,11 +330,11 @@ TEST(GlobalLoggerTest, WritesInfoButNotDebugToItsPreparedFile) {
     ASSERT_TRUE(prepareLogFile().has_value());
     const std::filesystem::path file = logger().stream()->filePath();
     EXPECT_EQ(std::filesystem::file_size(file), 0u);
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     logger().debug("quiet detail");
     logger().info("Socket opened");
     logger().flush();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
     EXPECT_EQ(printed.find("quiet detail"), std::string::npos);
     EXPECT_TRUE(printed.ends_with("] info: Socket opened\n")) << printed;
     EXPECT_TRUE(readText(file).ends_with(printed)) << readText(file);
@@ -289,10 +342,10 @@ TEST(GlobalLoggerTest, WritesInfoButNotDebugToItsPreparedFile) {
 
 TEST(GlobalLoggerTest, CaptureSeesLinesThatPassTheThreshold) {
     test_support::LogCapture capture;
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     logger().debug("quiet detail");
     logger().info("Socket opened");
-    ::testing::internal::GetCapturedStdout();
+    test_support::capturedStandardOutput();
     auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, LogLevels::info);
@@ -382,9 +435,9 @@ TEST(PrepareLogFileTest, CreatesMissingFoldersAndReplacesAnEarlierFile) {
 TEST(PrepareLogFileTest, FileInTheWayOfTheFolderIsReported) {
     TemporaryFolder folder;
     { std::ofstream(folder.path() / "blocked") << "a file"; }
-    ::testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     auto result = prepareLogFile(folder.path() / "blocked" / "velko" / "desktop_client.log");
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = test_support::capturedStandardOutput();
     ASSERT_FALSE(result.has_value());
     EXPECT_NE(printed.find("Cannot create the log folder"), std::string::npos);
 }

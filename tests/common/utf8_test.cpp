@@ -2,8 +2,46 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace brisel::common {
 namespace {
+
+// Each sequence alone, and behind every count of ASCII bytes up to two words, so that it falls at
+// every place of the eight-byte steps over ASCII text, and with ASCII after it.
+TEST(IsValidUtf8Test, JudgesEverySequenceWhereverItFallsInTheText) {
+    struct Row {
+        const char* label;
+        std::string_view bytes;
+        bool valid;
+    };
+    const Row rows[] = {
+        {"nothing", "", true},
+        {"nul", std::string_view("\0", 1), true},
+        {"delete", "\x7F", true},
+        {"two-byte", "\xC3\xA9", true},
+        {"three-byte", "\xE2\x82\xAC", true},
+        {"four-byte", "\xF0\x9F\x98\x80", true},
+        {"largest code point", "\xF4\x8F\xBF\xBF", true},
+        {"stray continuation", "\x80", false},
+        {"overlong two-byte", "\xC0\xAF", false},
+        {"overlong three-byte", "\xE0\x80\xAF", false},
+        {"overlong four-byte", "\xF0\x80\x80\xAF", false},
+        {"surrogate", "\xED\xA0\x80", false},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"lead byte FF", "\xFF", false},
+        {"cut short", "\xE2\x82", false},
+    };
+    for (const Row& row : rows) {
+        for (std::size_t ascii = 0; ascii <= 16; ++ascii) {
+            const std::string before(ascii, 'a');
+            EXPECT_EQ(isValidUtf8(before + std::string(row.bytes)), row.valid)
+                << row.label << " after " << ascii;
+            EXPECT_EQ(isValidUtf8(before + std::string(row.bytes) + "0123456789"), row.valid)
+                << row.label << " after " << ascii << ", ASCII behind";
+        }
+    }
+}
 
 TEST(ByteOffsetAfterCharactersTest, CountsCodePointsAndEveryInvalidByteAsOne) {
     struct Row {

@@ -9,6 +9,7 @@
 #include "device/byte_reader.h"
 #include "device/crc16.h"
 #include "device/firmware_packets.h"
+#include "support/standard_output_capture.h"
 
 namespace brisel::device {
 namespace {
@@ -133,9 +134,9 @@ TEST(FramedPacketTest, FewerDeclaredItemsSerialiseOnlyThoseAndLog) {
     ProtocolBase protocol(ProtocolType::PROTOCOL_FW);
     ProtocolBase::ProtocolBody body{1, {{"S", 0, {}}, {"F", 0, {}}}};
 
-    testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     auto bytes = protocol.serializeBody(body);
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = test_support::capturedStandardOutput();
 
     ASSERT_TRUE(bytes);
     EXPECT_EQ(*bytes, (Bytes{0x01, 'S', 0x00, 0x00}));
@@ -169,9 +170,9 @@ TEST(AcknowledgementTest, AcceptedOnlyWithMatchingCrcAndZeroResponse) {
 
     Bytes damaged = acknowledgement('F', 0);
     damaged[9] ^= 0x01;
-    testing::internal::CaptureStdout();
+    test_support::captureStandardOutput();
     auto corrupt = ProtocolBase::parseAcknowledgement(damaged);
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = test_support::capturedStandardOutput();
     ASSERT_TRUE(corrupt);
     EXPECT_FALSE(corrupt->crcCheck);
     EXPECT_FALSE(corrupt->accepted());

@@ -53,9 +53,13 @@ class FlashRequestEndToEnd : public WorkflowEndToEnd {
 
     // Waits until the service has heard the WiFi board say which firmware it runs: only then does
     // it take the board's acknowledgements of a transfer.
-    bool serviceKnowsTheWifiBoard() const {
+    bool serviceKnowsTheWifiBoard() const { return servicePrinted("WIFI: device mode:"); }
+
+    // Waits until the service's standard output holds `fragment` (its lines reach it in the
+    // background, possibly after the replies that follow them).
+    bool servicePrinted(std::string_view fragment) const {
         return test_support::eventually(
-            [this] { return service->output().find("WIFI: device mode:") != std::string::npos; }, kReplyWait);
+            [this, fragment] { return service->output().find(fragment) != std::string::npos; }, kReplyWait);
     }
 
     // The cloud knows run `run` as one of a `kind` board whose library `libname` holds `image`.
@@ -363,8 +367,7 @@ TEST_F(FlashRequestEndToEnd, SkipFlashAndEveryFailureAreReportedOnce) {
     }
     // The board of the empty library was never forced into its bootloader.
     EXPECT_TRUE(simulator->usb().board(0)->entries.empty());
-    EXPECT_NE(service->output().find("Failed to flash.. Flasher response: Cannot open port"),
-              std::string::npos);
+    EXPECT_TRUE(servicePrinted("Failed to flash.. Flasher response: Cannot open port"));
     // Nothing more arrives after the single ERROR of each row.
     EXPECT_FALSE(test_support::receiveContaining(client, R"("command":"flash")", 500ms));
 }
@@ -451,8 +454,7 @@ TEST_F(FlashRequestEndToEnd, AHangingToolIsStoppedAndAClosedConnectionEndsItsToo
             replies.back().substr(0, 120),
             errorReply(R"(Failed to flash device due to error flashFailed(message: \"    Failed to flash.)")
                 .substr(0, 120));
-        EXPECT_NE(service->output().find("HaldenFlasher still runs after 1500 ms; stopping it"),
-                  std::string::npos);
+        EXPECT_TRUE(servicePrinted("HaldenFlasher still runs after 1500 ms; stopping it"));
     }
     simulator->tools().holdReplies(false);
     simulator->tools().holdReplies(true);
@@ -531,9 +533,7 @@ TEST_F(FlashRequestEndToEnd, AWifiBoardThatNeverComesBackIsAResetTimeout) {
         errorReply(
             "Failed to flash device due to reset timeout. Please manually reset the device and try again."))
         << service->log();
-    EXPECT_NE(
-        service->output().find("WIFI: failed to get wifi connection, ask user to manually reset device"),
-        std::string::npos);
+    EXPECT_TRUE(servicePrinted("WIFI: failed to get wifi connection, ask user to manually reset device"));
     // Without a board at all the connection is not active.
     ASSERT_TRUE(client.sendText(request("flashWifiRequest")));
     EXPECT_EQ(flashReplies(client).back(), errorReply("Failed to flash device, connection is not active."));
