@@ -406,16 +406,12 @@ TEST_F(FlashRequestEndToEnd, TwoFlashesRunOneAfterTheOtherEachWithItsOwnImage) {
     ASSERT_TRUE(two.sendText(request("flashRequest", 8, "b.bin")));
     ASSERT_TRUE(simulator->tools().waitForArrivals(1, kReplyWait));
     // Both libraries are downloaded; the second waits for the first tool while it is held.
-    const auto bothWriting = [&] {
-        const auto log = service->output();
-        const auto firstAt = log.find("Writing library to disk...");
-        return firstAt != std::string::npos &&
-               log.find("Writing library to disk...", firstAt + 1) != std::string::npos;
-    };
-    for (int tries = 0; tries < 600 && !bothWriting(); ++tries) {
-        simulator->tools().waitForArrivals(2, 100ms);  // a bounded pause that also notices a second tool
-    }
-    ASSERT_TRUE(bothWriting()) << service->log();
+    ASSERT_TRUE(test_support::eventuallySees([&] { return service->output(); },
+                                             [](const std::string& output) {
+                                                 return test_support::occurrences(
+                                                            output, "Writing library to disk...") == 2;
+                                             },
+                                             "both libraries on their way to disk", kReplyWait));
     simulator->tools().holdReplies(false);
     const auto done = [](test_support::WebSocketTestClient& client) {
         return flashReplies(client).back();
