@@ -7,6 +7,7 @@
 #include "classification_e2e.h"
 #include "device/wifi_settings.h"
 #include "support/board_scenarios.h"
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -16,11 +17,14 @@ using namespace std::chrono_literals;
 
 class WifiClassification : public WorkflowEndToEnd {
   protected:
-    // Starts a board and waits until its first burst, which tells the service its mode, is sent.
+    // Starts a board and waits until its first burst, which tells the service its mode, is sent and
+    // the service has taken the mode from it.
     WifiBoardSimulator& connect(FirmwarePersonality firmware, WifiBoardOptions options = {}) {
         auto& board = simulator->addWifiBoard(device::kWifiServerPort, std::move(firmware), options);
         EXPECT_TRUE(
             board.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts >= 2; }, kReplyWait));
+        EXPECT_TRUE(test_support::eventuallyContains([this] { return service->output(); },
+                                                     "WIFI: device mode:", kReplyWait));
         return board;
     }
 };
