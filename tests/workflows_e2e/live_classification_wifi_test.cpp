@@ -76,11 +76,15 @@ TEST_F(WifiClassification, BoardThatDisconnectsEndsTheRunAndAnOverlongTextIsHarm
     FirmwarePersonality firmware =
         printing({"PRED:1,0.2,0.8\n", std::string(200 * 1024, 'A'), "PRED:0,0.6,0.4\n"}, 300ms);
     firmware.fault = BoardFault::unplugMidPacket;
-    connect(firmware, WifiBoardOptions{.reconnect = false});
+    // The board keeps its half prediction until the run has begun, however long the start takes.
+    auto& board = connect(firmware, WifiBoardOptions{.reconnect = false, .holdAfterBursts = 3});
+    ASSERT_TRUE(
+        board.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts == 3; }, kReplyWait));
     auto client = browser();
     ASSERT_TRUE(client.sendText(wifiStart(cloudFields(), 7)));
     EXPECT_EQ(nextFeature(client),
               wifiPrediction({{"class", "0"}, {"score", 0}, {"0", "0.6"}, {"1", "0.4"}}));
+    board.release();
     EXPECT_EQ(nextFeature(client), classifyError("Classification ended with error noDataError"));
 }
 
