@@ -41,7 +41,7 @@ struct WifiBoardOptions {
     // The board reconnects by itself when the service closes the connection.
     bool reconnect = true;
     // When set, the board begins no burst after this many until release() (it still reads and answers).
-    std::optional<std::size_t> holdAfterBursts;
+    std::optional<std::size_t> holdAfterBursts{};
 };
 
 // Owns its thread, joined on destruction. Any thread.
