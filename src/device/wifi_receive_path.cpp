@@ -90,11 +90,8 @@ WifiReceivePath::WifiReceivePath(std::int64_t connectionId_, WifiDataBuffer& dat
     : connectionId(connectionId_), dataBuffer(dataBuffer_), mailbox(mailbox_) {}
 
 AckVerdict WifiReceivePath::receive(std::span<const std::uint8_t> chunk, TransferFlags flags) {
-    AckVerdict verdict = AckVerdict::none;
     const WifiMode mode = modeDetected.load();
-    if (mode != WifiMode::none && flags.flashing && flags.sendComplete) {
-        verdict = recogniseAck(chunk);
-    }
+    const AckVerdict verdict = acknowledgementIn(chunk, flags);
     switch (mode) {
         case WifiMode::none:
             detectMode(chunk);  // the deciding chunk itself is neither buffered nor stored
@@ -109,6 +106,13 @@ AckVerdict WifiReceivePath::receive(std::span<const std::uint8_t> chunk, Transfe
             break;
     }
     return verdict;
+}
+
+AckVerdict WifiReceivePath::acknowledgementIn(std::span<const std::uint8_t> bytes, TransferFlags flags) {
+    if (modeDetected.load() == WifiMode::none || !flags.flashing || !flags.sendComplete) {
+        return AckVerdict::none;
+    }
+    return recogniseAck(bytes);
 }
 
 std::size_t WifiReceivePath::nextReadLength(bool flashing) {

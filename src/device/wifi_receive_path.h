@@ -45,6 +45,11 @@ class WifiReceivePath {
     // Handles one received chunk (not empty) and says what became of an acknowledgement in it.
     AckVerdict receive(std::span<const std::uint8_t> chunk, TransferFlags flags);
 
+    // Looks for an acknowledgement in bytes that were received (and handled by receive()) while the
+    // packet they answer was still on its way out, now that its send is complete. None outside a
+    // transfer, before the mode is known or before the send completed.
+    AckVerdict acknowledgementIn(std::span<const std::uint8_t> bytes, TransferFlags flags);
+
     // The length of the next read: 10 until the mode is known, then 4096; while a transfer runs, 1024
     // or just the bytes still missing from a split acknowledgement. Outside a transfer it forgets any
     // partial acknowledgement.

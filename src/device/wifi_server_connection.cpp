@@ -10,6 +10,10 @@ namespace brisel::device {
 
 namespace {
 
+// Bytes kept from reads while a packet is on its way out (the newest are kept): far more than a board
+// sends in the moment between a write and its completion.
+constexpr std::size_t kHeldDuringSendLimit = 64 * 1024;
+
 std::string describe(const asio::ip::tcp::socket& socket) {
     std::error_code error;
     const auto endpoint = socket.remote_endpoint(error);
@@ -66,13 +70,12 @@ void WifiServerConnection::onRead(const std::error_code& error, std::size_t leng
         return;
     }
     if (!error && length > 0) {
+        const std::span<const std::uint8_t> chunk(readBuffer.data(), length);
         const TransferFlags flags{flashing.load(), sendDone.load()};
-        const AckVerdict verdict = receivePath.receive(std::span(readBuffer.data(), length), flags);
-        if (verdict == AckVerdict::accepted) {
-            ackSignal.release();
-        } else if (verdict == AckVerdict::rejected) {
-            endOnIoThread(EndReason::ackRejected, "");
+        if (flags.flashing && !flags.sendComplete && writing) {
+            holdDuringSend(chunk);
         }
+        settle(receivePath.receive(chunk, flags));
     }
     if (!ended.load()) {
         if (error == asio::error::eof) {
@@ -84,6 +87,22 @@ void WifiServerConnection::onRead(const std::error_code& error, std::size_t leng
         }
     }
     connectionCheckTime = std::chrono::steady_clock::now();
+}
+
+void WifiServerConnection::settle(AckVerdict verdict) {
+    if (verdict == AckVerdict::accepted) {
+        ackSignal.release();
+    } else if (verdict == AckVerdict::rejected) {
+        endOnIoThread(EndReason::ackRejected, "");
+    }
+}
+
+void WifiServerConnection::holdDuringSend(std::span<const std::uint8_t> chunk) {
+    heldDuringSend.insert(heldDuringSend.end(), chunk.begin(), chunk.end());
+    if (heldDuringSend.size() > kHeldDuringSendLimit) {
+        heldDuringSend.erase(heldDuringSend.begin(),
+                             heldDuringSend.end() - static_cast<std::ptrdiff_t>(kHeldDuringSendLimit));
+    }
 }
 
 void WifiServerConnection::scheduleLivenessCheck() {
@@ -156,6 +175,14 @@ void WifiServerConnection::writeNext() {
                           }
                           self->writeQueue.pop_front();
                           self->sendDone.store(true);
+                          if (!self->heldDuringSend.empty()) {
+                              const auto held = std::exchange(self->heldDuringSend, {});
+                              self->settle(self->receivePath.acknowledgementIn(
+                                  held, TransferFlags{self->flashing.load(), true}));
+                              if (self->ended.load()) {
+                                  return;
+                              }
+                          }
                           self->writeNext();
                       });
 }

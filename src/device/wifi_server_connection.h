@@ -94,6 +94,11 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
 
     void armRead();
     void onRead(const std::error_code& error, std::size_t length);
+    // Acts on the verdict about an acknowledgement: releases the waiting sender or ends the connection.
+    void settle(AckVerdict verdict);
+    // Keeps bytes read while a transfer's packet is still being sent: the board may answer it before
+    // this thread has run the send's completion, and the answer counts once the send is complete.
+    void holdDuringSend(std::span<const std::uint8_t> chunk);
     void scheduleLivenessCheck();
     void onLivenessCheck(const std::error_code& error);
     void writeNext();
@@ -128,6 +133,7 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     std::vector<std::uint8_t> readBuffer;
     std::deque<std::vector<std::uint8_t>> writeQueue;
     bool writing = false;
+    std::vector<std::uint8_t> heldDuringSend;  // see holdDuringSend(); at most kHeldDuringSendLimit
     StopCallback stopCallback;
 };
 

@@ -17,6 +17,7 @@
 
 #include "common/file_stream.h"
 #include "common/paths.h"
+#include "support/eventually.h"
 #include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/standard_output_capture.h"
@@ -265,11 +266,8 @@ TEST_F(LoggerFileTest, LinesReachTheFileWithoutAFlush) {
     Logger log("Test Logger", LogLevels::info, file);
     test_support::captureStandardOutput();
     const auto linesInFileReach = [&](std::size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (splitLines(readText(file)).size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::yield();
-        }
-        return splitLines(readText(file)).size() == count;
+        return test_support::eventuallyEquals([&] { return splitLines(readText(file)).size(); }, count,
+                                              std::chrono::seconds(10));
     };
     for (int line = 0; line < 100; ++line) {
         log.info("burst line " + std::to_string(line));

@@ -25,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using test_support::eventually;
+using test_support::eventuallyEquals;
 using test_support::readBytes;
 
 constexpr common::DeviceKind kBoard = common::DeviceKind::NANO_33_BLE;
@@ -96,13 +97,14 @@ TEST_F(SampleReaderTest, SilentLinkEndsTheLoopAndCallsTheDisconnectEventOnce) {
     buffer_->append(std::span(packet).first(20));
     ASSERT_TRUE(eventually([&] { return reader->disconnected(); }, kWait));
     EXPECT_FALSE(reader->running());
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(calls.load(), 1);
+    // The ending loop calls the event just after it raised the flag.
+    EXPECT_TRUE(eventuallyEquals([&] { return calls.load(); }, 1, kWait));
     EXPECT_EQ(log_.count("Error occured during read: deviceNotConnected"), 1u);
     // A loop that ended on a failure is not restarted until stopped.
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     EXPECT_FALSE(reader->running());
     reader->stop();
+    EXPECT_EQ(calls.load(), 1) << "the ended loop called the event again";
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     EXPECT_TRUE(reader->running());
 }
@@ -114,7 +116,7 @@ TEST_F(SampleReaderTest, LinkFailureEndsTheLoop) {
     reader->start(std::make_unique<test_support::ChannelByteSource>(channel));
     channel.fail(PortError{PortError::Kind::deviceNotConnected, {}});
     ASSERT_TRUE(eventually([&] { return reader->disconnected(); }, kWait));
-    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(eventuallyEquals([&] { return calls.load(); }, 1, kWait));
 }
 
 TEST_F(SampleReaderTest, SecondStartStartsNoSecondLoop) {
@@ -125,8 +127,9 @@ TEST_F(SampleReaderTest, SecondStartStartsNoSecondLoop) {
     second->append(packetWithTemperature(4));
     buffer_->append(packetWithTemperature(5));
     ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(packetCount(*reader), 1);
+    // Once the one loop has taken later bytes too, a second loop would have had its turn at `second`.
+    buffer_->append(packetWithTemperature(6));
+    ASSERT_TRUE(eventuallyEquals([&] { return packetCount(*reader); }, 2, kWait));
     EXPECT_EQ(second->size(), packetWithTemperature(4).size());
 }
 

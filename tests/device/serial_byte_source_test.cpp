@@ -76,7 +76,7 @@ TEST(SerialByteSourceTest, RecordsFromThePortAndEndsWhenTheBoardHangsUp) {
 
     board.hangUp();
     ASSERT_TRUE(eventually([&] { return reader.disconnected(); }, 10s));
-    EXPECT_EQ(disconnects.load(), 1);
+    EXPECT_TRUE(test_support::eventuallyEquals([&] { return disconnects.load(); }, 1, 10s));
     EXPECT_TRUE(log.contains("Error occured during read: deviceNotConnected"));
     const auto path = reader.withFileLock([&] { return *reader.fileURL(); });
     const Bytes recorded = readBytes(path);

@@ -12,6 +12,8 @@
 #include "device/wifi_server.h"
 #include "support/eventually.h"
 #include "support/file_contents.h"
+#include "support/firmware_personality.h"
+#include "support/wifi_board_simulator.h"
 #include "support/wifi_firmware_board.h"
 #include "support/wifi_test_board.h"
 
@@ -187,6 +189,27 @@ TEST_F(WifiFirmwareTransferTest, SecondTransferOnTheSameConnectionIsRefused) {
     EXPECT_EQ(second.error().kind, WifiTransferErrorKind::alreadyRunning);
     EXPECT_TRUE(first);
     EXPECT_EQ(board->image(), image) << "no packet of the second transfer interleaved";
+}
+
+// A board that streams samples answers each packet at once: the answer may be read before the io thread
+// has seen the packet's send complete, and must count all the same.
+TEST_F(WifiFirmwareTransferTest, AnAnswerReadBeforeTheSendsCompletionCounts) {
+    test::FirmwarePersonality streaming;
+    streaming.period = 1ms;
+    const auto image = test::makeTestImage(streaming, 1500);
+    test::WifiBoardSimulator streamingBoard(server->port(), streaming, {.reconnectDelay = 5ms});
+    for (int transfer = 0; transfer < 30; ++transfer) {
+        SCOPED_TRACE(transfer);
+        std::shared_ptr<WifiServerConnection> connection;
+        ASSERT_TRUE(eventually(
+            [&] {
+                connection = server->getConnection();
+                return connection && connection->modeDetected() == WifiMode::datacollect;
+            },
+            10s));
+        const auto flashed = flashLibrary(*connection, image);
+        ASSERT_TRUE(flashed) << flashed.error().message;
+    }
 }
 
 TEST(WifiPacketDumpTest, ReplacesAnExistingFileAndMakesItPrivate) {

@@ -1,6 +1,7 @@
 // The thread-safe pieces of a WiFi connection: acknowledgement signal, data buffer, prediction mailbox.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "device/wifi_ack_signal.h"
 #include "device/wifi_data_buffer.h"
 #include "device/wifi_prediction_mailbox.h"
+#include "support/eventually.h"
 
 namespace brisel::device {
 namespace {
@@ -86,16 +88,21 @@ TEST(WifiDataBufferTest, ClearOrStopReleasesAWaitingReader) {
         WifiDataBuffer buffer;
         buffer.startSave();
         std::stop_source stop;
+        std::atomic<bool> returned{false};
+        // A clear before the reader waits is no clear while it waits: the waker repeats it until the
+        // reader is back.
         std::thread waker([&] {
-            std::this_thread::sleep_for(20ms);
-            if (byClear) {
-                buffer.clear();
-            } else {
-                stop.request_stop();
+            while (!test_support::eventually([&] { return returned.load(); }, 20ms)) {
+                if (byClear) {
+                    buffer.clear();
+                } else {
+                    stop.request_stop();
+                }
             }
         });
         const auto before = std::chrono::steady_clock::now();
         EXPECT_TRUE(buffer.waitAndTake(30s, stop.get_token()).empty());
+        returned = true;
         EXPECT_LT(std::chrono::steady_clock::now() - before, 20s);
         waker.join();
         if (!byClear) {

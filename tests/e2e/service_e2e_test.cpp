@@ -170,7 +170,6 @@ TEST_F(ServiceEndToEndTest, CredentialNeverReachesTheLogOrStandardOutput) {
         runInPrivateNamespace("start_service\n"
                               "/usr/bin/python3 \"$CLIENT\" ws://127.0.0.1:4751 --send "
                               "'{\"buildNumber\": 1, \"auth_token\": \"sessionid=very-secret-value\"}'\n"
-                              "sleep 0.2\n"
                               "stop_service\n"),
         0)
         << output;
@@ -188,8 +187,8 @@ TEST_F(ServiceEndToEndTest, TakenPortStopsTheServiceWithTheFatalLine) {
         "s=socket.socket(socket.AF_INET6); s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)\n"
         "s.bind((\"::\", 4751)); s.listen(); print(\"HELD\", flush=True); time.sleep(30)' &\n"
         "HOLDER=$!\n"
-        "for i in $(seq 100); do grep -q HELD \"$F/script.out\" 2>/dev/null && break; sleep 0.05; done\n"
-        "sleep 0.3\n"
+        "for i in $(seq 400); do grep -q HELD \"$F/script.out\" 2>/dev/null && break; sleep 0.05; done\n"
+        "grep -q HELD \"$F/script.out\" || { echo 'the port holder did not start'; exit 0; }\n"
         "timeout 20 \"$SERVICE\" >\"$F/service.out\" 2>&1\n"
         "code=$?\n"
         "kill $HOLDER\n"

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Browser and WiFi board stand-ins together: connects to the service's websocket first (and waits for
-the reply to a version handshake), then a board connects to TCP port 6012, announces data-collection
-mode and goes away. Prints every message the browser receives after the handshake reply as
-"REPLY <text>" until --expect messages arrived or --seconds passed."""
+the reply to a version handshake), then a board connects to TCP port 6012 and, once the browser has
+heard of it, announces data-collection mode and goes away. Prints every message the browser receives
+after the handshake reply as "REPLY <text>" until --expect messages arrived or --seconds passed."""
 import argparse
 import asyncio
 import socket
@@ -33,17 +33,22 @@ async def run(arguments):
     await asyncio.wait_for(browser.recv(), 10)
     board = socket.create_connection(("127.0.0.1", arguments.board_port), timeout=5)
     received = []
-    try:
-        await asyncio.sleep(0.2)
-        board.sendall(b"VLK_STLE")
-        await asyncio.sleep(0.2)
-        board.close()
-        end = loop.time() + arguments.seconds
-        while len(received) < arguments.expect and loop.time() < end:
+    end = loop.time() + arguments.seconds
+
+    async def receive_until(count):
+        while len(received) < count and loop.time() < end:
             try:
                 received.append(await asyncio.wait_for(browser.recv(), end - loop.time()))
             except asyncio.TimeoutError:
                 break
+
+    try:
+        # The service announces the board once it holds the connection; then the board names its mode
+        # and goes away.
+        await receive_until(2)
+        board.sendall(b"VLK_STLE")
+        board.close()
+        await receive_until(arguments.expect)
     finally:
         await browser.close()
     for text in received:

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <csignal>
@@ -299,16 +300,22 @@ TEST_F(ReplyWritingTest, SendersWritingWhileThePeerClosesAreReleased) {
     ASSERT_TRUE(waitForConnections(1));
     auto ws = server->getWS();
     std::atomic<bool> closed{false};
+    std::atomic<int> writing{0};
     std::vector<std::thread> senders;
     for (int t = 0; t < 4; ++t) {
         senders.emplace_back([&] {
+            bool counted = false;
             while (ws->state() == WebSocketState::connected) {
                 ws->write(std::string(4096, 'r'));
+                if (!std::exchange(counted, true)) {
+                    ++writing;
+                }
             }
             closed.store(true);
         });
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Every sender has had a reply through; the next ones pile up behind the unread socket.
+    EXPECT_TRUE(test_support::eventuallyEquals([&] { return writing.load(); }, 4, kReplyWait));
     client.close();
     const auto before = std::chrono::steady_clock::now();
     for (auto& sender : senders) {
@@ -406,8 +413,12 @@ TEST_F(ProcessInFlightTest, ClosingAServedConnectionEndsTheHeldChildWithSigterm)
     ASSERT_TRUE(exit.has_value());
     EXPECT_EQ(*exit, (common::ProcessExit{common::ExitKind::killedBySignal, SIGTERM}));
     ASSERT_TRUE(waitForLogged("Connection closed", 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(countLogged(log, "Connection closed"), 1U);
+    // A later connection's close comes after everything the first one's close did.
+    auto later = connect();
+    ASSERT_TRUE(waitForConnections(1));
+    later.close();
+    ASSERT_TRUE(waitForLogged("Connection closed", 2));
+    EXPECT_EQ(countLogged(log, "Connection closed"), 2U);
     EXPECT_EQ(loggedMessages(log, "Terminating process ").size(), 1U);
 }
 

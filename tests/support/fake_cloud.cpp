@@ -19,6 +19,7 @@
 #include <httplib.h>
 
 #include "common/ascii.h"
+#include "support/eventually.h"
 
 namespace brisel::test {
 
@@ -157,9 +158,7 @@ FakeCloud::~FakeCloud() {
     }
     state_->changed.notify_all();
     // stop() only takes effect once the serving loop runs; the socket already listens, so this is short.
-    for (int attempt = 0; attempt < 5000 && !state_->server.is_running(); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    (void)test_support::eventually([this] { return state_->server.is_running(); }, std::chrono::seconds(5));
     state_->server.stop();
     state_->serverThread.join();
 }

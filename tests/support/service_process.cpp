@@ -20,6 +20,7 @@
 #include <system_error>
 #include <thread>
 
+#include "support/eventually.h"
 #include "support/file_contents.h"
 
 extern char** environ;
@@ -242,19 +243,18 @@ std::string ServiceProcess::log() const {
 
 std::string ServiceProcess::output() const {
     // What the service wrote before this call may still be in the pipes or on its way to the file:
-    // wait (bounded) until both pipes are empty and the drain holds nothing it has not written.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    for (;;) {
-        bool pending = false;
-        for (const int fd : drainedStreams) {
-            int waiting = 0;
-            pending = pending || (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0);
-        }
-        if ((!pending && !drainBusy.load()) || std::chrono::steady_clock::now() > deadline) {
-            break;
-        }
-        std::this_thread::yield();
-    }
+    // wait (bounded, however busy the machine) until both pipes are empty and the drain holds nothing
+    // it has not written.
+    (void)eventually(
+        [&] {
+            bool pending = false;
+            for (const int fd : drainedStreams) {
+                int waiting = 0;
+                pending = pending || (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0);
+            }
+            return !pending && !drainBusy.load();
+        },
+        std::chrono::seconds(20));
     return readText(outputFile);
 }
 

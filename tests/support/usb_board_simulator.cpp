@@ -34,6 +34,7 @@ constexpr std::size_t kOutputBound = 256 * 1024;  // a board stops producing whi
 constexpr std::size_t kInputBound = 4096;
 constexpr auto kBootloaderAnswerGap = 100ms;    // between the answer to "BOOTLOADER" and leaving the port
 constexpr auto kUnplugAfterHalfPacket = 200ms;  // lets the reader take the half packet first
+constexpr auto kMoveBound = 30s;                // how long a caller waits for a board to move
 constexpr std::string_view kBootloaderCommand = "\r\nBOOTLOADER\r\n";
 constexpr std::string_view kResetCommand = "RESET\r\n";
 constexpr std::string_view kThresholdCommand = "mContamination_threshold:";
@@ -198,7 +199,9 @@ class UsbTestbed {
         return root;
     }
 
-    // Adds a USB device with `ids`, its interface and a tty child with a fresh name.
+    // Adds a USB device with `ids`, its interface and a tty child with a fresh name. The device shows
+    // its ids only once its device node is there: umockdev makes the node after the sysfs entries, and
+    // a real board's port can be opened by the time anyone finds it by its ids.
     tl::expected<Tty, std::string> addTty(device::UsbId ids) {
         std::lock_guard lock(mutex);
         const std::size_t number = nextNumber++;
@@ -212,10 +215,9 @@ class UsbTestbed {
         std::snprintf(vendor, sizeof vendor, "%04x", ids.vendor);
         std::snprintf(product, sizeof product, "%04x", ids.product);
         const std::string description =
-            "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=" + vendor +
-            "\nA: idProduct=" + product + "\n\nP: " + interface +
-            "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\nP: " + tty + "\nN: " + ttyName +
-            "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + ttyName + "\n";
+            "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=0000\nA: idProduct=0000" +
+            "\n\nP: " + interface + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\nP: " + tty +
+            "\nN: " + ttyName + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + ttyName + "\n";
         GError* error = nullptr;
         if (!umockdev_testbed_add_from_string(testbed, description.c_str(), &error)) {
             std::string message = error != nullptr ? error->message : "unknown error";
@@ -228,6 +230,8 @@ class UsbTestbed {
             return tl::unexpected("umockdev gave no terminal for " + added.devicePath);
         }
         ::fcntl(added.master, F_SETFL, ::fcntl(added.master, F_GETFL) | O_NONBLOCK);
+        umockdev_testbed_set_attribute(testbed, added.usbSysPath.c_str(), "idProduct", product);
+        umockdev_testbed_set_attribute(testbed, added.usbSysPath.c_str(), "idVendor", vendor);
         return added;
     }
 
@@ -700,9 +704,32 @@ void UsbBoardSimulator::unplug(BoardId board) {
 }
 
 void UsbBoardSimulator::reenumerate(BoardId board, UsbBoardMode mode) {
-    std::lock_guard lock(boardsMutex);
-    if (board < boardList.size()) {
+    std::optional<std::string> leaving;
+    {
+        std::lock_guard lock(boardsMutex);
+        if (board >= boardList.size()) {
+            return;
+        }
+        leaving = boardList[board]->snapshot().devicePath;
         boardList[board]->move(mode, 0ms);
+    }
+    if (leaving) {
+        awaitMove(board, leaving, AwaitedMove::departure);
+    }
+}
+
+void UsbBoardSimulator::awaitMove(BoardId board, const std::optional<std::string>& leaving,
+                                  AwaitedMove awaited) const {
+    // The board moves on its own thread at once; a busy machine may keep it from running for a while.
+    const bool moved = waitUntil(
+        [&](const std::vector<UsbBoardSnapshot>& all) {
+            const auto& path = all.at(board).devicePath;
+            return path != leaving && (awaited == AwaitedMove::departure || path.has_value());
+        },
+        kMoveBound);
+    if (!moved) {
+        simulatorLog("board simulator: board " + std::to_string(board) + " did not move from " +
+                     leaving.value_or("its DFU mode"));
     }
 }
 
@@ -729,7 +756,13 @@ void UsbBoardSimulator::flashed(BoardId board, const std::filesystem::path& imag
         }
     }
     if (target != nullptr) {
+        const auto leaving = target->snapshot().devicePath;
         target->flashed(image, restart);
+        if (restart) {
+            // A real board restarts within a moment of its tool's end, far within what the service
+            // waits for it: here the tool ends once the board is back.
+            awaitMove(board, leaving, AwaitedMove::comeback);
+        }
     }
 }
 

@@ -85,11 +85,12 @@ class UsbBoardSimulator {
 
     // Attaches a board; in application and bootloader mode it has a serial port at once.
     BoardId plug(common::DeviceKind kind, UsbBoardMode mode, FirmwarePersonality firmware = {});
-    // Removes the board's device (the open port hangs up); it stays listed as unplugged.
+    // Removes the board's device (the open port hangs up) before it returns; it stays listed as
+    // unplugged.
     void unplug(BoardId board);
     // The image at `image` was written onto the board: its personality becomes the image's (an image
-    // without a test marker leaves the board silent). With `restart` the board then enumerates again in
-    // application mode; otherwise it stays in its current mode.
+    // without a test marker leaves the board silent). With `restart` the board leaves its port and is
+    // back in application mode, on a new port, when this returns; otherwise it stays in its current mode.
     void flashed(BoardId board, const std::filesystem::path& image, bool restart);
     // From now on the board neither answers nor reacts to bootloader, reset and threshold commands
     // (its firmware keeps sending what it sends).
@@ -97,7 +98,8 @@ class UsbBoardSimulator {
     // The board writes `text` on its port at once, besides its firmware's output (lost when the service
     // closes the port before reading it).
     void send(BoardId board, std::string_view text);
-    // Makes the board leave its port and come back in `mode` after the re-enumeration delay.
+    // Makes the board leave its port, which it has done when this returns, and come back in `mode`
+    // after the re-enumeration delay.
     void reenumerate(BoardId board, UsbBoardMode mode);
 
     std::vector<UsbBoardSnapshot> boards() const;
@@ -113,6 +115,10 @@ class UsbBoardSimulator {
   private:
     explicit UsbBoardSimulator(UsbBoardSimulatorOptions options, std::unique_ptr<UsbTestbed> testbed);
     void notifyChange();
+    enum class AwaitedMove { departure, comeback };
+    // Waits (bounded) until `board` no longer shows the port `leaving` and, for a comeback, shows
+    // another one.
+    void awaitMove(BoardId board, const std::optional<std::string>& leaving, AwaitedMove awaited) const;
 
     const UsbBoardSimulatorOptions options;
     std::unique_ptr<UsbTestbed> testbed;

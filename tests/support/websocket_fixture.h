@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "frame/controller_registry.h"
 #include "frame/request_dispatcher.h"
 #include "frame/websocket_server.h"
+#include "support/eventually.h"
 #include "support/log_capture.h"
 #include "support/websocket_test_client.h"
 
@@ -86,16 +86,9 @@ class WebSocketServerFixture : public ::testing::Test {
         return std::move(*client);
     }
 
-    // Waits until the server lists `count` served connections.
-    bool waitForConnections(std::size_t count) const {
-        const auto deadline = std::chrono::steady_clock::now() + kReplyWait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (server->connections().size() == count) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+    // Waits until the server lists `count` served connections; the failure tells how many it listed.
+    ::testing::AssertionResult waitForConnections(std::size_t count) const {
+        return eventuallyEquals([&] { return server->connections().size(); }, count, kReplyWait);
     }
 
     // Waits until `message` has been logged exactly `times` times or more.

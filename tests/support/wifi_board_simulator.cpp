@@ -53,6 +53,15 @@ void WifiBoardSimulator::change(const std::function<void(WifiBoardSnapshot&)>& e
     changed.notify_all();
 }
 
+void WifiBoardSimulator::release() {
+    change([this](WifiBoardSnapshot&) { released = true; });
+}
+
+bool WifiBoardSimulator::held() const {
+    std::lock_guard lock(mutex);
+    return options.holdAfterBursts && !released && state.bursts >= *options.holdAfterBursts;
+}
+
 // Sleeps for `duration` unless the board is stopped first; false when stopped.
 bool WifiBoardSimulator::pause(std::chrono::milliseconds duration) {
     std::unique_lock lock(mutex);
@@ -103,7 +112,7 @@ void WifiBoardSimulator::session(WifiTestBoard& board) {
             }
         }
         const auto now = Clock::now();
-        if (!receivingFirmware && scheduled.empty() && now >= nextBurst) {
+        if (!receivingFirmware && scheduled.empty() && now >= nextBurst && !held()) {
             auto due = now;
             auto burst = output.nextBurst();
             if (!burst.empty()) {

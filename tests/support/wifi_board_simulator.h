@@ -40,6 +40,8 @@ struct WifiBoardOptions {
     std::chrono::milliseconds reconnectDelay{100};
     // The board reconnects by itself when the service closes the connection.
     bool reconnect = true;
+    // When set, the board begins no burst after this many until release() (it still reads and answers).
+    std::optional<std::size_t> holdAfterBursts{};
 };
 
 // Owns its thread, joined on destruction. Any thread.
@@ -55,6 +57,8 @@ class WifiBoardSimulator {
     bool waitUntil(const std::function<bool(const WifiBoardSnapshot&)>& condition,
                    std::chrono::milliseconds timeout) const;
     nlohmann::ordered_json stateJson() const;
+    // Lets a board held by WifiBoardOptions::holdAfterBursts go on.
+    void release();
 
   private:
     void run();
@@ -63,6 +67,8 @@ class WifiBoardSimulator {
     void acknowledge(WifiTestBoard& board, const ReceivedFirmwarePacket& packet);
     void change(const std::function<void(WifiBoardSnapshot&)>& edit);
     bool pause(std::chrono::milliseconds duration);
+    // True while holdAfterBursts keeps the board from its next burst.
+    bool held() const;
 
     const std::uint16_t port;
     const WifiBoardOptions options;
@@ -70,6 +76,7 @@ class WifiBoardSimulator {
     mutable std::condition_variable changed;
     WifiBoardSnapshot state;  // guarded by mutex
     bool stopping = false;    // guarded by mutex
+    bool released = false;    // guarded by mutex
     std::thread thread;       // last: starts after every member exists
 };
 

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -169,7 +170,9 @@ TEST_F(WorkflowEndToEnd, TheDependencyCheckTestsTheFileOfEachFlasherTool) {
         ASSERT_TRUE(reply) << service->log();
         EXPECT_EQ(*reply, stringReply("check_dependencies", dependencies(row.missing)));
     }
-    EXPECT_NE(service->log().find("Dependency request received"), std::string::npos);
+    // The log file takes its lines a moment after they were logged.
+    EXPECT_TRUE(
+        test_support::eventuallyContains([&] { return service->log(); }, "Dependency request received", 20s));
 }
 
 }  // namespace

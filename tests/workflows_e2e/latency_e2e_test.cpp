@@ -10,6 +10,7 @@
 
 #include "cloud/build_records.h"
 #include "common/json_codec.h"
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -148,7 +149,7 @@ TEST_F(LatencyEndToEnd, AMeasuredLatencyIsReportedToTheModelAndTheRunAndTheBrows
         EXPECT_EQ(sent[patchesBefore + 2].path, run);
         EXPECT_EQ(sent[patchesBefore + 2].body,
                   R"({"latency_status":1,"latency_error":false,"status":"DONE"})");
-        EXPECT_NE(service->log().find(row.logged), std::string::npos);
+        EXPECT_TRUE(test_support::eventuallyContains([&] { return service->log(); }, row.logged, 20s));
     }
     const auto board = simulator->usb().boards().front();
     EXPECT_EQ(board.imagesFlashed.size(), rows.size());

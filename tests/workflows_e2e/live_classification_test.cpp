@@ -9,6 +9,7 @@
 #include "classification_e2e.h"
 #include "device/usb_discovery.h"
 #include "support/board_scenarios.h"
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -121,17 +122,13 @@ TEST_F(SerialClassification, RunEndsOnAStopOnASilentBoardWhenItsBrowserLeavesAnd
         ASSERT_EQ(nextFeature(other), classifyError("Device NICLA_SENSE_ME not connected"));
     }
     const auto closes = [&] {
-        const std::string log = service->log();
-        std::size_t count = 0;
-        for (auto at = log.find("Connection closed"); at != std::string::npos;
-             at = log.find("Connection closed", at + 1)) {
-            ++count;
-        }
-        return count;
+        return test_support::occurrences(service->output(), "Connection closed");
     };
     for (int i = 0; i < 500 && closes() < 2; ++i) {
         ASSERT_EQ(nextFeature(client).value("status", "none"), "CONNECTED");
     }
+    ASSERT_EQ(closes(), 2U) << "the other connections were not closed while this run went on\n"
+                            << service->output();
     for (int i = 0; i < 10; ++i) {
         ASSERT_EQ(nextFeature(client).value("status", "none"), "CONNECTED");
     }

@@ -7,6 +7,7 @@
 #include "classification_e2e.h"
 #include "device/wifi_settings.h"
 #include "support/board_scenarios.h"
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -16,11 +17,14 @@ using namespace std::chrono_literals;
 
 class WifiClassification : public WorkflowEndToEnd {
   protected:
-    // Starts a board and waits until its first burst, which tells the service its mode, is sent.
+    // Starts a board and waits until its first burst, which tells the service its mode, is sent and
+    // the service has taken the mode from it.
     WifiBoardSimulator& connect(FirmwarePersonality firmware, WifiBoardOptions options = {}) {
         auto& board = simulator->addWifiBoard(device::kWifiServerPort, std::move(firmware), options);
         EXPECT_TRUE(
             board.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts >= 2; }, kReplyWait));
+        EXPECT_TRUE(test_support::eventuallyContains([this] { return service->output(); },
+                                                     "WIFI: device mode:", kReplyWait));
         return board;
     }
 };
@@ -72,11 +76,15 @@ TEST_F(WifiClassification, BoardThatDisconnectsEndsTheRunAndAnOverlongTextIsHarm
     FirmwarePersonality firmware =
         printing({"PRED:1,0.2,0.8\n", std::string(200 * 1024, 'A'), "PRED:0,0.6,0.4\n"}, 300ms);
     firmware.fault = BoardFault::unplugMidPacket;
-    connect(firmware, WifiBoardOptions{.reconnect = false});
+    // The board keeps its half prediction until the run has begun, however long the start takes.
+    auto& board = connect(firmware, WifiBoardOptions{.reconnect = false, .holdAfterBursts = 3});
+    ASSERT_TRUE(
+        board.waitUntil([](const WifiBoardSnapshot& state) { return state.bursts == 3; }, kReplyWait));
     auto client = browser();
     ASSERT_TRUE(client.sendText(wifiStart(cloudFields(), 7)));
     EXPECT_EQ(nextFeature(client),
               wifiPrediction({{"class", "0"}, {"score", 0}, {"0", "0.6"}, {"1", "0.4"}}));
+    board.release();
     EXPECT_EQ(nextFeature(client), classifyError("Classification ended with error noDataError"));
 }
 

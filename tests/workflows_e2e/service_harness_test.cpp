@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -18,7 +19,8 @@ TEST_F(WorkflowEndToEnd, ServiceAnswersTheHandshakeAndSeesTheFakeToolsAndTheScal
     EXPECT_EQ(*reply, R"({"command":"handshake","status":"OK","data":{"build":10240000008025}})");
     EXPECT_TRUE(std::ifstream("/usr/local/opt/velko/dfu-util").good());
     EXPECT_TRUE(std::ifstream("/usr/local/bin/openocd").good());
-    EXPECT_NE(service->log().find("Waits are scaled by 0.05"), std::string::npos) << service->log();
+    EXPECT_TRUE(test_support::eventuallyContains([&] { return service->log(); }, "Waits are scaled by 0.05",
+                                                 std::chrono::seconds(10)));
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <sys/types.h>
 
 #include <QFile>
+#include <chrono>
 #include <csignal>
+#include <vector>
 
 #include "desktop/app/output_echo.h"
 #include "desktop/app/service_supervisor.h"
@@ -17,6 +19,7 @@ using namespace brisel::desktop::app;
 using namespace std::chrono_literals;
 using brisel::desktop_test::ScriptedAlerts;
 using brisel::desktop_test::waitUntil;
+using brisel::desktop_test::waitUntilSees;
 
 const QString kFakeService = QStringLiteral(BRISEL_SOURCE_DIR "/tests/desktop/app/fake_service.py");
 
@@ -30,8 +33,10 @@ class ServiceSupervisorTest : public ::testing::Test {
         auto made = std::make_unique<ServiceSupervisor>(
             SupervisorSettings{.serviceProgram = program, .diagnosticsDelay = delay, .terminationBound = 10s},
             alerts);
-        QObject::connect(made.get(), &ServiceSupervisor::statusTitleChanged,
-                         [this](const QString& title) { titles << title; });
+        QObject::connect(made.get(), &ServiceSupervisor::statusTitleChanged, [this](const QString& title) {
+            titles << title;
+            titleTimes.push_back(std::chrono::steady_clock::now());
+        });
         return made;
     }
 
@@ -43,6 +48,7 @@ class ServiceSupervisorTest : public ::testing::Test {
     QString mark;
     ScriptedAlerts alerts;
     QStringList titles;
+    std::vector<std::chrono::steady_clock::time_point> titleTimes;  // when each title came
 };
 
 TEST_F(ServiceSupervisorTest, AnEndedServiceGivesOneAlertAfterTheDelayAndIgnoreQuits) {
@@ -57,12 +63,16 @@ TEST_F(ServiceSupervisorTest, AnEndedServiceGivesOneAlertAfterTheDelayAndIgnoreQ
     EXPECT_EQ(titles, QStringList{kRunningTitle});
 
     ASSERT_EQ(::kill(static_cast<pid_t>(service->servicePid()), SIGKILL), 0);  // a crash
-    ASSERT_TRUE(waitUntil([&] { return titles.size() >= 2; }));
-    EXPECT_EQ(titles.last(), kCollectingDiagnosticsTitle);
-    EXPECT_TRUE(alerts.shown().empty());  // not before the delay
+    ASSERT_TRUE(waitUntilSees([&] { return titles; },
+                              [](const QStringList& seen) { return seen.size() >= 2; },
+                              "the title after the crash"));
+    EXPECT_EQ(titles[1], kCollectingDiagnosticsTitle);
 
     ASSERT_TRUE(waitUntil([&] { return ignored == 1; }));
     EXPECT_EQ(titles, (QStringList{kRunningTitle, kCollectingDiagnosticsTitle, kNotRunningTitle}));
+    // The alert comes with the last title, not before the delay (however late the loop looked).
+    ASSERT_EQ(titleTimes.size(), 3U);
+    EXPECT_GE(titleTimes[2] - titleTimes[1], 200ms);
     ASSERT_EQ(alerts.shown().size(), 1U);
     const Alert& alert = alerts.shown().front();
     EXPECT_EQ(alert.style, AlertStyle::critical);

@@ -40,11 +40,14 @@ TEST(TrayEndToEnd, LaunchMenuServiceLoginItemAndQuitOnARealDisplayAndBus) {
         << "XVFB=$!\n"
         << "trap 'kill $XVFB 2>/dev/null' EXIT\n"
         << "for i in $(seq 400); do [ -S /tmp/.X11-unix/X9 ] && break; sleep 0.05; done\n"
+        << "[ -S /tmp/.X11-unix/X9 ] || { echo 'FAILED: Xvfb did not start'; cat \"$F/xvfb.log\"; exit 1; }\n"
         << "export DISPLAY=:9\n"
         << "exec dbus-run-session -- bash -c '\n"
         << "  /usr/bin/python3 " << source
         << "/desktop/e2e/status_notifier_watcher.py >\"$F/watcher.out\" 2>&1 &\n"
         << "  for i in $(seq 400); do grep -q WATCHING \"$F/watcher.out\" && break; sleep 0.05; done\n"
+        << "  grep -q WATCHING \"$F/watcher.out\" || { echo FAILED: no tray host; cat \"$F/watcher.out\"; "
+           "exit 1; }\n"
         << "  exec /usr/bin/python3 " << source << "/desktop/e2e/tray_session.py --app \""
         << BRISEL_APPLICATION << "\" --launcher \"" << BRISEL_LAUNCHER << "\" --client " << source
         << "/e2e/ws_client.py"

@@ -19,4 +19,12 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+std::string describeSeen(const QString& text) {
+    return "\"" + text.toStdString() + "\"";
+}
+
+std::string describeSeen(const QStringList& texts) {
+    return "[\"" + texts.join(QStringLiteral("\", \"")).toStdString() + "\"]";
+}
+
 }  // namespace brisel::desktop_test
