@@ -120,13 +120,15 @@ void FlashToolServer::serve(int client) {
     reply["exitStatus"] = call.reply.exitStatus;
     reply["output"] = call.reply.output;
     const std::string text = reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    [[maybe_unused]] auto sent =
-        ::send(client, text.data(), std::min(text.size(), kToolMessageLimit), MSG_NOSIGNAL);
+    // Recorded before the tool has its answer: once the tool has ended, and the service with it has
+    // replied, the call is there to be read.
     {
         std::lock_guard lock(mutex);
         recorded.push_back(std::move(call));
     }
     arrived.notify_all();
+    [[maybe_unused]] auto sent =
+        ::send(client, text.data(), std::min(text.size(), kToolMessageLimit), MSG_NOSIGNAL);
 }
 
 std::vector<ToolCall> FlashToolServer::calls() const {
