@@ -36,7 +36,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/device_kind.h"
-#include "device/wifi_settings.h"
+#include "device/wifi/wifi_settings.h"
 #include "support/eventually.h"
 #include "support/fake_cloud.h"
 #include "support/service_process.h"

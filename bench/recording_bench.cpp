@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "device/packet_cutter.h"
-#include "device/sample_file.h"
-#include "device/sample_packet_builder.h"
+#include "device/samples/packet_cutter.h"
+#include "device/samples/sample_file.h"
+#include "device/samples/sample_packet_builder.h"
 
 namespace {
 

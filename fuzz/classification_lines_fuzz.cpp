@@ -9,9 +9,9 @@
 #include <string_view>
 
 #include "common/json_codec.h"
-#include "workflows/latency_collector.h"
-#include "workflows/prediction_tracker.h"
-#include "workflows/serial_line_assembler.h"
+#include "workflows/checks/latency_collector.h"
+#include "workflows/classification/prediction_tracker.h"
+#include "workflows/classification/serial_line_assembler.h"
 
 namespace {
 

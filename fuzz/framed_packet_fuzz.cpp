@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <span>
 
-#include "device/byte_reader.h"
-#include "device/firmware_packets.h"
-#include "device/framed_packet.h"
+#include "device/samples/byte_reader.h"
+#include "device/wifi/firmware_packets.h"
+#include "device/wifi/framed_packet.h"
 
 using namespace brisel::device;
 

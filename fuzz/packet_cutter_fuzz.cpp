@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "device/packet_cutter.h"
-#include "device/sample_packet_builder.h"
+#include "device/samples/packet_cutter.h"
+#include "device/samples/sample_packet_builder.h"
 
 namespace {
 

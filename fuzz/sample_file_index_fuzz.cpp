@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "device/sample_file.h"
-#include "workflows/sample_file_index.h"
+#include "device/samples/sample_file.h"
+#include "workflows/collection/sample_file_index.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view name(reinterpret_cast<const char*>(data), size);

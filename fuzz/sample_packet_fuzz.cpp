@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "device/sample.h"
+#include "device/samples/sample.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using brisel::device::Sample;

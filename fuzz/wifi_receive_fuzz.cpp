@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "device/wifi_receive_path.h"
+#include "device/wifi/wifi_receive_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace brisel::device;

@@ -1,16 +1,16 @@
 #include "workflows/workflow_controllers.h"
 
 #include "frame/requests.h"
-#include "workflows/check_dependencies_request_controller.h"
-#include "workflows/check_device_connection_request_controller.h"
-#include "workflows/collection_sync_request_controller.h"
-#include "workflows/contamination_threshold_request_controller.h"
-#include "workflows/flash_request_controller.h"
-#include "workflows/flash_wifi_request_controller.h"
-#include "workflows/live_classification_controllers.h"
-#include "workflows/measure_latency_request_controller.h"
-#include "workflows/save_data_collection_bluetooth_request_controller.h"
-#include "workflows/start_data_collection_request_controller.h"
+#include "workflows/checks/check_dependencies_request_controller.h"
+#include "workflows/checks/check_device_connection_request_controller.h"
+#include "workflows/checks/measure_latency_request_controller.h"
+#include "workflows/classification/contamination_threshold_request_controller.h"
+#include "workflows/classification/live_classification_controllers.h"
+#include "workflows/collection/collection_sync_request_controller.h"
+#include "workflows/collection/save_data_collection_bluetooth_request_controller.h"
+#include "workflows/collection/start_data_collection_request_controller.h"
+#include "workflows/flash/flash_request_controller.h"
+#include "workflows/flash/flash_wifi_request_controller.h"
 
 namespace brisel::workflows {
 

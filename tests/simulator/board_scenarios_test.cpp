@@ -7,8 +7,8 @@
 #include <ostream>
 #include <set>
 
-#include "device/sample_packet_builder.h"
-#include "device/wifi_server.h"
+#include "device/samples/sample_packet_builder.h"
+#include "device/wifi/wifi_server.h"
 #include "support/eventually.h"
 #include "support/temporary_folder.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "device/packet_cutter.h"
+#include "device/samples/packet_cutter.h"
 
 namespace brisel::test {
 namespace {

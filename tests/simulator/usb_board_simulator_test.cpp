@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "device/packet_cutter.h"
-#include "device/sample_reader.h"
-#include "device/serial_byte_source.h"
-#include "device/usb_discovery.h"
+#include "device/samples/packet_cutter.h"
+#include "device/samples/sample_reader.h"
+#include "device/serial/serial_byte_source.h"
+#include "device/serial/usb_discovery.h"
 #include "support/eventually.h"
 #include "support/temporary_folder.h"
 

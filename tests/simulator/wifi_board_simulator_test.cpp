@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "device/firmware_packets.h"
-#include "device/wifi_firmware_transfer.h"
-#include "device/wifi_server.h"
+#include "device/wifi/firmware_packets.h"
+#include "device/wifi/wifi_firmware_transfer.h"
+#include "device/wifi/wifi_server.h"
 #include "support/eventually.h"
 #include "support/temporary_folder.h"
 

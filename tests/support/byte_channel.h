@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "device/byte_source.h"
+#include "device/samples/byte_source.h"
 
 namespace brisel::test_support {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "device/crc16.h"
+#include "device/wifi/crc16.h"
 
 namespace brisel::test {
 

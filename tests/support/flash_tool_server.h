@@ -18,7 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <tl/expected.hpp>
 
-#include "device/unique_fd.h"
+#include "device/serial/unique_fd.h"
 
 namespace brisel::test {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/sensor_kind.h"
-#include "device/sample.h"
-#include "device/sample_packet_builder.h"
+#include "device/samples/sample.h"
+#include "device/samples/sample_packet_builder.h"
 
 namespace brisel::test_support {
 

@@ -18,7 +18,7 @@
 #include <utility>
 
 #include <cstdio>
-#include "device/unique_fd.h"
+#include "device/serial/unique_fd.h"
 #include "support/file_contents.h"
 
 namespace brisel::test {

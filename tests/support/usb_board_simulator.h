@@ -27,7 +27,7 @@
 #include <tl/expected.hpp>
 
 #include "common/device_kind.h"
-#include "device/usb_id.h"
+#include "device/serial/usb_id.h"
 #include "support/firmware_personality.h"
 
 namespace brisel::test {

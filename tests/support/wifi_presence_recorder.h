@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "device/wifi_settings.h"
+#include "device/wifi/wifi_settings.h"
 
 namespace brisel::test {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "device/crc16.h"
+#include "device/wifi/crc16.h"
 
 namespace brisel::test {
 

@@ -16,7 +16,7 @@
 #include "support/eventually.h"
 #include "support/log_capture.h"
 #include "workflow_e2e_fixture.h"
-#include "workflows/flasher.h"
+#include "workflows/flash/flasher.h"
 
 namespace brisel::test {
 namespace {

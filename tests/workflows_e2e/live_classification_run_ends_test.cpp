@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "classification_e2e.h"
-#include "device/wifi_settings.h"
+#include "device/wifi/wifi_settings.h"
 #include "support/eventually.h"
 #include "workflow_e2e_fixture.h"
 

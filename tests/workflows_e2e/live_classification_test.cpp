@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "classification_e2e.h"
-#include "device/usb_discovery.h"
+#include "device/serial/usb_discovery.h"
 #include "support/board_scenarios.h"
 #include "support/eventually.h"
 #include "workflow_e2e_fixture.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "classification_e2e.h"
-#include "device/wifi_settings.h"
+#include "device/wifi/wifi_settings.h"
 #include "support/board_scenarios.h"
 #include "support/eventually.h"
 #include "workflow_e2e_fixture.h"

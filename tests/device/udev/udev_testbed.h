@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/usb_id.h"
+#include "device/serial/usb_id.h"
 
 namespace brisel::test_support {
 

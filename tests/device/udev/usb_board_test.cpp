@@ -1,6 +1,6 @@
 // The USB board object against fake boards in a umockdev testbed: the test writes sample packets at the
 // board's end of the pseudo-terminal, unplugs the board, and reads what the service wrote to it.
-#include "device/brisel_device.h"
+#include "device/boards/brisel_device.h"
 
 #include <poll.h>
 #include <termios.h>
@@ -20,7 +20,7 @@
 #include "cloud/authorization.h"
 #include "cloud/http_session.h"
 #include "cloud/streaming_uploader.h"
-#include "device/sample_packet_builder.h"
+#include "device/samples/sample_packet_builder.h"
 #include "support/eventually.h"
 #include "support/fake_cloud.h"
 #include "support/log_capture.h"

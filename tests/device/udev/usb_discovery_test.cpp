@@ -1,6 +1,6 @@
 // USB discovery against an in-process umockdev testbed. The program runs with the umockdev preload
 // library, so libudev and open() of /dev/ttyACM0 reach the testbed and its pseudo-terminal.
-#include "device/usb_discovery.h"
+#include "device/serial/usb_discovery.h"
 
 #include <termios.h>
 #include <unistd.h>

@@ -1,0 +1,165 @@
+#include "device/wifi/wifi_receive_path.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "common/logger.h"
+#include "common/utf8.h"
+#include "device/wifi/framed_packet.h"
+
+namespace brisel::device {
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Length of the valid UTF-8 sequence that starts at `at`, or 0 when the bytes there are not one.
+std::size_t utf8SequenceLength(std::span<const std::uint8_t> bytes, std::size_t at) {
+    const std::uint8_t lead = bytes[at];
+    std::size_t length = 0;
+    std::uint8_t secondLow = 0x80;
+    std::uint8_t secondHigh = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        secondLow = lead == 0xE0 ? 0xA0 : 0x80;
+        secondHigh = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        secondLow = lead == 0xF0 ? 0x90 : 0x80;
+        secondHigh = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (bytes.size() - at < length) {
+        return 0;
+    }
+    if (bytes[at + 1] < secondLow || bytes[at + 1] > secondHigh) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (bytes[at + i] < 0x80 || bytes[at + i] > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// The bytes as text, each byte that does not start a valid sequence replaced by U+FFFD.
+std::string toValidUtf8(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t length = utf8SequenceLength(bytes, at);
+        if (length == 0) {
+            text += kReplacement;
+            ++at;
+            continue;
+        }
+        for (std::size_t i = 0; i < length; ++i) {
+            text.push_back(static_cast<char>(bytes[at + i]));
+        }
+        at += length;
+    }
+    return text;
+}
+
+std::string asText(std::span<const std::uint8_t> bytes) {
+    std::string text(bytes.size(), '\0');
+    std::transform(bytes.begin(), bytes.end(), text.begin(),
+                   [](std::uint8_t byte) { return static_cast<char>(byte); });
+    return text;
+}
+
+}  // namespace
+
+std::ptrdiff_t indexOfMagic(std::span<const std::uint8_t> bytes) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == '#' && bytes[i + 1] == '$') {
+            return static_cast<std::ptrdiff_t>(i);
+        }
+    }
+    return -1;
+}
+
+WifiReceivePath::WifiReceivePath(std::int64_t connectionId_, WifiDataBuffer& dataBuffer_,
+                                 PredictionMailbox& mailbox_)
+    : connectionId(connectionId_), dataBuffer(dataBuffer_), mailbox(mailbox_) {}
+
+AckVerdict WifiReceivePath::receive(std::span<const std::uint8_t> chunk, TransferFlags flags) {
+    const WifiMode mode = modeDetected.load();
+    const AckVerdict verdict = acknowledgementIn(chunk, flags);
+    switch (mode) {
+        case WifiMode::none:
+            detectMode(chunk);  // the deciding chunk itself is neither buffered nor stored
+            break;
+        case WifiMode::datacollect:
+            dataBuffer.append(chunk);
+            break;
+        case WifiMode::classify:
+            if (std::string text = asText(chunk); common::isValidUtf8(text)) {
+                mailbox.store(std::move(text));
+            }
+            break;
+    }
+    return verdict;
+}
+
+AckVerdict WifiReceivePath::acknowledgementIn(std::span<const std::uint8_t> bytes, TransferFlags flags) {
+    if (modeDetected.load() == WifiMode::none || !flags.flashing || !flags.sendComplete) {
+        return AckVerdict::none;
+    }
+    return recogniseAck(bytes);
+}
+
+std::size_t WifiReceivePath::nextReadLength(bool flashing) {
+    if (!flashing) {
+        pendingAck.clear();
+        return modeDetected.load() == WifiMode::none ? kInitialReadLength : kModeKnownReadLength;
+    }
+    if (!pendingAck.empty()) {
+        return kAckPacketLength - pendingAck.size();
+    }
+    return kTransferReadLength;
+}
+
+AckVerdict WifiReceivePath::recogniseAck(std::span<const std::uint8_t> chunk) {
+    // The kept part of a split acknowledgement (or a lone trailing '#') goes in front of the chunk.
+    std::vector<std::uint8_t> joined = std::move(pendingAck);
+    pendingAck.clear();
+    joined.insert(joined.end(), chunk.begin(), chunk.end());
+
+    const std::ptrdiff_t found = indexOfMagic(joined);
+    if (found < 0) {
+        if (!joined.empty() && joined.back() == '#') {
+            pendingAck.push_back('#');
+        }
+        return AckVerdict::none;
+    }
+    const auto start = static_cast<std::size_t>(found);
+    if (joined.size() - start < kAckPacketLength) {
+        pendingAck.assign(joined.begin() + found, joined.end());
+        return AckVerdict::none;
+    }
+    const std::span<const std::uint8_t> packet(joined.data() + start, kAckPacketLength);
+    const auto ack = ProtocolBase::parseAcknowledgement(packet);
+    return ack && ack->accepted() ? AckVerdict::accepted : AckVerdict::rejected;
+}
+
+void WifiReceivePath::detectMode(std::span<const std::uint8_t> chunk) {
+    common::logger().info("WIFI: connection " + std::to_string(connectionId) + " did receive, data: " +
+                          std::to_string(chunk.size()) + " bytes string: " + toValidUtf8(chunk));
+    const WifiMode decided = detector.feed(chunk);
+    if (decided == WifiMode::datacollect) {
+        modeDetected.store(decided);
+        common::logger().info("WIFI: device mode: DATA COLLECTION");
+    } else if (decided == WifiMode::classify) {
+        modeDetected.store(decided);
+        common::logger().info("WIFI: device mode: CLASSIFICATION");
+    }
+}
+
+}  // namespace brisel::device

@@ -1,0 +1,97 @@
+#include "device/wifi/wifi_presence_notice.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "device/wifi/wifi_server.h"
+#include "support/eventually.h"
+#include "support/websocket_fixture.h"
+#include "support/wifi_test_board.h"
+
+namespace brisel::device {
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::eventually;
+
+constexpr std::string_view kPresentNotice =
+    R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"check_device_connection",)"
+    R"("status":"DONE","data":{"wifi":"true"}}})";
+constexpr std::string_view kAbsentNotice =
+    R"({"command":"desktopClientResponse","status":"MESSAGE","data":{"command":"check_device_connection",)"
+    R"("status":"DONE","data":{"wifi":"false"}}})";
+
+TEST(WifiPresenceReplyTest, EncodesTheNoticeText) {
+    EXPECT_EQ(frame::encodeReply(wifiPresenceReply(true)).value(), kPresentNotice);
+    EXPECT_EQ(frame::encodeReply(wifiPresenceReply(false)).value(), kAbsentNotice);
+}
+
+class WifiPresenceNoticeTest : public test_support::WebSocketServerFixture {
+  protected:
+    void startWifi() {
+        WifiServerSettings settings;
+        settings.port = 0;
+        settings.scope = WifiListenScope::loopbackOnly;
+        settings.notifyPresence = makeWifiPresenceNotifier([this] {
+            ++noticesDecided;
+            return server->getWS();
+        });
+        wifi = std::make_unique<WifiServer>(settings);
+        ASSERT_TRUE(wifi->start());
+    }
+
+    void TearDown() override {
+        wifi.reset();
+        WebSocketServerFixture::TearDown();
+    }
+
+    std::unique_ptr<WifiServer> wifi;
+    std::atomic<int> noticesDecided{0};  // notices whose browser connection has been looked up
+};
+
+TEST_F(WifiPresenceNoticeTest, BrowserHearsABoardComeAndGo) {
+    startWifi();
+    auto browser = connect();
+    ASSERT_TRUE(waitForConnections(1));
+
+    auto board = test::WifiTestBoard::connect(wifi->port());
+    ASSERT_TRUE(board);
+    ASSERT_TRUE(board->send("VLK_STLE\x01\x02"));
+    ASSERT_TRUE(eventually([&] {
+        const auto held = wifi->getConnection();
+        return held && held->modeDetected() == WifiMode::datacollect;
+    }));
+    board->close();
+
+    std::vector<std::string> notices;
+    for (int i = 0; i < 3; ++i) {
+        const auto message = browser.receive(test_support::kReplyWait);
+        ASSERT_TRUE(message);
+        notices.push_back(message->payload);
+    }
+    EXPECT_EQ(notices, (std::vector<std::string>{std::string(kPresentNotice), std::string(kPresentNotice),
+                                                 std::string(kAbsentNotice)}));
+    EXPECT_FALSE(browser.receive(100ms)) << "nothing more";
+}
+
+TEST_F(WifiPresenceNoticeTest, WithoutABrowserNoticesAreDropped) {
+    startWifi();
+    auto board = test::WifiTestBoard::connect(wifi->port());
+    ASSERT_TRUE(board);
+    ASSERT_TRUE(board->send("PRED: 1"));
+    ASSERT_TRUE(eventually([&] {
+        const auto held = wifi->getConnection();
+        return held && held->modeDetected() == WifiMode::classify;
+    }));
+    board->close();
+    ASSERT_TRUE(eventually([&] { return noticesDecided.load() == 3; }));
+
+    auto browser = connect();
+    EXPECT_FALSE(browser.receive(200ms));
+}
+
+}  // namespace
+}  // namespace brisel::device
