@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the format check, then the suite plain, under ASan+UBSan
-# and under TSan, then a short run of each fuzz target (side by side).
-# Usage: scripts/test.sh [plain|address|thread|fuzz|format]...
+# Sets up, builds and runs every test: the format check and the check of the folders' include rules,
+# then the suite plain, under ASan+UBSan and under TSan, then a short run of each fuzz target (side by
+# side).
+# Usage: scripts/test.sh [format|includes|plain|address|thread|fuzz]...
 #        scripts/test.sh soak [N] [--flavour plain|address|thread]
 # The soak builds one flavour (plain unless told) and runs the end-to-end cases N times (5 unless told)
 # while every core is kept busy, then lists the cases that failed and how often.
@@ -170,10 +171,11 @@ fi
 passed_total=0
 failed_total=0
 steps=("$@")
-[[ ${#steps[@]} -gt 0 ]] || steps=(format plain address thread fuzz)
+[[ ${#steps[@]} -gt 0 ]] || steps=(format includes plain address thread fuzz)
 for step in "${steps[@]}"; do
   case $step in
     format) check_format ;;
+    includes) echo "== include check"; "$root/scripts/check_includes.sh" ;;
     plain | address | thread) build_and_test "$step" ;;
     fuzz) fuzz_briefly ;;
     *) echo "test.sh: unknown step '$step'" >&2; exit 2 ;;

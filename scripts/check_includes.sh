@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Checks the service's include lines against the rules of ARCHITECTURE.md: which folder of src/ may
+# include the headers of which. Prints each include that breaks a rule, and fails if there is one.
+# Usage: scripts/check_includes.sh [source root, src/ unless told]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+src=${1:-$root/src}
+
+# What the files of each folder may include, as regular expressions over the include's path; a folder
+# without a rule is an error. The base of the workflows is the files at their root.
+layers='common/|frame/|cloud/'
+workflow_base='workflows/[^/]+$'
+declare -A rules=(
+  [common]='common/'
+  [frame]='common/|frame/'
+  [cloud]='common/|cloud/'
+  [device/serial]="$layers|device/serial/|device/samples/"
+  [device/samples]="$layers|device/samples/"
+  [device/wifi]="$layers|device/wifi/|device/samples/"
+  [device/boards]="$layers|device/"
+  [workflows]="$layers|device/|$workflow_base"
+  [workflows/flash]="$layers|device/|$workflow_base|workflows/flash/"
+  [workflows/collection]="$layers|device/|$workflow_base|workflows/collection/"
+  [workflows/classification]="$layers|device/|$workflow_base|workflows/classification/|workflows/checks/"
+  [workflows/checks]="$layers|device/|$workflow_base|workflows/checks/|workflows/flash/"
+  [service]="$layers|device/|workflows/"
+)
+# The registration of every feature's controllers is the one file of the base that includes them.
+declare -A file_rules=(
+  [workflows/workflow_controllers.cpp]="$layers|device/|workflows/"
+)
+# The folders of src/ whose headers these rules are about.
+checked_prefix='^(common|frame|cloud|device|workflows|service|desktop)/'
+
+broken=0
+cd "$src"
+while IFS= read -r file; do
+  folder=$(dirname "$file")
+  rule=${file_rules[$file]:-${rules[$folder]:-}}
+  if [[ -z $rule ]]; then
+    echo "$file: no rule covers $folder/ (each folder has a row in ARCHITECTURE.md and a rule here;" \
+      "device/ holds files only in its sub-folders)"
+    broken=1
+    continue
+  fi
+  while IFS=: read -r line included; do
+    if [[ $included =~ $checked_prefix && ! $included =~ ^($rule) ]]; then
+      echo "$file:$line: includes \"$included\", which $(dirname "$file")/ may not"
+      broken=1
+    fi
+  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
+             sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
+done < <(find common frame cloud device workflows service -name '*.h' -o -name '*.cpp' | sort)
+
+if ((broken)); then
+  echo "include check: the lines above break the folder rules of ARCHITECTURE.md" >&2
+  exit 1
+fi
+echo "include check: every include keeps to the folder rules"
