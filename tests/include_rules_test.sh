@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The include check (scripts/check_includes.sh): the tree as it is passes, and each kind of crossing
+# include or misplaced file, put into a copy of the tree, fails with a line naming the file.
+# Usage: include_rules_test.sh <source folder>
+set -euo pipefail
+source_root=$1
+check="$source_root/scripts/check_includes.sh"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+"$check" "$source_root/src" >/dev/null || { echo "the tree as it is breaks its own rules"; exit 1; }
+
+# file to change | line it gets (a file that does not exist yet is made)
+cases=(
+  'device/serial/usb_id.h|#include "device/wifi/wifi_mode.h"'
+  'device/wifi/crc16.h|#include "device/serial/usb_id.h"'
+  'device/samples/sample.h|#include "device/serial/unique_fd.h"'
+  'device/boards/device_status.h|#include "workflows/board_text.h"'
+  'device/stray.h|#include "common/ascii.h"'
+  'workflows/board_text.h|#include "workflows/flash/flasher.h"'
+  'workflows/flash/flasher.h|#include "workflows/checks/latency_collector.h"'
+  'workflows/checks/latency_collector.h|#include "workflows/classification/classify.h"'
+  'workflows/collection/sample_file_index.h|#include "workflows/flash/flasher.h"'
+  'workflows/unfiled/helper.h|#include "common/ascii.h"'
+  'frame/replies.h|#include "cloud/api_error.h"'
+  'common/ascii.h|#include "device/samples/sample.h"'
+)
+for row in "${cases[@]}"; do
+  file=${row%%|*}
+  rm -rf "$scratch/src" && cp -r "$source_root/src" "$scratch/src"
+  mkdir -p "$(dirname "$scratch/src/$file")"
+  echo "${row#*|}" >>"$scratch/src/$file"
+  if output=$("$check" "$scratch/src" 2>&1); then
+    echo "not caught: ${row#*|} in $file"
+    exit 1
+  fi
+  grep -q "^$file" <<<"$output" || { echo "the failure for $file does not name it: $output"; exit 1; }
+done
+echo "include rules ok"
