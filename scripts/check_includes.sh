@@ -34,23 +34,25 @@ checked_prefix='^(common|frame|cloud|device|workflows|service|desktop)/'
 
 broken=0
 cd "$src"
-while IFS= read -r file; do
-  folder=$(dirname "$file")
-  rule=${file_rules[$file]:-${rules[$folder]:-}}
-  if [[ -z $rule ]]; then
+files=$(find common frame cloud device workflows service -name '*.h' -o -name '*.cpp' | sort)
+for file in $files; do
+  folder=${file%/*}
+  if [[ -z ${file_rules[$file]:-${rules[$folder]:-}} ]]; then
     echo "$file: no rule covers $folder/ (each folder has a row in ARCHITECTURE.md and a rule here;" \
       "device/ holds files only in its sub-folders)"
     broken=1
-    continue
   fi
-  while IFS=: read -r line included; do
-    if [[ $included =~ $checked_prefix && ! $included =~ ^($rule) ]]; then
-      echo "$file:$line: includes \"$included\", which $(dirname "$file")/ may not"
-      broken=1
-    fi
-  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
-             sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
-done < <(find common frame cloud device workflows service -name '*.h' -o -name '*.cpp' | sort)
+done
+# Every include line of those files, as file:line:included path.
+while IFS=: read -r file line included; do
+  folder=${file%/*}
+  rule=${file_rules[$file]:-${rules[$folder]:-}}
+  if [[ -n $rule && $included =~ $checked_prefix && ! $included =~ ^($rule) ]]; then
+    echo "$file:$line: includes \"$included\", which $folder/ may not"
+    broken=1
+  fi
+done < <(grep -Hn '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' $files |
+           sed 's/^\([^:]*\):\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2:\3/')
 
 if ((broken)); then
   echo "include check: the lines above break the folder rules of ARCHITECTURE.md" >&2

@@ -24,15 +24,18 @@ cases=(
   'frame/replies.h|#include "cloud/api_error.h"'
   'common/ascii.h|#include "device/samples/sample.h"'
 )
+cp -r "$source_root/src" "$scratch/src"
 for row in "${cases[@]}"; do
   file=${row%%|*}
-  rm -rf "$scratch/src" && cp -r "$source_root/src" "$scratch/src"
-  mkdir -p "$(dirname "$scratch/src/$file")"
-  echo "${row#*|}" >>"$scratch/src/$file"
+  target="$scratch/src/$file"
+  mkdir -p "$(dirname "$target")"
+  [[ -f $target ]] && cp "$target" "$scratch/kept"
+  echo "${row#*|}" >>"$target"
   if output=$("$check" "$scratch/src" 2>&1); then
     echo "not caught: ${row#*|} in $file"
     exit 1
   fi
   grep -q "^$file" <<<"$output" || { echo "the failure for $file does not name it: $output"; exit 1; }
+  if [[ -f $scratch/kept ]]; then mv "$scratch/kept" "$target"; else rm "$target"; fi
 done
 echo "include rules ok"
