@@ -10,6 +10,7 @@
 
 #include "cloud/api_error.h"
 #include "cloud/authorization.h"
+#include "support/eventually.h"
 #include "support/standard_output_capture.h"
 
 namespace brisel::cloud {
@@ -27,14 +28,6 @@ std::string logOutputOf(Action action) {
     test_support::captureStandardOutput();
     action();
     return test_support::capturedStandardOutput();
-}
-
-std::size_t occurrences(const std::string& text, const std::string& fragment) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 const std::string kCredentialNotSet =
@@ -75,7 +68,7 @@ TEST(EndpointRequest, WithoutCredentialIsStillBuiltAfterOneCriticalLine) {
     const Endpoint endpoint{"/api/model/3", HTTPMethod::patch(), ordered_json{{"latency", 12}}};
     tl::expected<URLRequest, APIError> request;
     const std::string log = logOutputOf([&] { request = endpoint.request(authorization); });
-    EXPECT_EQ(occurrences(log, kCredentialNotSet), 1U) << log;
+    EXPECT_EQ(test_support::occurrences(log, kCredentialNotSet), 1U) << log;
     ASSERT_TRUE(request);
     const HttpHeaders expected{{"Accept", "application/json"}, {"Content-Type", "application/json"}};
     EXPECT_EQ(request->headers, expected);
@@ -95,7 +88,7 @@ TEST(EndpointRequest, CredentialWithLineBreakOrNulIsNotSent) {
         const std::string log = logOutputOf([&] { request = plainGet().request(authorization); });
         ASSERT_TRUE(request);
         EXPECT_FALSE(request->header("X-brisel-api-key"));
-        EXPECT_EQ(occurrences(log, kCredentialNotSet), 1U) << log;
+        EXPECT_EQ(test_support::occurrences(log, kCredentialNotSet), 1U) << log;
         EXPECT_EQ(log.find("zq"), std::string::npos) << "the credential was logged: " << log;
 
         // A hostile token does not hide a sound cookie behind it.

@@ -9,18 +9,11 @@
 #include "common/json_codec.h"
 #include "common/model_kind.h"
 #include "common/sensor_kind.h"
+#include "support/eventually.h"
 #include "support/standard_output_capture.h"
 
 namespace brisel::common {
 namespace {
-
-std::size_t countOf(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 TEST(DeviceKindTest, RawValuesAreCaseNamesMatchedExactly) {
     EXPECT_EQ(decodeJsonText<DeviceKind>(R"("NANO_33_BLE_REV2")"), DeviceKind::NANO_33_BLE_REV2);
@@ -79,9 +72,9 @@ TEST(SensorKindTest, NumbersWithoutAKindLogOneCriticalLineEach) {
     EXPECT_FALSE(sensorFor(21));
     EXPECT_FALSE(sensorFor(UINT32_MAX));
     const std::string log = test_support::capturedStandardOutput();
-    EXPECT_EQ(countOf(log, "critical: unknown sensor kind"), 4U);
-    EXPECT_EQ(countOf(log, "critical: unknown sensor kind\n"), 1U);
-    EXPECT_EQ(countOf(log, "sensor_kind.cpp:"), 3U);
+    EXPECT_EQ(test_support::occurrences(log, "critical: unknown sensor kind"), 4U);
+    EXPECT_EQ(test_support::occurrences(log, "critical: unknown sensor kind\n"), 1U);
+    EXPECT_EQ(test_support::occurrences(log, "sensor_kind.cpp:"), 3U);
 }
 
 TEST(SensorKindTest, RawValuesAndSensorList) {
