@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the format check and the check of the folders' include rules,
-# then the suite plain, under ASan+UBSan and under TSan, then a short run of each fuzz target (side by
-# side).
-# Usage: scripts/test.sh [format|includes|plain|address|thread|fuzz]...
+# then the suite plain, the Debian packages of the plain build (scripts/check_package.sh: lintian and a
+# crash of the packaged tray application), the suite under ASan+UBSan and under TSan, then a short run
+# of each fuzz target (side by side).
+# Usage: scripts/test.sh [format|includes|plain|package|address|thread|fuzz]...
 #        scripts/test.sh soak [N] [--flavour plain|address|thread]
 # The soak builds one flavour (plain unless told) and runs the end-to-end cases N times (5 unless told)
 # while every core is kept busy, then lists the cases that failed and how often.
@@ -171,12 +172,13 @@ fi
 passed_total=0
 failed_total=0
 steps=("$@")
-[[ ${#steps[@]} -gt 0 ]] || steps=(format includes plain address thread fuzz)
+[[ ${#steps[@]} -gt 0 ]] || steps=(format includes plain package address thread fuzz)
 for step in "${steps[@]}"; do
   case $step in
     format) check_format ;;
     includes) echo "== include check"; "$root/scripts/check_includes.sh" ;;
     plain | address | thread) build_and_test "$step" ;;
+    package) build_flavour plain; "$root/scripts/check_package.sh" build/plain ;;
     fuzz) fuzz_briefly ;;
     *) echo "test.sh: unknown step '$step'" >&2; exit 2 ;;
   esac

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installed layout: installs the build into a temporary prefix with a blank in its path, checks
-# that the programs sit where the application and the launcher look for each other, and validates the
-# application-menu entry. Usage: install_layout_test.sh <build folder>
+# that the programs sit where the application and the launcher look for each other and that the manual
+# pages and the package's documents are there, and validates the application-menu entry.
+# Usage: install_layout_test.sh <build folder>
 set -euo pipefail
 build=$1
 prefix_root=$(mktemp -d)
@@ -12,7 +13,9 @@ for file in "bin/Velko Brisel" bin/brisel_core libexec/brisel/BriselLaunchHelper
   [[ -x "$prefix/$file" ]] || { echo "missing program $file"; exit 1; }
 done
 for file in share/applications/velko-brisel.desktop share/icons/hicolor/scalable/apps/velko-brisel.svg \
-            lib/udev/rules.d/60-brisel-boards.rules; do
+            lib/udev/rules.d/60-brisel-boards.rules share/man/man1/brisel_core.1.gz \
+            "share/man/man1/Velko Brisel.1.gz" share/doc/velko-brisel/changelog.gz \
+            share/doc/velko-brisel/copyright; do
   [[ -f "$prefix/$file" ]] || { echo "missing file $file"; exit 1; }
 done
 entry="$prefix/share/applications/velko-brisel.desktop"

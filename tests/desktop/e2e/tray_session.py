@@ -10,9 +10,10 @@ import os
 import signal
 import subprocess
 import sys
-import time
 
 import dbus
+
+from checks import check, wait_for
 
 PROPERTIES = "org.freedesktop.DBus.Properties"
 MENU = "com.canonical.dbusmenu"
@@ -21,22 +22,6 @@ RUNNING = "Brisel running on port 4751"
 DIAGNOSTICS = "Brisel Server not running, collecting diagnostics, please wait 20 seconds..."
 LABELS = [RUNNING, "Check for Updates", "Preferences", "Logs", "Open at Login", "About", "Quit"]
 HANDSHAKE = 'REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}}'
-
-
-def check(condition, message):
-    if not condition:
-        sys.exit(f"FAILED: {message}")
-
-
-def wait_for(probe, what, seconds=30.0):
-    """Polls `probe` until it answers something true; fails after `seconds`."""
-    deadline = time.monotonic() + seconds
-    while True:
-        value = probe()
-        if value:
-            return value
-        check(time.monotonic() < deadline, f"timed out waiting for {what}")
-        time.sleep(0.05)
 
 
 class Session:
