@@ -7,8 +7,6 @@
 #include <QPixmap>
 #include <utility>
 
-#include "desktop/app/service_supervisor.h"
-
 namespace brisel::desktop::app {
 
 namespace {
