@@ -86,6 +86,7 @@ void AppDelegate::applicationWillFinishLaunching() {
     connect(statusMenuPointer.get(), &StatusMenu::checkForUpdatesChosen, this,
             [this] { parts.updater.checkForUpdates(); });
     connect(statusMenuPointer.get(), &StatusMenu::openAtLoginChosen, this, &AppDelegate::toggleOpenAtLogin);
+    connect(statusMenuPointer.get(), &StatusMenu::aboutToShow, this, &AppDelegate::showOpenAtLogin);
     connect(statusMenuPointer.get(), &StatusMenu::quitChosen, this, [this] { quit(); });
     trayHostWait =
         std::make_unique<TrayHostWait>(environment.bus, environment.trayHostBound, environment.trayAvailable,
@@ -168,7 +169,8 @@ void AppDelegate::continueWithTray(bool available) {
 
     tellLauncherToQuit();
 
-    // On the first run the launcher becomes the login item.
+    // On the first run the launcher becomes the login item. Later, an entry that starts another
+    // installation's launcher follows this one; an entry the user removed or disabled stays so.
     const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
     if (!userDefaultsHasKey(*userDefaults, launchAtStart)) {
         if (auto registered = loginItem.setEnabled(true)) {
@@ -176,8 +178,14 @@ void AppDelegate::continueWithTray(bool available) {
         } else {
             qWarning().noquote() << "Cannot register the login item:" << registered.error();
         }
+    } else if (loginItem.state() == LoginItemState::otherLauncher) {
+        if (auto rewritten = loginItem.setEnabled(true)) {
+            qInfo().noquote() << "The login item now starts" << environment.launcherProgram;
+        } else {
+            qWarning().noquote() << "Cannot point the login item at this installation:" << rewritten.error();
+        }
     }
-    statusMenuPointer->setOpenAtLogin(userDefaults->value(launchAtStart, false).toBool());
+    showOpenAtLogin();
 
     // The first-launch notice, once, after the launch sequence.
     const QString presented = QString::fromUtf8(kHasPresentedInitialHelpWindowKey);
@@ -197,6 +205,19 @@ void AppDelegate::continueWithTray(bool available) {
         });
     }
     userDefaults->sync();
+}
+
+void AppDelegate::showOpenAtLogin() {
+    const LoginItemState state = loginItem.state();
+    const bool effective = state == LoginItemState::thisLauncher || state == LoginItemState::otherLauncher;
+    const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
+    // A missing key stays missing: the next launch is a first run again.
+    if (userDefaultsHasKey(*userDefaults, launchAtStart) &&
+        userDefaults->value(launchAtStart).toBool() != effective) {
+        userDefaults->setValue(launchAtStart, effective);
+        userDefaults->sync();
+    }
+    statusMenuPointer->setOpenAtLogin(effective);
 }
 
 void AppDelegate::toggleOpenAtLogin(bool setting) {

@@ -92,6 +92,9 @@ class AppDelegate : public QObject {
     // port, both name the port and them.
     void serverStopped(const std::optional<QString>& startError);
     void setStatusTitle(const QString& title);
+    // Follows the autostart entry: the check mark (and the stored key, once there is one) says whether
+    // an effective entry exists.
+    void showOpenAtLogin();
     // Posts "killLauncher" once, when the launcher runs: when the tray is up, or before an exit
     // without it.
     void tellLauncherToQuit();

@@ -57,6 +57,8 @@ class StatusMenu : public QObject {
     void openAtLoginChosen(bool setting);
     void checkForUpdatesChosen();
     void quitChosen();
+    // The menu is about to open (the tray host asks before it shows the menu).
+    void aboutToShow();
 
   private:
     // The status item's left click: pops the menu up where the pointer is.
