@@ -13,17 +13,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto port = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
     const std::string_view table(reinterpret_cast<const char*>(data + 2), size - 2);
-    const auto inodes = brisel::desktop::app::listeningSocketInodes(table, port);
+    const auto sockets = brisel::desktop::app::listeningSockets(table, port);
     // At most one socket per line, and never the inode 0 of a closed socket.
     std::size_t lines = 1;
     for (const char character : table) {
         lines += character == '\n' ? 1 : 0;
     }
-    if (inodes.size() > lines) {
+    if (sockets.size() > lines) {
         std::abort();
     }
-    for (const auto inode : inodes) {
-        if (inode == 0) {
+    for (const auto& socket : sockets) {
+        if (socket.inode == 0) {
             std::abort();
         }
     }

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QDebug>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <memory>
@@ -29,6 +30,10 @@ void MessageBoxAlerts::show(const Alert& alert, Answer answer) {
     // Owned by Qt from here on: deleted when closed.
     auto box = std::make_unique<QMessageBox>(iconOf(alert.style), alert.message, QString());
     box->setInformativeText(alert.informativeText);
+    // The texts may carry what others wrote (a program's name): never rich text or links.
+    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+    }
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     QList<QAbstractButton*> buttons;

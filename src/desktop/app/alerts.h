@@ -29,7 +29,7 @@ class Alerts {
     virtual void show(const Alert& alert, Answer answer) = 0;
 };
 
-// Alerts as application-modal message boxes.
+// Alerts as application-modal message boxes; the informative text is shown as plain text.
 class MessageBoxAlerts : public Alerts {
   public:
     void show(const Alert& alert, Answer answer) override;

@@ -7,6 +7,7 @@
 
 #include "common/desktop_link.h"
 #include "desktop/app/branch_rules.h"
+#include "desktop/app/port_holders.h"
 #include "desktop/app/stale_service_cleanup.h"
 #include "desktop/app/user_defaults.h"
 #include "desktop/link/link_text.h"
@@ -15,17 +16,24 @@
 
 namespace brisel::desktop::app {
 
+namespace {
+
+QString applicationIdentifier() {
+    return link::qtText(desktop_link::kApplicationIdentifier);
+}
+
+}  // namespace
+
 AppDelegate::AppDelegate(AppEnvironment appEnvironment, AppParts appParts)
     : environment(std::move(appEnvironment)),
       parts(std::move(appParts)),
       userDefaults(openUserDefaults()),
       loginItem(environment.launcherProgram),
-      briselServerTask({.serviceProgram = environment.serviceProgram,
-                        .diagnosticsDelay = environment.diagnosticsDelay,
-                        .terminationBound = environment.terminationBound},
-                       parts.alerts) {
-    connect(&briselServerTask, &ServiceSupervisor::ignoreChosen, this, [this] { quit(); });
-    connect(&briselServerTask, &ServiceSupervisor::relaunchChosen, this, &AppDelegate::relaunch);
+      briselServerTask(
+          {.serviceProgram = environment.serviceProgram, .terminationBound = environment.terminationBound}) {
+    connect(&briselServerTask, &ServiceSupervisor::started, this,
+            [this] { setStatusTitle(QString::fromUtf8(kRunningTitle)); });
+    connect(&briselServerTask, &ServiceSupervisor::ended, this, &AppDelegate::serverStopped);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -34,9 +42,6 @@ void AppDelegate::applicationWillFinishLaunching() {
     // The branch selects the feed and the crash-reporting environment.
     const QString& branch = environment.branch;
     parts.updater.setFeedURL(feedAddress(branch));
-    CrashReportingOptions options;
-    configureCrashReporting(options, branch, environment.release);
-    parts.crashReporter.start(options);
 
     // "--feed-url" prints the feed and quits before anything else happens.
     if (environment.arguments.contains(QStringLiteral("--feed-url"))) {
@@ -51,29 +56,97 @@ void AppDelegate::applicationWillFinishLaunching() {
     }
     launcherMayWait = true;
 
-    // The application runs from here on: the launcher and a later instance find it by its name.
-    link::claimIdentifier(environment.bus, link::qtText(desktop_link::kApplicationIdentifier),
-                          link::NameHandover::allowReplacement);
+    // One instance per session: the launcher and a later start find the running one by its name, and a
+    // later start ends here, leaving the running instance, its service and its crash session be.
+    const link::NameClaim claim = link::claimIdentifier(environment.bus, applicationIdentifier());
+    if (claim == link::NameClaim::heldByAnother) {
+        const auto owner = link::ownerProcess(environment.bus, applicationIdentifier());
+        qInfo().noquote() << "Velko Brisel already runs in this session"
+                          << (owner ? QStringLiteral("(process %1)").arg(*owner) : QString())
+                          << "- use its icon in the tray; this start ends";
+        quit();
+        return;
+    }
+    ownsName = claim == link::NameClaim::owned;
 
-    // A service of an earlier instance still on the port gets SIGTERM, and the port is waited
+    CrashReportingOptions options;
+    configureCrashReporting(options, branch, environment.release);
+    parts.crashReporter.start(options);
+
+    // A service whose application is gone, still on the port, gets SIGTERM, and the port is waited
     // free, before ours starts.
-    stopStaleService(environment.servicePort, environment.cleanupBound);
+    const bool portFree = stopStaleService(environment.servicePort, environment.cleanupBound).portFree;
 
     // The service starts once the launch sequence has returned to the main loop.
-    QTimer::singleShot(0, &briselServerTask, [this] { briselServerTask.startServer(); });
+    QTimer::singleShot(0, this, [this, portFree] { startServer(portFree); });
 
     // The menu (its status line starts as "Brisel starting..."), then the status item
     // once a tray is there.
     statusMenuPointer = std::make_unique<StatusMenu>(std::move(parts.menuHooks));
-    connect(&briselServerTask, &ServiceSupervisor::statusTitleChanged, statusMenuPointer.get(),
-            &StatusMenu::setStatusTitle);
     connect(statusMenuPointer.get(), &StatusMenu::checkForUpdatesChosen, this,
             [this] { parts.updater.checkForUpdates(); });
     connect(statusMenuPointer.get(), &StatusMenu::openAtLoginChosen, this, &AppDelegate::toggleOpenAtLogin);
+    connect(statusMenuPointer.get(), &StatusMenu::aboutToShow, this, &AppDelegate::showOpenAtLogin);
     connect(statusMenuPointer.get(), &StatusMenu::quitChosen, this, [this] { quit(); });
     trayHostWait =
         std::make_unique<TrayHostWait>(environment.bus, environment.trayHostBound, environment.trayAvailable,
                                        [this](bool available) { continueWithTray(available); });
+}
+
+void AppDelegate::startServer(bool portFree) {
+    // Another program on the port (another user's service, another application's, anything else) makes
+    // our service fail; starting it anyway would also replace the log of a service that runs.
+    if (portFree || !portInUse(environment.servicePort)) {
+        briselServerTask.startServer();
+    } else {
+        serverStopped(std::nullopt);
+    }
+}
+
+void AppDelegate::serverStopped(const std::optional<QString>& startError) {
+    if (quitting) {
+        return;
+    }
+    const QString holders = describePortHolders(portHolders(environment.servicePort));
+    const QString portInUseText =
+        QStringLiteral("port %1 is in use by %2").arg(QString::number(environment.servicePort), holders);
+    if (holders.isEmpty()) {
+        setStatusTitle(QString::fromUtf8(kCollectingDiagnosticsTitle));
+    } else {
+        qWarning().noquote() << "The service cannot listen:" << portInUseText
+                             << "- quit that program, then choose Relaunch";
+        setStatusTitle(QString::fromUtf8(kNotRunningTitle) + QStringLiteral(": ") + portInUseText);
+    }
+    QTimer::singleShot(environment.diagnosticsDelay, this, [this, startError, holders, portInUseText] {
+        if (quitting) {
+            return;
+        }
+        Alert alert{.style = AlertStyle::critical,
+                    .message = QStringLiteral("Fatal Error"),
+                    .informativeText = {},
+                    .buttons = {QStringLiteral("Relaunch"), QStringLiteral("Ignore")}};
+        if (holders.isEmpty()) {
+            setStatusTitle(QString::fromUtf8(kNotRunningTitle));
+            alert.informativeText =
+                QStringLiteral("Velko Brisel quit unexpectedly. ") + startError.value_or(QString());
+        } else {
+            alert.informativeText = QStringLiteral("Brisel Server could not start: ") + portInUseText +
+                                    QStringLiteral(". Quit that program, then choose Relaunch.");
+        }
+        parts.alerts.show(alert, [this](int button) {
+            if (button == kFirstButton + 1) {
+                quit();  // "Ignore"
+            } else {
+                relaunch();
+            }
+        });
+    });
+}
+
+void AppDelegate::setStatusTitle(const QString& title) {
+    if (statusMenuPointer) {
+        statusMenuPointer->setStatusTitle(title);
+    }
 }
 
 void AppDelegate::continueWithTray(bool available) {
@@ -96,7 +169,8 @@ void AppDelegate::continueWithTray(bool available) {
 
     tellLauncherToQuit();
 
-    // On the first run the launcher becomes the login item.
+    // On the first run the launcher becomes the login item. Later, an entry that starts another
+    // installation's launcher follows this one; an entry the user removed or disabled stays so.
     const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
     if (!userDefaultsHasKey(*userDefaults, launchAtStart)) {
         if (auto registered = loginItem.setEnabled(true)) {
@@ -104,8 +178,14 @@ void AppDelegate::continueWithTray(bool available) {
         } else {
             qWarning().noquote() << "Cannot register the login item:" << registered.error();
         }
+    } else if (loginItem.state() == LoginItemState::otherLauncher) {
+        if (auto rewritten = loginItem.setEnabled(true)) {
+            qInfo().noquote() << "The login item now starts" << environment.launcherProgram;
+        } else {
+            qWarning().noquote() << "Cannot point the login item at this installation:" << rewritten.error();
+        }
     }
-    statusMenuPointer->setOpenAtLogin(userDefaults->value(launchAtStart, false).toBool());
+    showOpenAtLogin();
 
     // The first-launch notice, once, after the launch sequence.
     const QString presented = QString::fromUtf8(kHasPresentedInitialHelpWindowKey);
@@ -127,6 +207,19 @@ void AppDelegate::continueWithTray(bool available) {
     userDefaults->sync();
 }
 
+void AppDelegate::showOpenAtLogin() {
+    const LoginItemState state = loginItem.state();
+    const bool effective = state == LoginItemState::thisLauncher || state == LoginItemState::otherLauncher;
+    const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
+    // A missing key stays missing: the next launch is a first run again.
+    if (userDefaultsHasKey(*userDefaults, launchAtStart) &&
+        userDefaults->value(launchAtStart).toBool() != effective) {
+        userDefaults->setValue(launchAtStart, effective);
+        userDefaults->sync();
+    }
+    statusMenuPointer->setOpenAtLogin(effective);
+}
+
 void AppDelegate::toggleOpenAtLogin(bool setting) {
     if (auto changed = loginItem.setEnabled(setting); !changed) {
         qWarning().noquote() << "Cannot change the login item:" << changed.error();
@@ -144,12 +237,12 @@ void AppDelegate::tellLauncherToQuit() {
     }
     if (link::isRunning(environment.bus, link::qtText(desktop_link::kLauncherIdentifier))) {
         link::postNotice(environment.bus, link::qtText(desktop_link::kKillLauncherNotice),
-                         link::qtText(desktop_link::kApplicationIdentifier));
+                         applicationIdentifier());
     }
 }
 
-void AppDelegate::quit(int status) {
-    if (std::exchange(quitting, true)) {
+void AppDelegate::endInstance() {
+    if (std::exchange(instanceEnded, true)) {
         return;
     }
     if (launcherMayWait) {
@@ -157,18 +250,35 @@ void AppDelegate::quit(int status) {
     }
     trayHostWait.reset();
     briselServerTask.stop();
+    // The name goes only once the service is gone: a new instance that gets the name finds the port
+    // free.
+    if (std::exchange(ownsName, false)) {
+        link::releaseIdentifier(environment.bus, applicationIdentifier());
+    }
     parts.crashReporter.close();
     userDefaults->sync();
+}
+
+void AppDelegate::quit(int status) {
+    if (std::exchange(quitting, true)) {
+        return;
+    }
+    endInstance();
     environment.exit(status);
 }
 
 void AppDelegate::relaunch() {
+    if (quitting) {
+        return;
+    }
+    endInstance();
     QString error;
     if (!environment.startDetached(environment.ownProgram, error)) {
         std::fprintf(stderr, "Failed to restart due to error %s\n", error.toUtf8().constData());
         quit(EXIT_FAILURE);
         return;
     }
+    qInfo().noquote() << "Relaunched" << environment.ownProgram;
     quit();
 }
 

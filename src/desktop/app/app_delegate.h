@@ -1,5 +1,6 @@
-// The tray application's delegate: the launch sequence, the service's supervision, the menu actions
-// and the quit path. Everything runs on the main thread.
+// The tray application's delegate: the launch sequence, the service's supervision with what the user
+// is told when it stops, the menu actions, the relaunch and the quit path. Everything runs on the main
+// thread.
 #pragma once
 
 #include <QDBusConnection>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "desktop/app/alerts.h"
 #include "desktop/app/crash_reporter.h"
@@ -60,19 +62,21 @@ class AppDelegate : public QObject {
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
-    // The launch sequence: feed address, crash reporting, "--feed-url", the session-bus name, the
-    // stale-service cleanup, the service, the status item (after waiting for a tray host), the
-    // "killLauncher" notice, the first-run login item and the first-launch notice. Call once from the
-    // running main loop. Without a tray, or on a quit before it, "killLauncher" is posted before the
-    // application ends.
+    // The launch sequence: feed address, "--feed-url", the session-bus name (a start while another
+    // instance owns it logs and quits with status 0, touching nothing of the running one), crash
+    // reporting, the stale-service cleanup, the service (not started while others hold its port), the
+    // status item (after waiting for a tray host), the "killLauncher" notice, the login item and the
+    // first-launch notice. Call once from the running main loop. Without a tray, or on a quit before
+    // it, "killLauncher" is posted before the application ends.
     void applicationWillFinishLaunching();
 
-    // The ordinary quit path: stops the service (SIGTERM, bounded wait), closes crash reporting and
-    // ends the main loop with `status`. Idempotent.
+    // The ordinary quit path: stops the service (SIGTERM, bounded wait), gives up the session-bus
+    // name, closes crash reporting and ends the main loop with `status`. Idempotent.
     void quit(int status = 0);
 
-    // Starts this program again, detached, and quits; a failed start quits with
-    // "Failed to restart due to error ..." and status 1.
+    // Hands over to a new instance of this program: ends this one's service, crash session and name
+    // first, then starts the new one detached and quits; a failed start quits with "Failed to restart
+    // due to error ..." and status 1.
     void relaunch();
 
     // The status menu, once the launch sequence created it; null before.
@@ -81,10 +85,22 @@ class AppDelegate : public QObject {
 
   private:
     void continueWithTray(bool available);
+    // Starts the service once the cleanup left its port free; otherwise tells who holds the port.
+    void startServer(bool portFree);
+    // The service does not run (`startError` when it could not start): the status line at once, the
+    // "Fatal Error" alert after the diagnostics delay. When other programs listen on the service's
+    // port, both name the port and them.
+    void serverStopped(const std::optional<QString>& startError);
+    void setStatusTitle(const QString& title);
+    // Follows the autostart entry: the check mark (and the stored key, once there is one) says whether
+    // an effective entry exists.
+    void showOpenAtLogin();
     // Posts "killLauncher" once, when the launcher runs: when the tray is up, or before an exit
     // without it.
     void tellLauncherToQuit();
     void toggleOpenAtLogin(bool setting);
+    // Everything of the quit path but the end of the main loop. Idempotent.
+    void endInstance();
 
     AppEnvironment environment;
     AppParts parts;
@@ -94,6 +110,8 @@ class AppDelegate : public QObject {
     std::unique_ptr<StatusMenu> statusMenuPointer;
     std::unique_ptr<TrayHostWait> trayHostWait;
     bool quitting = false;
+    bool instanceEnded = false;
+    bool ownsName = false;         // this instance owns com.Velko.Brisel
     bool launcherMayWait = false;  // the launch sequence went past "--feed-url"
     bool launcherTold = false;
 };

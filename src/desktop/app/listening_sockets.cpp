@@ -12,6 +12,7 @@ namespace {
 // Fields of a table line: "sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode".
 constexpr std::size_t kLocalAddress = 1;
 constexpr std::size_t kState = 3;
+constexpr std::size_t kOwner = 7;
 constexpr std::size_t kInode = 9;
 constexpr std::string_view kListenState = "0A";
 
@@ -40,8 +41,8 @@ bool parseWhole(std::string_view text, int base, Number& value) {
 
 }  // namespace
 
-std::vector<ino_t> listeningSocketInodes(std::string_view table, std::uint16_t port) {
-    std::vector<ino_t> inodes;
+std::vector<ListeningSocket> listeningSockets(std::string_view table, std::uint16_t port) {
+    std::vector<ListeningSocket> sockets;
     while (!table.empty()) {
         const std::size_t lineEnd = std::min(table.find('\n'), table.size());
         const std::string_view line = table.substr(0, lineEnd);
@@ -55,16 +56,16 @@ std::vector<ino_t> listeningSocketInodes(std::string_view table, std::uint16_t p
         const std::string_view local = fields[kLocalAddress];
         const std::size_t colon = local.rfind(':');
         std::uint16_t localPort = 0;
-        ino_t inode = 0;
+        ListeningSocket socket;
         if (colon == std::string_view::npos || !parseWhole(local.substr(colon + 1), 16, localPort) ||
-            !parseWhole(fields[kInode], 10, inode)) {
+            !parseWhole(fields[kInode], 10, socket.inode) || !parseWhole(fields[kOwner], 10, socket.owner)) {
             continue;
         }
-        if (localPort == port && inode != 0) {
-            inodes.push_back(inode);
+        if (localPort == port && socket.inode != 0) {
+            sockets.push_back(socket);
         }
     }
-    return inodes;
+    return sockets;
 }
 
 }  // namespace brisel::desktop::app

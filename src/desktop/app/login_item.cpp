@@ -28,6 +28,9 @@ QString execArgument(const QString& argument) {
     return u'"' + quoted + u'"';
 }
 
+// The most of an entry that is read: ours are a few hundred bytes.
+constexpr qint64 kMostEntryBytes = 64 * 1024;
+
 }  // namespace
 
 LoginItem::LoginItem(QString launcher) : launcherProgram(std::move(launcher)) {}
@@ -77,6 +80,42 @@ tl::expected<void, QString> LoginItem::setEnabled(bool enabled) const {
                               entry.errorString());
     }
     return {};
+}
+
+LoginItemState LoginItem::state() const {
+    QFile entry(entryPath());
+    if (!entry.open(QIODevice::ReadOnly)) {
+        return LoginItemState::absent;
+    }
+    const QString text = QString::fromUtf8(entry.read(kMostEntryBytes));
+    bool inMainGroup = false;
+    bool enabled = true;
+    QString exec;
+    for (const QString& line : text.split(u'\n')) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.startsWith(u'[')) {
+            inMainGroup = trimmed == QStringLiteral("[Desktop Entry]");
+            continue;
+        }
+        const qsizetype equals = trimmed.indexOf(u'=');
+        if (!inMainGroup || equals < 0) {
+            continue;
+        }
+        const QString key = trimmed.left(equals).trimmed();
+        const QString value = trimmed.mid(equals + 1).trimmed();
+        if (key == QStringLiteral("Hidden")) {
+            enabled = enabled && value != QStringLiteral("true");
+        } else if (key == QStringLiteral("X-GNOME-Autostart-enabled")) {
+            enabled = enabled && value != QStringLiteral("false");
+        } else if (key == QStringLiteral("Exec")) {
+            exec = value;
+        }
+    }
+    if (!enabled) {
+        return LoginItemState::disabled;
+    }
+    return exec == execArgument(launcherProgram) ? LoginItemState::thisLauncher
+                                                 : LoginItemState::otherLauncher;
 }
 
 }  // namespace brisel::desktop::app

@@ -11,6 +11,9 @@
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -91,6 +94,19 @@ class IngestionCrashReporter : public app::CrashReporter {
   private:
     std::unique_ptr<components::CrashReporter> reporter;
 };
+
+// Tests of the real program shorten its fixed waits by the factor in BRISEL_TIME_SCALE (a number in
+// (0, 1]), as they do the service's, which inherits the variable; without it a wait keeps its length.
+std::chrono::milliseconds scaledWait(std::chrono::milliseconds wait) {
+    bool isNumber = false;
+    const double factor = qEnvironmentVariable("BRISEL_TIME_SCALE").toDouble(&isNumber);
+    if (!isNumber || !(factor > 0.0 && factor <= 1.0)) {
+        return wait;
+    }
+    const auto scaled =
+        static_cast<std::chrono::milliseconds::rep>(std::llround(static_cast<double>(wait.count()) * factor));
+    return std::chrono::milliseconds(std::max<std::chrono::milliseconds::rep>(scaled, 1));
+}
 
 // The windows of the menu, made on first choice and kept for the life of the program.
 struct Windows {
@@ -175,6 +191,7 @@ int main(int argc, char* argv[]) {
             .ownProgram = QCoreApplication::applicationFilePath(),
             .bus = QDBusConnection::sessionBus(),
             .servicePort = brisel::desktop_link::kServicePort,
+            .diagnosticsDelay = scaledWait(std::chrono::seconds(20)),
             .startDetached =
                 [](const QString& program, QString& error) {
                     QProcess process;

@@ -4,15 +4,14 @@
 #include <unistd.h>
 
 #include <QDebug>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <utility>
 
 namespace brisel::desktop::app {
 
-ServiceSupervisor::ServiceSupervisor(SupervisorSettings supervisorSettings, Alerts& userAlerts)
-    : settings(std::move(supervisorSettings)), alerts(userAlerts) {
+ServiceSupervisor::ServiceSupervisor(SupervisorSettings supervisorSettings)
+    : settings(std::move(supervisorSettings)) {
     briselServerTask.setProgram(settings.serviceProgram);
     briselServerTask.setProcessChannelMode(QProcess::MergedChannels);
     briselServerTask.setStandardInputFile(QProcess::nullDevice());
@@ -25,13 +24,13 @@ ServiceSupervisor::ServiceSupervisor(SupervisorSettings supervisorSettings, Aler
     });
     connect(&briselServerTask, &QProcess::started, this, [this] {
         qInfo().noquote() << "Started" << settings.serviceProgram << "as process" << servicePid();
-        emit statusTitleChanged(QString::fromUtf8(kRunningTitle));
+        emit started();
     });
     connect(&briselServerTask, &QProcess::readyReadStandardOutput, this, &ServiceSupervisor::echoOutput);
     connect(&briselServerTask, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         // A crash also ends in `finished`; only a failed start is reported here.
         if (error == QProcess::FailedToStart) {
-            serverStopped(briselServerTask.errorString());
+            report(briselServerTask.errorString());
         }
     });
     connect(&briselServerTask, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
@@ -41,7 +40,7 @@ ServiceSupervisor::ServiceSupervisor(SupervisorSettings supervisorSettings, Aler
         } else {
             qInfo().noquote() << "The service exited with status" << code;
         }
-        serverStopped(std::nullopt);
+        report(std::nullopt);
     });
 }
 
@@ -75,29 +74,11 @@ void ServiceSupervisor::echoOutput() {
     }
 }
 
-void ServiceSupervisor::serverStopped(const std::optional<QString>& error) {
-    if (stopping || std::exchange(stopReported, true)) {
+void ServiceSupervisor::report(const std::optional<QString>& startError) {
+    if (stopping || std::exchange(endReported, true)) {
         return;
     }
-    emit statusTitleChanged(QString::fromUtf8(kCollectingDiagnosticsTitle));
-    QTimer::singleShot(settings.diagnosticsDelay, this, [this, error] {
-        if (stopping) {
-            return;
-        }
-        emit statusTitleChanged(QString::fromUtf8(kNotRunningTitle));
-        Alert alert{
-            .style = AlertStyle::critical,
-            .message = QStringLiteral("Fatal Error"),
-            .informativeText = QStringLiteral("Velko Brisel quit unexpectedly. ") + error.value_or(QString()),
-            .buttons = {QStringLiteral("Relaunch"), QStringLiteral("Ignore")}};
-        alerts.show(alert, [this](int button) {
-            if (button == kFirstButton + 1) {
-                emit ignoreChosen();
-            } else {
-                emit relaunchChosen();
-            }
-        });
-    });
+    emit ended(startError);
 }
 
 }  // namespace brisel::desktop::app

@@ -7,8 +7,6 @@
 #include <QPixmap>
 #include <utility>
 
-#include "desktop/app/service_supervisor.h"
-
 namespace brisel::desktop::app {
 
 namespace {
@@ -70,6 +68,7 @@ StatusMenu::StatusMenu(MenuHooks menuHooks)
             [this] { hooks.about(); });
     appMenu->addSeparator();
     connect(appMenu->addAction(QStringLiteral("Quit")), &QAction::triggered, this, &StatusMenu::quitChosen);
+    connect(appMenu.get(), &QMenu::aboutToShow, this, &StatusMenu::aboutToShow);
 }
 
 StatusMenu::~StatusMenu() = default;

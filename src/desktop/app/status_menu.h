@@ -13,6 +13,13 @@
 
 namespace brisel::desktop::app {
 
+// The titles of the status line, in the order a launch and a failure show them.
+inline constexpr const char* kStartingTitle = "Brisel starting...";
+inline constexpr const char* kRunningTitle = "Brisel running on port 4751";
+inline constexpr const char* kCollectingDiagnosticsTitle =
+    "Brisel Server not running, collecting diagnostics, please wait 20 seconds...";
+inline constexpr const char* kNotRunningTitle = "Brisel Server not running";
+
 // What the menu's window items do. The Logs window, the Preferences window and the About panel of
 // src/desktop/components are wired in here (in main.cpp); until then each item logs.
 struct MenuHooks {
@@ -50,6 +57,8 @@ class StatusMenu : public QObject {
     void openAtLoginChosen(bool setting);
     void checkForUpdatesChosen();
     void quitChosen();
+    // The menu is about to open (the tray host asks before it shows the menu).
+    void aboutToShow();
 
   private:
     // The status item's left click: pops the menu up where the pointer is.

@@ -15,8 +15,7 @@ AppDelegate::AppDelegate(LauncherEnvironment launcherEnvironment)
 
 void AppDelegate::launchMainApplication() {
     using link::qtText;
-    link::claimIdentifier(environment.bus, qtText(desktop_link::kLauncherIdentifier),
-                          link::NameHandover::keep);
+    link::claimIdentifier(environment.bus, qtText(desktop_link::kLauncherIdentifier));
     if (link::isRunning(environment.bus, qtText(desktop_link::kApplicationIdentifier))) {
         qInfo().noquote() << "Velko Brisel runs already; nothing to launch";
         environment.quit();

@@ -5,30 +5,52 @@
 
 namespace brisel::desktop::link {
 
-bool claimIdentifier(QDBusConnection bus, const QString& identifier, NameHandover handover) {
-    QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
+namespace {
+
+QDBusConnectionInterface* namesOf(const QDBusConnection& bus) {
+    return bus.isConnected() ? bus.interface() : nullptr;
+}
+
+}  // namespace
+
+NameClaim claimIdentifier(QDBusConnection bus, const QString& identifier) {
+    QDBusConnectionInterface* names = namesOf(bus);
     if (names == nullptr) {
         qWarning().noquote() << "No session bus; running without the name" << identifier;
-        return false;
+        return NameClaim::noBus;
     }
-    const auto reply = names->registerService(identifier, QDBusConnectionInterface::ReplaceExistingService,
-                                              handover == NameHandover::allowReplacement
-                                                  ? QDBusConnectionInterface::AllowReplacement
-                                                  : QDBusConnectionInterface::DontAllowReplacement);
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+    const auto reply = names->registerService(identifier, QDBusConnectionInterface::DontQueueService,
+                                              QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid()) {
         qWarning().noquote() << "Cannot own the session-bus name" << identifier << reply.error().message();
-        return false;
+        return NameClaim::noBus;
     }
-    return true;
+    return reply.value() == QDBusConnectionInterface::ServiceRegistered ? NameClaim::owned
+                                                                        : NameClaim::heldByAnother;
+}
+
+void releaseIdentifier(QDBusConnection bus, const QString& identifier) {
+    if (QDBusConnectionInterface* names = namesOf(bus)) {
+        names->unregisterService(identifier);
+    }
 }
 
 bool isRunning(QDBusConnection bus, const QString& identifier) {
-    QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
+    QDBusConnectionInterface* names = namesOf(bus);
     if (names == nullptr) {
         return false;
     }
     const auto reply = names->isServiceRegistered(identifier);
     return reply.isValid() && reply.value();
+}
+
+std::optional<qint64> ownerProcess(QDBusConnection bus, const QString& identifier) {
+    QDBusConnectionInterface* names = namesOf(bus);
+    if (names == nullptr) {
+        return std::nullopt;
+    }
+    const auto reply = names->servicePid(identifier);
+    return reply.isValid() ? std::optional<qint64>(reply.value()) : std::nullopt;
 }
 
 }  // namespace brisel::desktop::link

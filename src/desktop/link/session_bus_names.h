@@ -1,22 +1,34 @@
 // Running programs on the session bus: a desktop program that runs owns its well-known name
-// (common/desktop_link.h), so "is it running?" is "has the name an owner?".
+// (common/desktop_link.h), so "is it running?" is "has the name an owner?". A name stays with its first
+// owner until that one gives it up or ends: no later claim takes it over, so one instance of each
+// program runs per session.
 #pragma once
 
 #include <QDBusConnection>
 #include <QString>
+#include <optional>
 
 namespace brisel::desktop::link {
 
-// Whether the name is replaced when a newer instance claims it.
-enum class NameHandover { keep, allowReplacement };
+enum class NameClaim {
+    owned,          // this process owns the name now
+    heldByAnother,  // another process owns it and keeps it
+    noBus,          // no session bus, or the bus refused: the program runs without the name
+};
 
-// Claims `identifier` on `bus` for this process. With `allowReplacement` a later claim by another
-// instance takes the name over (a relaunched application takes it from the old one); a claim
-// replaces an instance that allowed it. Returns false (and logs why) when the bus is not there or the
-// name stays with another process. Main thread.
-bool claimIdentifier(QDBusConnection bus, const QString& identifier, NameHandover handover);
+// Claims `identifier` on `bus` for this process, never taking it from an owner and never waiting in
+// line for it. Logs when the bus is missing or refuses. Main thread.
+NameClaim claimIdentifier(QDBusConnection bus, const QString& identifier);
+
+// Gives up `identifier` when this process owns it, so that a successor can claim it at once. Main
+// thread.
+void releaseIdentifier(QDBusConnection bus, const QString& identifier);
 
 // Whether a process owns `identifier` on `bus`; false when the bus is not there. Main thread.
 bool isRunning(QDBusConnection bus, const QString& identifier);
+
+// The process id of the owner of `identifier`; none when it has no owner or the bus cannot tell.
+// Main thread.
+std::optional<qint64> ownerProcess(QDBusConnection bus, const QString& identifier);
 
 }  // namespace brisel::desktop::link

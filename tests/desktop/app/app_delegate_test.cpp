@@ -3,14 +3,18 @@
 // tray is whatever the test says.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <csignal>
+#include <optional>
 
 #include "desktop/app/app_delegate.h"
 #include "desktop/app/quit_on_signals.h"
@@ -18,6 +22,7 @@
 #include "desktop/link/notice_bus.h"
 #include "desktop/link/session_bus_names.h"
 #include "support/event_wait.h"
+#include "support/listener_program.h"
 #include "support/scripted_alerts.h"
 #include "support/temporary_folder.h"
 
@@ -25,6 +30,7 @@ namespace {
 
 using namespace brisel::desktop::app;
 using namespace std::chrono_literals;
+using brisel::desktop_test::ListenerProgram;
 using brisel::desktop_test::ScriptedAlerts;
 using brisel::desktop_test::waitUntil;
 
@@ -41,6 +47,50 @@ std::uint16_t freePort() {
     return ntohs(address.sin_port);
 }
 
+// The status lines that the menu logs ("Status: ..."), in order, while it lives.
+class StatusLines {
+  public:
+    StatusLines() : previous(qInstallMessageHandler(&StatusLines::record)) { lines().clear(); }
+    ~StatusLines() { qInstallMessageHandler(previous); }
+    StatusLines(const StatusLines&) = delete;
+    StatusLines& operator=(const StatusLines&) = delete;
+
+    QStringList seen() const {
+        const QMutexLocker locker(&mutex());
+        return lines();
+    }
+
+  private:
+    static void record(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (message.startsWith("Status: ")) {
+            const QMutexLocker locker(&mutex());
+            lines() << message.mid(8);
+        }
+        qt_message_output(type, context, message);
+    }
+    static QStringList& lines() {
+        static QStringList recorded;
+        return recorded;
+    }
+    static QMutex& mutex() {
+        static QMutex guard;
+        return guard;
+    }
+    QtMessageHandler previous;
+};
+
+class CountingCrashReporter : public CrashReporter {
+  public:
+    void start(const CrashReportingOptions&) override { ++starts; }
+    void close() override {}
+    int starts = 0;
+};
+
+QString userName() {
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry != nullptr ? QString::fromLocal8Bit(entry->pw_name) : QString::number(::getuid());
+}
+
 class AppDelegateTest : public ::testing::Test {
   protected:
     AppDelegateTest() : mark(QString::fromStdString((folder.path() / "mark").string())) {
@@ -48,23 +98,28 @@ class AppDelegateTest : public ::testing::Test {
     }
 
     // A delegate as main() makes one, with the fake service and the test's seams.
-    std::unique_ptr<AppDelegate> delegate(bool trayAvailable) {
+    std::unique_ptr<AppDelegate> delegate(bool trayAvailable,
+                                          QDBusConnection bus = QDBusConnection::sessionBus(),
+                                          QStringList arguments = {}) {
         return std::make_unique<AppDelegate>(
             AppEnvironment{
-                .arguments = {},
+                .arguments = std::move(arguments),
                 .branch = "master",
                 .release = "0.1.0",
-                .serviceProgram = BRISEL_SOURCE_DIR "/tests/desktop/app/fake_service.py",
+                .serviceProgram = serviceProgram,
                 .launcherProgram = "/opt/Velko Brisel/libexec/brisel/BriselLaunchHelper",
                 .ownProgram = "/opt/Velko Brisel/bin/Velko Brisel",
-                .bus = QDBusConnection::sessionBus(),
-                .servicePort = freePort(),
+                .bus = bus,
+                .servicePort = servicePort ? *servicePort : freePort(),
                 .trayHostBound = 100ms,
                 .diagnosticsDelay = 50ms,
                 .terminationBound = 10s,
                 .startDetached =
-                    [this](const QString& program, QString& error) {
+                    [this, bus](const QString& program, QString& error) {
                         relaunched << program;
+                        // The successor finds the name free and the old service gone.
+                        handedOver =
+                            !brisel::desktop::link::isRunning(bus, "com.Velko.Brisel") && serviceTerminated();
                         error = "cannot start it";
                         return relaunchWorks;
                     },
@@ -92,19 +147,22 @@ class AppDelegateTest : public ::testing::Test {
 
     brisel::test_support::TemporaryFolder folder;
     QString mark;
+    QString serviceProgram = BRISEL_SOURCE_DIR "/tests/desktop/app/fake_service.py";
+    std::optional<std::uint16_t> servicePort;  // a free one unless set
     ScriptedAlerts alerts;
     LoggingUpdater updater;
-    LoggingCrashReporter crashReporter;
+    CountingCrashReporter crashReporter;
     std::vector<int> exits;
     QStringList relaunched;
     bool relaunchWorks = true;
+    bool handedOver = false;
 };
 
 TEST_F(AppDelegateTest, FirstRunRegistersTheLoginItemTellsTheLauncherAndShowsTheNoticeOnce) {
     // A launcher runs on the bus and listens, as the real one does, on a connection of its own.
     QDBusConnection launcherBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "launcher");
-    ASSERT_TRUE(brisel::desktop::link::claimIdentifier(launcherBus, "com.Velko.BriselLaunchHelper",
-                                                       brisel::desktop::link::NameHandover::keep));
+    ASSERT_EQ(brisel::desktop::link::claimIdentifier(launcherBus, "com.Velko.BriselLaunchHelper"),
+              brisel::desktop::link::NameClaim::owned);
     int killLauncherNotices = 0;
     const brisel::desktop::link::NoticeListener launcher(launcherBus, "killLauncher", "com.Velko.Brisel",
                                                          [&] { ++killLauncherNotices; });
@@ -191,8 +249,8 @@ TEST_F(AppDelegateTest, WithoutATrayTheFailedToStartAlertComesAfterTheWaitAndThe
 // Without a tray, or on a quit before one comes, the launcher hears "killLauncher" all the same.
 TEST_F(AppDelegateTest, TheLauncherIsToldToQuitWhenTheApplicationEndsWithoutATray) {
     QDBusConnection launcherBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "launcher");
-    ASSERT_TRUE(brisel::desktop::link::claimIdentifier(launcherBus, "com.Velko.BriselLaunchHelper",
-                                                       brisel::desktop::link::NameHandover::keep));
+    ASSERT_EQ(brisel::desktop::link::claimIdentifier(launcherBus, "com.Velko.BriselLaunchHelper"),
+              brisel::desktop::link::NameClaim::owned);
     int killLauncherNotices = 0;
     const brisel::desktop::link::NoticeListener launcher(launcherBus, "killLauncher", "com.Velko.Brisel",
                                                          [&] { ++killLauncherNotices; });
@@ -220,6 +278,7 @@ TEST_F(AppDelegateTest, RelaunchStartsANewInstanceAndQuitsOrEndsWithTheError) {
     ASSERT_EQ(::kill(static_cast<pid_t>(app->supervisor().servicePid()), SIGTERM), 0);
     ASSERT_TRUE(waitUntil([&] { return !exits.empty(); }));
     EXPECT_EQ(relaunched, QStringList{"/opt/Velko Brisel/bin/Velko Brisel"});
+    EXPECT_TRUE(handedOver);
     EXPECT_EQ(exits, std::vector<int>{0});
     EXPECT_EQ(alerts.shown().back().message, "Fatal Error");
 
@@ -228,6 +287,105 @@ TEST_F(AppDelegateTest, RelaunchStartsANewInstanceAndQuitsOrEndsWithTheError) {
     auto failing = delegate(true);
     failing->relaunch();
     EXPECT_EQ(exits, std::vector<int>{EXIT_FAILURE});
+}
+
+// A second start, as a double click on the menu entry, finds the first instance by its name and ends at
+// once: the first keeps its service, its name and its crash session; "--feed-url" leaves them be too.
+TEST_F(AppDelegateTest, ASecondStartEndsAtOnceAndLeavesTheFirstInstanceBe) {
+    openUserDefaults()->setValue(kHasPresentedInitialHelpWindowKey, true);  // no first-launch notice
+    auto first = delegate(true);
+    first->applicationWillFinishLaunching();
+    ASSERT_TRUE(
+        waitUntil([&] { return first->statusMenu()->statusTitle() == kRunningTitle && serviceReady(); }));
+    const qint64 service = first->supervisor().servicePid();
+    ASSERT_EQ(crashReporter.starts, 1);
+
+    QDBusConnection secondBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "second");
+    for (const QStringList& arguments : {QStringList{}, QStringList{"--feed-url"}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        exits.clear();
+        auto second = delegate(true, secondBus, arguments);
+        second->applicationWillFinishLaunching();
+        EXPECT_EQ(exits, std::vector<int>{0});
+        EXPECT_EQ(second->statusMenu(), nullptr);
+        EXPECT_EQ(second->supervisor().servicePid(), 0);
+    }
+    EXPECT_EQ(crashReporter.starts, 1);
+    EXPECT_EQ(first->supervisor().servicePid(), service);
+    EXPECT_FALSE(serviceTerminated());
+    EXPECT_EQ(secondBus.interface()->serviceOwner("com.Velko.Brisel").value(),
+              QDBusConnection::sessionBus().baseService());
+    EXPECT_EQ(first->statusMenu()->statusTitle(), kRunningTitle);
+    EXPECT_TRUE(alerts.shown().empty());
+    QDBusConnection::disconnectFromBus("second");
+
+    first->quit();
+    EXPECT_FALSE(brisel::desktop::link::isRunning(QDBusConnection::sessionBus(), "com.Velko.Brisel"));
+}
+
+// What the status line and the "Fatal Error" alert tell when the service does not run; "Ignore" quits.
+TEST_F(AppDelegateTest, TheStatusLineAndTheAlertSayWhyTheServiceDoesNotRun) {
+    const QString diagnostics = kCollectingDiagnosticsTitle;
+    const QString notRunning = kNotRunningTitle;
+    struct Case {
+        const char* name;
+        const char* holder;        // a program on the service's port, or null
+        const char* holderParent;  // that program's parent, or null
+    };
+    for (const Case& row : {Case{"killed", nullptr, nullptr}, Case{"missing", nullptr, nullptr},
+                            Case{"another program on the port", "other_server", nullptr},
+                            Case{"another application's service", "brisel_core", "Velko Brisel"}}) {
+        SCOPED_TRACE(row.name);
+        exits.clear();
+        QFile::remove(mark + ".ready");
+        const StatusLines status;
+        std::optional<ListenerProgram> holder;
+        if (row.holder != nullptr) {
+            holder.emplace(folder.path(), row.holder, 0, row.holderParent ? row.holderParent : "");
+            servicePort = static_cast<std::uint16_t>(holder->boundPort);
+        }
+        const bool missing = std::string_view(row.name) == "missing";
+        serviceProgram = missing ? QString::fromStdString((folder.path() / "brisel_core").string())
+                                 : BRISEL_SOURCE_DIR "/tests/desktop/app/fake_service.py";
+        openUserDefaults()->setValue(kHasPresentedInitialHelpWindowKey, true);  // no first-launch notice
+        alerts.answerWith({kFirstButton + 1});                                  // "Ignore"
+        auto app = delegate(true);
+        app->applicationWillFinishLaunching();
+        if (std::string_view(row.name) == "killed") {
+            ASSERT_TRUE(waitUntil([&] { return serviceReady(); }));
+            ASSERT_EQ(::kill(static_cast<pid_t>(app->supervisor().servicePid()), SIGKILL), 0);
+        }
+        ASSERT_TRUE(waitUntil([&] { return !exits.empty(); }));
+        EXPECT_EQ(exits, std::vector<int>{0});
+        const Alert& alert = alerts.shown().back();
+        EXPECT_EQ(alert.style, AlertStyle::critical);
+        EXPECT_EQ(alert.message, "Fatal Error");
+        EXPECT_EQ(alert.buttons, (QStringList{"Relaunch", "Ignore"}));
+        if (holder) {
+            QString holderText = QStringLiteral("%1 (process %2) of user %3")
+                                     .arg(row.holder, QString::number(holder->listenerPid), userName());
+            if (row.holderParent != nullptr) {
+                holderText += QStringLiteral(", the service of another Velko Brisel (process %1)")
+                                  .arg(holder->process.processId());
+            }
+            const QString portText =
+                QStringLiteral("port %1 is in use by %2").arg(holder->boundPort).arg(holderText);
+            EXPECT_EQ(status.seen(), (QStringList{kStartingTitle, notRunning + ": " + portText}));
+            EXPECT_EQ(alert.informativeText, "Brisel Server could not start: " + portText +
+                                                 ". Quit that program, then choose Relaunch.");
+            EXPECT_FALSE(serviceReady());  // never started beside the holder
+            EXPECT_EQ(holder->process.state(), QProcess::Running);
+        } else if (missing) {
+            EXPECT_EQ(status.seen(), (QStringList{kStartingTitle, diagnostics, notRunning}));
+            EXPECT_TRUE(alert.informativeText.startsWith("Velko Brisel quit unexpectedly. "));
+            EXPECT_GT(alert.informativeText.size(), QString("Velko Brisel quit unexpectedly. ").size())
+                << "the start error is missing";
+        } else {
+            EXPECT_EQ(status.seen(), (QStringList{kStartingTitle, kRunningTitle, diagnostics, notRunning}));
+            EXPECT_EQ(alert.informativeText, "Velko Brisel quit unexpectedly. ");
+        }
+        servicePort.reset();
+    }
 }
 
 TEST(QuitOnSignals, TermIntAndHangUpTakeTheQuitPath) {

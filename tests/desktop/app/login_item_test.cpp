@@ -4,12 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <optional>
 
 #include "desktop/app/login_item.h"
 
 namespace {
 
 using brisel::desktop::app::LoginItem;
+using brisel::desktop::app::LoginItemState;
 
 QByteArray contentOf(const QString& path) {
     QFile file(path);
@@ -48,6 +50,42 @@ TEST(LoginItem, EntryIsValidForAPathWithABlankAndComesAndGoes) {
     const auto failed = item.setEnabled(true);
     ASSERT_FALSE(failed);
     EXPECT_TRUE(failed.error().contains("autostart")) << failed.error().toStdString();
+}
+
+// Whether the entry counts and whose launcher it starts, as the desktop reads it.
+TEST(LoginItem, StateFollowsTheEntryOnDisk) {
+    QFile::remove(QDir::homePath() + "/.config/autostart");  // a file left where the folder belongs
+    const LoginItem item("/opt/new/libexec/brisel/BriselLaunchHelper");
+    const QString own = LoginItem::entryText("/opt/new/libexec/brisel/BriselLaunchHelper");
+    const QString other = LoginItem::entryText("/opt/old/libexec/brisel/BriselLaunchHelper");
+    struct Case {
+        const char* name;
+        std::optional<QString> text;  // none: no entry
+        LoginItemState state;
+    };
+    for (const Case& row : {
+             Case{"none", std::nullopt, LoginItemState::absent},
+             Case{"this launcher", own, LoginItemState::thisLauncher},
+             Case{"another installation", other, LoginItemState::otherLauncher},
+             Case{"hidden", own + "Hidden=true\n", LoginItemState::disabled},
+             Case{"turned off in the desktop's settings",
+                  QString(own).replace("X-GNOME-Autostart-enabled=true", "X-GNOME-Autostart-enabled = false"),
+                  LoginItemState::disabled},
+             Case{"hidden in another group", own + "[Desktop Action x]\nHidden=true\n",
+                  LoginItemState::thisLauncher},
+             Case{"no Exec", "[Desktop Entry]\nType=Application\n", LoginItemState::otherLauncher},
+         }) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(LoginItem::entryPath());
+        if (row.text) {
+            ASSERT_TRUE(QDir().mkpath(QDir::homePath() + "/.config/autostart"));
+            QFile entry(LoginItem::entryPath());
+            ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+            entry.write(row.text->toUtf8());
+        }
+        EXPECT_EQ(item.state(), row.state);
+    }
+    QFile::remove(LoginItem::entryPath());
 }
 
 }  // namespace

@@ -4,16 +4,17 @@
 #include <QProcess>
 #include <csignal>
 #include <filesystem>
-#include <memory>
 
 #include "desktop/app/listening_sockets.h"
 #include "desktop/app/stale_service_cleanup.h"
+#include "support/listener_program.h"
 #include "support/temporary_folder.h"
 
 namespace {
 
 using namespace brisel::desktop::app;
 using namespace std::chrono_literals;
+using brisel::desktop_test::ListenerProgram;
 
 TEST(ListeningSockets, OnlyListenersOnThePortCount) {
     const std::string table =
@@ -22,46 +23,21 @@ TEST(ListeningSockets, OnlyListenersOnThePortCount) {
         "   1: 0100007F:128F 0100007F:D431 01 00000000:00000000 00:00000000 00000000  1000        0 4343 1\n"
         "   2: 00000000:1770 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 4444 1\n"
         "   3: 00000000000000000000000000000000:128F 00000000000000000000000000000000:0000 0A "
-        "00000000:00000000 00:00000000 00000000  1000        0 4545 1\n"
+        "00000000:00000000 00:00000000 00000000   107        0 4545 1\n"
         "   4: 0100007F:128F 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 x1 1\n"
         "   5: 0100007F:12345 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 4646 1\n"
         "   6: 0100007F:128F 00000000:0000 0A\n"
         "garbage";
-    EXPECT_EQ(listeningSocketInodes(table, 4751), (std::vector<ino_t>{4242, 4545}));
-    EXPECT_TRUE(listeningSocketInodes("", 4751).empty());
+    EXPECT_EQ(listeningSockets(table, 4751),
+              (std::vector<ListeningSocket>{{.inode = 4242, .owner = 1000}, {.inode = 4545, .owner = 107}}));
+    EXPECT_TRUE(listeningSockets("", 4751).empty());
 }
-
-// A program listening on a port, under the file name `name` (its process name).
-class Listener {
-  public:
-    Listener(const std::filesystem::path& folder, const std::string& name, int port) {
-        const auto program = folder / std::to_string(++made) / name;
-        std::filesystem::create_directories(program.parent_path());
-        std::filesystem::copy_file(BRISEL_SOURCE_DIR "/tests/desktop/app/port_listener.py", program);
-        std::filesystem::permissions(program, std::filesystem::perms::owner_all);
-        process.start(QString::fromStdString(program.string()), {QString::number(port)});
-        EXPECT_TRUE(process.waitForReadyRead(30000)) << process.errorString().toStdString();
-        boundPort = process.readLine().trimmed().toInt();
-    }
-    ~Listener() {
-        process.kill();
-        process.waitForFinished(10000);
-    }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-
-    QProcess process;
-    int boundPort = 0;
-
-  private:
-    static inline int made = 0;
-};
 
 TEST(StaleServiceCleanup, TerminatesOnlyOurServiceAndWaitsUntilThePortIsFree) {
     const brisel::test_support::TemporaryFolder folder;
     {
-        const Listener service(folder.path(), "brisel_core", 0);
-        const Listener foreign(folder.path(), "other_server", service.boundPort);
+        const ListenerProgram service(folder.path(), "brisel_core", 0);
+        const ListenerProgram foreign(folder.path(), "other_server", service.boundPort);
         const auto port = static_cast<std::uint16_t>(service.boundPort);
         const CleanupReport report = stopStaleService(port, 300ms);
         EXPECT_EQ(report.terminated, std::vector<pid_t>{static_cast<pid_t>(service.process.processId())});
@@ -69,7 +45,7 @@ TEST(StaleServiceCleanup, TerminatesOnlyOurServiceAndWaitsUntilThePortIsFree) {
         EXPECT_FALSE(report.portFree);  // the foreign listener still holds it
         EXPECT_EQ(foreign.process.state(), QProcess::Running);
     }
-    Listener service(folder.path(), "brisel_core", 0);
+    ListenerProgram service(folder.path(), "brisel_core", 0);
     const auto port = static_cast<std::uint16_t>(service.boundPort);
     const CleanupReport report = stopStaleService(port, 30s);
     EXPECT_EQ(report.terminated.size(), 1U);

@@ -1,6 +1,6 @@
 // The real `Velko Brisel`, its launcher and the real brisel_core in their own namespaces (`unshare -rmn`:
 // loopback only, a private X socket folder), on a private X server (Xvfb) and session bus with a
-// stand-in tray host, with a home folder of their own. tray_session.py drives the four launches.
+// stand-in tray host, with a home folder of their own. tray_session.py drives the launches.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -57,15 +57,15 @@ TEST(TrayEndToEnd, LaunchMenuServiceLoginItemAndQuitOnARealDisplayAndBus) {
         << "  exec /usr/bin/python3 " << source << "/desktop/e2e/tray_session.py --app \""
         << BRISEL_APPLICATION << "\" --launcher \"" << BRISEL_LAUNCHER << "\" --client " << source
         << "/e2e/ws_client.py"
-        << " --screen-grab " << BRISEL_SCREEN_GRAB << " --screenshot "
+        << " --screen-grab " << BRISEL_SCREEN_GRAB << " --alert-key " << BRISEL_ALERT_KEY << " --screenshot "
         << (artefacts / "tray_menu.png").string() << " --logs \"$F/logs\"'\n";
     const fs::path out = folder.path() / "session.out";
     const std::string command =
         "timeout 280 unshare -rmn bash '" + script.string() + "' >'" + out.string() + "' 2>&1";
     const int status = std::system(command.c_str());
     std::string logs;
-    for (const char* run : {"run1.out", "run2.out", "run3.out", "run4.out"}) {
-        logs += std::string("--- ") + run + "\n" + readText(folder.path() / "logs" / run);
+    for (const auto& run : fs::directory_iterator(folder.path() / "logs")) {
+        logs += "--- " + run.path().filename().string() + "\n" + readText(run.path());
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(out) << logs;
     EXPECT_NE(readText(out).find("PASS"), std::string::npos) << readText(out) << logs;

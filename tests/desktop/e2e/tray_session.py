@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """Drives the real tray application on a private session bus and X display (started by
-tray_e2e_test.cpp): reads and clicks its menu over D-Bus the way a tray host does, talks to the real
-service over the websocket, and takes a screenshot of the open menu. Four launches share one home:
-through the launcher (first run), directly (second run: the service is killed), directly again (the
-login item stays off; SIGTERM quits), and once more to be killed outright (its service must not stay
-behind). Prints "PASS" at the end; any failed check ends it with a message."""
+tray_e2e_test.cpp): reads and clicks its menu over D-Bus the way a tray host does, answers its alerts
+with a key, talks to the real service over the websocket, and takes a screenshot of the open menu. The
+launches share one home: through the launcher (first run); started twice, where the second start leaves
+the first be, whose service is then killed and "Relaunch" chosen; from a second installation, whose
+login item the user then removes by hand; directly (the service is killed); directly again (the login
+item stays off; SIGTERM quits); and once more to be killed outright (its service must not stay behind).
+Prints "PASS" at the end; any failed check ends it with a message."""
 import argparse
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -20,6 +23,9 @@ MENU = "com.canonical.dbusmenu"
 ITEM = "org.kde.StatusNotifierItem"
 RUNNING = "Brisel running on port 4751"
 DIAGNOSTICS = "Brisel Server not running, collecting diagnostics, please wait 20 seconds..."
+NOT_RUNNING = "Brisel Server not running"
+# The runs that see the application's 20 s diagnostics wait shorten its waits by this factor.
+SCALE = 0.1
 LABELS = [RUNNING, "Check for Updates", "Preferences", "Logs", "Open at Login", "About", "Quit"]
 HANDSHAKE = 'REPLY {"command":"handshake","status":"OK","data":{"build":10240000008025}}'
 
@@ -110,10 +116,11 @@ class Session:
         self.click(menu, "Quit")
         wait_for(lambda: ended(application), "the application to quit")
 
-    def start_application(self, log):
+    def start_application(self, log, program=None, scaled=False):
         """Starts the application directly; answers it, its item's bus name and its menu, once running."""
         known = len(self.items())
-        application = subprocess.Popen([self.arguments.app], stdout=log, stderr=subprocess.STDOUT)
+        application = subprocess.Popen([program or self.arguments.app], stdout=log, stderr=subprocess.STDOUT,
+                                       env=scaled_environment() if scaled else None)
         name = self.new_item(known)
         menu = self.menu(name)
         self.wait_title(menu, RUNNING)
@@ -141,6 +148,93 @@ class Session:
         application.send_signal(signal.SIGTERM)  # as at logout
         check(application.wait(timeout=60) == 0, "SIGTERM did not end the application with status 0")
 
+    def instances(self):
+        """The running applications of this session's home."""
+        found = []
+        for entry in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{entry}/comm") as comm:
+                    if comm.read().strip() != "Velko Brisel" or ended(int(entry)):
+                        continue
+                with open(f"/proc/{entry}/environ", "rb") as environ:
+                    variables = environ.read().split(b"\0")
+            except OSError:
+                continue
+            if ("HOME=" + os.environ["HOME"]).encode() in variables:
+                found.append(int(entry))
+        return found
+
+    def entry_command(self):
+        with open(self.autostart) as entry:
+            return next(line for line in entry.read().splitlines() if line.startswith("Exec="))
+
+    def second_start_leaves_the_first_alone_and_relaunch_restarts_once(self, log):
+        first, _, menu = self.start_application(log, scaled=True)
+        service = wait_for(lambda: self.service_child(first.pid), "the service child")
+        second_log = os.path.join(self.arguments.logs, "second_start.out")
+        with open(second_log, "w") as output:  # as a double click on the menu entry
+            second = subprocess.Popen([self.arguments.app], stdout=output, stderr=subprocess.STDOUT,
+                                      env=scaled_environment())
+            check(second.wait(timeout=10) == 0, "the second start did not end at once with status 0")
+        check(self.instances() == [first.pid], f"instances after the second start: {self.instances()}")
+        check("already runs" in read(second_log), "the second start did not say why it ended")
+        # Longer than the first's diagnostics wait: its service, status and name stay as they were.
+        deadline = time.monotonic() + 25 * SCALE
+        while time.monotonic() < deadline:
+            check(self.labels(menu)[0] == RUNNING, f"the first's status line became {self.labels(menu)[0]}")
+            check(self.service_child(first.pid) == service, "the first's service ended or was replaced")
+            time.sleep(0.1)
+        check(self.owner_pid("com.Velko.Brisel") == first.pid, "the bus name left the first instance")
+        check("Alert:" not in read(log.name), "the first instance showed an alert")
+
+        known = len(self.items())
+        os.kill(service, signal.SIGKILL)
+        self.wait_title(menu, NOT_RUNNING)
+        answer = subprocess.run([self.arguments.alert_key, str(first.pid), "Return"], capture_output=True,
+                                text=True, timeout=60)
+        check(answer.returncode == 0, f"the Fatal Error alert was not answered: {answer.stderr}")
+        log.write(answer.stdout)
+        check(first.wait(timeout=60) == 0, "Relaunch did not end the first instance with status 0")
+        item = self.new_item(known)
+        successor = self.owner_pid(item)
+        menu = self.menu(item)
+        self.wait_title(menu, RUNNING)
+        check(self.instances() == [successor], f"instances after the relaunch: {self.instances()}")
+        check(self.owner_pid("com.Velko.Brisel") == successor, "the successor does not own the bus name")
+        self.click(menu, "Quit")
+        wait_for(lambda: ended(successor), "the relaunched application to quit")
+        check(read(log.name).count("Relaunched") == 1, "Relaunch did not start exactly one successor")
+
+    def second_installation(self):
+        """Copies the programs elsewhere, as a newer build unpacked beside the first; answers its two."""
+        root = os.path.join(os.environ["TMPDIR"], "second installation")
+        application = os.path.join(root, "bin", "Velko Brisel")
+        launcher = os.path.join(root, "libexec", "brisel", "BriselLaunchHelper")
+        for program, source in ((application, self.arguments.app), (launcher, self.arguments.launcher)):
+            os.makedirs(os.path.dirname(program), exist_ok=True)
+            shutil.copy2(source, program)
+        os.symlink(os.path.join(os.path.dirname(self.arguments.app), "brisel_core"),
+                   os.path.join(root, "bin", "brisel_core"))
+        return application, launcher
+
+    def login_item_follows_a_second_installation(self, log):
+        application, launcher = self.second_installation()
+        check(launcher not in self.entry_command(), "the entry starts the second installation before it ran")
+        running, _, menu = self.start_application(log, program=application)
+        check(self.toggle_state(menu) == 1, "second installation: Open at Login is not checked")
+        check(launcher in self.entry_command(), f"the entry did not follow: {self.entry_command()}")
+        os.remove(self.autostart)  # the user removes the entry by hand
+        menu.AboutToShow(0, dbus_interface=MENU)
+        wait_for(lambda: self.toggle_state(menu) == 0, "the check mark to follow the removed entry")
+        self.click(menu, "Quit")
+        check(running.wait(timeout=60) == 0, "Quit did not end the application with status 0")
+        running, _, menu = self.start_application(log, program=application)
+        check(self.toggle_state(menu) == 0, "a removed entry shows a check mark")
+        check(not os.path.exists(self.autostart), "a removed entry was written back")
+        self.toggle_login_item(menu, 1)  # on again, as the runs after this one expect
+        self.click(menu, "Quit")
+        check(running.wait(timeout=60) == 0, "Quit did not end the application with status 0")
+
     def killed_application_takes_its_service_along(self, log):
         application, _, _ = self.start_application(log)
         service = wait_for(lambda: self.service_child(application.pid), "the service child")
@@ -158,6 +252,10 @@ def ended(pid):
         return True
 
 
+def scaled_environment():
+    return dict(os.environ, BRISEL_TIME_SCALE=str(SCALE))
+
+
 def read(path):
     with open(path) as text:
         return text.read()
@@ -165,19 +263,22 @@ def read(path):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--app", "--launcher", "--client", "--screen-grab", "--screenshot", "--logs"):
+    for option in ("--app", "--launcher", "--client", "--screen-grab", "--alert-key", "--screenshot", "--logs"):
         parser.add_argument(option, required=True)
     arguments = parser.parse_args()
     session = Session(arguments)
-    runs = [session.first_run_through_the_launcher, session.second_run_loses_its_service,
+    runs = [session.first_run_through_the_launcher,
+            session.second_start_leaves_the_first_alone_and_relaunch_restarts_once,
+            session.login_item_follows_a_second_installation, session.second_run_loses_its_service,
             session.third_run_keeps_the_login_item_off, session.killed_application_takes_its_service_along]
-    logs = []
+    logs = {}
     for number, run in enumerate(runs, 1):
-        path = os.path.join(arguments.logs, f"run{number}.out")
-        logs.append(path)
-        with open(path, "w") as log:
+        logs[run.__name__] = os.path.join(arguments.logs, f"run{number}.out")
+        with open(logs[run.__name__], "w") as log:
             run(log)
-    first, second, third = (read(path) for path in logs[:3])
+    first, second, third = (read(logs[run.__name__]) for run in (
+        session.first_run_through_the_launcher, session.second_run_loses_its_service,
+        session.third_run_keeps_the_login_item_off))
     starting, running = first.find("Status: Brisel starting..."), first.find("Status: " + RUNNING)
     check(0 <= starting < running, "the status line did not go from starting to running")
     check(first.count("Alert: Velko Brisel Launched") == 1, "the first run showed no first-launch notice")

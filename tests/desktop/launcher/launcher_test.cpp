@@ -38,7 +38,7 @@ class LauncherTest : public ::testing::Test {
 
 TEST_F(LauncherTest, AlreadyRunningApplicationMeansQuitAtOnceAndLaunchNothing) {
     QDBusConnection application = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "application");
-    ASSERT_TRUE(link::claimIdentifier(application, "com.Velko.Brisel", link::NameHandover::allowReplacement));
+    ASSERT_EQ(link::claimIdentifier(application, "com.Velko.Brisel"), link::NameClaim::owned);
     launcher::AppDelegate delegate(environment("/opt/Velko Brisel/libexec/brisel/BriselLaunchHelper"));
     delegate.launchMainApplication();
     EXPECT_EQ(quits, 1);
