@@ -15,6 +15,8 @@ cases=(
   'device/wifi/crc16.h|#include "device/serial/usb_id.h"'
   'device/samples/sample.h|#include "device/serial/unique_fd.h"'
   'device/boards/device_status.h|#include "workflows/board_text.h"'
+  'device/boards/device_status.h|#include "cloud/api_error.h"'
+  'device/wifi/wifi_mode.h|#include "frame/replies.h"'
   'device/stray.h|#include "common/ascii.h"'
   'workflows/board_text.h|#include "workflows/flash/flasher.h"'
   'workflows/flash/flasher.h|#include "workflows/checks/latency_collector.h"'

@@ -49,6 +49,7 @@ struct FileUpload {
     std::filesystem::path file;
     FileIdentity identity;
     HttpRequest request;
+    FileUploadEnded ended;
     int tryCounter = 1;
 };
 
@@ -68,9 +69,12 @@ bool isAcceptedStatus(int status) {
 
 void uploadRequest(std::shared_ptr<FileUpload> upload);
 
-void endUpload(const FileUpload& upload) {
+void endUpload(const FileUpload& upload, FileUploadOutcome outcome) {
     upload.group->leave();
     upload.uploader->uploadEnded();
+    if (upload.ended) {
+        upload.ended(outcome);
+    }
 }
 
 // Deletes the uploaded file when the path still holds it. True when it was deleted.
@@ -146,7 +150,7 @@ void handleSuccess(const FileUpload& upload, int status) {
     } else {
         logger().info("Successful upload: " + upload.file.string());
     }
-    endUpload(upload);
+    endUpload(upload, FileUploadOutcome::uploaded);
 }
 
 // Schedules the next try after the policy's wait. False when the last try has been made.
@@ -190,7 +194,7 @@ void handleOutcome(const std::shared_ptr<FileUpload>& upload, const HttpResult& 
     }
     if (!retryUploadRequest(upload)) {
         logger().info("Failed upload: " + upload->file.string());
-        endUpload(*upload);
+        endUpload(*upload, FileUploadOutcome::failed);
     }
 }
 
@@ -212,20 +216,21 @@ void uploadRequest(std::shared_ptr<FileUpload> upload) {
 void FileUploader::uploadFile(std::shared_ptr<StreamingUploader> uploader,
                               std::shared_ptr<common::DispatchGroup> dispatchGroup,
                               const std::filesystem::path& file, const std::string& endpointURL,
-                              const std::string& query, bool /*async*/) {
+                              const std::string& query, bool /*async*/, FileUploadEnded ended) {
     auto upload = std::make_shared<FileUpload>();
     upload->uploader = std::move(uploader);
     upload->group = std::move(dispatchGroup);
     upload->session = sessionOf(upload->uploader->settings().client);
     upload->retry = upload->uploader->settings().client.retry;
     upload->file = file;
+    upload->ended = std::move(ended);
 
     const auto identity = identityOf(file);
     if (!identity) {
         logger().error("Failed to upload data for " + file.string() + ": " + identity.error().message() +
                        "; check that the file exists and is readable");
         logger().info("Failed upload: " + file.string());
-        endUpload(*upload);
+        endUpload(*upload, FileUploadOutcome::failed);
         return;
     }
     upload->identity = *identity;

@@ -32,11 +32,13 @@ class FileUploader {
     // Starts the first try and returns. `dispatchGroup` has been entered once by the caller, and the
     // upload has been counted among `uploader`'s uploads in flight (`StreamingUploader::process` does
     // both). When the upload ends, by success or after the last try, the group is left once and the
-    // count lowered by one. The settings are `uploader`'s. `async` has no effect.
+    // count lowered by one, then `ended` (may be empty) is called with the outcome. The settings are
+    // `uploader`'s. `async` has no effect.
     // Any thread; the tries' outcomes are handled on the global queue of default priority.
     void uploadFile(std::shared_ptr<StreamingUploader> uploader,
                     std::shared_ptr<common::DispatchGroup> dispatchGroup, const std::filesystem::path& file,
-                    const std::string& endpointURL, const std::string& query, bool async);
+                    const std::string& endpointURL, const std::string& query, bool async,
+                    FileUploadEnded ended = {});
 };
 
 }  // namespace brisel::cloud

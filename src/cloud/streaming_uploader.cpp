@@ -81,7 +81,7 @@ std::optional<StreamingUploaderError> StreamingUploader::exceptionType() const {
 }
 
 void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64_t firstPacketIndex,
-                                bool asyncUpload) {
+                                bool asyncUpload, FileUploadEnded ended) {
     filesInFlight.fetch_add(1);
     logger().info("Processing file: file://" + srcPath.string());
     auto group = std::make_shared<common::DispatchGroup>();
@@ -93,7 +93,7 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
         logger().error("Incoming data is empty from " + std::string{common::rawValue(boardKind)});
         reportFailure(localizedDescription(StreamingUploaderError::NoDataReceived));
         noDataReceived.store(true);
-        processEnded(*group);
+        processEnded(*group, FileUploadOutcome::empty, ended);
         return;
     }
     if (checked.check == FileCheck::unreadable) {
@@ -101,7 +101,7 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
         stopped.store(true);
         reportFailure(checked.reason);
         unreadableFile.store(true);
-        processEnded(*group);
+        processEnded(*group, FileUploadOutcome::unreadable, ended);
         return;
     }
 
@@ -112,19 +112,24 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
                        quotedForLog(access.baseURL) + " is invalid: " + base.error() +
                        "; the file stays for a later collection sync");
         logger().info("Failed upload: " + srcPath.string());
-        processEnded(*group);
+        processEnded(*group, FileUploadOutcome::failed, ended);
         return;
     }
     logger().info("Uploading sensors.bin to collection id " + std::to_string(collection));
     const std::string endpointURL =
         base->origin() + CollectionEndpoint::createCollectionInstanceJSON(collection).path();
     FileUploader().uploadFile(shared_from_this(), std::move(group), srcPath, endpointURL,
-                              "first_packet_index=" + std::to_string(firstPacketIndex), asyncUpload);
+                              "first_packet_index=" + std::to_string(firstPacketIndex), asyncUpload,
+                              std::move(ended));
 }
 
-void StreamingUploader::processEnded(common::DispatchGroup& group) {
+void StreamingUploader::processEnded(common::DispatchGroup& group, FileUploadOutcome outcome,
+                                     const FileUploadEnded& ended) {
     group.leave();
     filesInFlight.fetch_sub(1);
+    if (ended) {
+        ended(outcome);
+    }
 }
 
 void StreamingUploader::reportFailure(const std::string& description) const {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,17 @@ std::optional<StreamingUploaderError> streamingUploaderErrorFromRawValue(std::in
 // The description sent to the cloud for the error:
 // "The operation couldn't be completed. (StreamingUploaderError error 0.)"
 std::string localizedDescription(StreamingUploaderError error);
+
+// How the upload of one file handed to `StreamingUploader::process` ended.
+enum class FileUploadOutcome {
+    uploaded,    // the cloud holds the file (status 2xx or 418); the file was deleted
+    failed,      // no try succeeded; the file stays on disk for a later collection sync
+    empty,       // the file held no bytes: not uploaded, the failure was reported to the cloud
+    unreadable,  // the file could not be read: not uploaded, the failure was reported to the cloud
+};
+
+// Called once when the upload of one file ends, on the thread that ends it.
+using FileUploadEnded = std::function<void(FileUploadOutcome)>;
 
 // Takes saved sample files of one collection, one at a time, and uploads each in the background
 // (see `FileUploader`). An empty or unreadable file is not uploaded; its failure is reported to the
@@ -44,8 +56,11 @@ class StreamingUploader : public std::enable_shared_from_this<StreamingUploader>
     // "first_packet_index=<firstPacketIndex>", retrying failed tries; on success deletes the file (only
     // when it is still the file that was sent) and the empty collection folders. Returns once the
     // upload has started or the failure has been reported; never waits for the upload. `asyncUpload`
-    // has no effect (the upload always runs in the background). Any thread; once per file.
-    void process(const std::filesystem::path& srcPath, std::int64_t firstPacketIndex, bool asyncUpload);
+    // has no effect (the upload always runs in the background). `ended` (may be empty) is called once
+    // the upload has ended, after `streamerRunning()` no longer counts it; it may be called before
+    // `process` returns. Any thread; once per file.
+    void process(const std::filesystem::path& srcPath, std::int64_t firstPacketIndex, bool asyncUpload,
+                 FileUploadEnded ended = {});
 
     std::int64_t collectionId() const { return collection; }
     std::int64_t projectId() const { return project; }
@@ -86,7 +101,7 @@ class StreamingUploader : public std::enable_shared_from_this<StreamingUploader>
     // only logged.
     void reportFailure(const std::string& description) const;
     // Ends a `process` call that started no upload.
-    void processEnded(common::DispatchGroup& group);
+    void processEnded(common::DispatchGroup& group, FileUploadOutcome outcome, const FileUploadEnded& ended);
 
     const std::int64_t collection;
     const std::int64_t project;

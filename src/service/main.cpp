@@ -15,13 +15,13 @@
 #include "common/logger.h"
 #include "common/time_scale.h"
 #include "common/utilities.h"
-#include "device/wifi/wifi_presence_notice.h"
 #include "device/wifi/wifi_server.h"
 #include "frame/controller_registry.h"
 #include "frame/handshake_check.h"
 #include "frame/library_log_bridge.h"
 #include "frame/request_dispatcher.h"
 #include "frame/websocket_server.h"
+#include "workflows/wifi_presence_notice.h"
 #include "workflows/workflow_controllers.h"
 
 namespace {
@@ -33,7 +33,7 @@ using brisel::common::logger;
 // without WiFi boards. `websocketServer` lives for the rest of the process.
 void startWifiServer(brisel::frame::WebSocketServer& websocketServer) {
     brisel::device::startWifiServer(brisel::device::serviceWifiServerSettings(
-        brisel::device::makeWifiPresenceNotifier([&websocketServer] { return websocketServer.getWS(); })));
+        brisel::workflows::makeWifiPresenceNotifier([&websocketServer] { return websocketServer.getWS(); })));
 }
 
 // Logs `message` as the service's last line, makes sure it reached the log file and ends the process.

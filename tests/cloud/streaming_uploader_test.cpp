@@ -3,7 +3,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -316,6 +319,40 @@ TEST_F(StreamingUploaderTest, StreamerRunsWhileAnyUploadIsInFlight) {
     EXPECT_TRUE(uploader->streamerRunning());
     ASSERT_TRUE(waitUntilIdle(*uploader));
     EXPECT_FALSE(fs::exists(first));
+}
+
+// Each file's end is reported once, with how it ended, after the uploader stopped counting it.
+TEST_F(StreamingUploaderTest, EveryFileReportsItsEndOnceWithItsOutcome) {
+    cloud.replies("POST", kUploadPath, {ScriptedReply::json(200, "{}"), ScriptedReply::text(500, "down")});
+    auto uploader = makeUploader(1);
+    std::mutex mutex;
+    std::map<std::int64_t, std::vector<FileUploadOutcome>> ended;
+    const auto process = [&](const fs::path& file, std::int64_t index) {
+        uploader->process(file, index, true, [&, index](FileUploadOutcome outcome) {
+            std::lock_guard lock(mutex);
+            ended[index].push_back(outcome);
+        });
+    };
+    process(segment(0, "uploaded"), 0);
+    ASSERT_TRUE(waitUntilIdle(*uploader));
+    process(segment(1, "refused"), 1);
+    ASSERT_TRUE(waitUntilIdle(*uploader));
+    process(segment(2, ""), 2);
+    process(collections / "41" / "sensors_3.bin", 3);
+    ASSERT_TRUE(test_support::eventually(
+        [&] {
+            std::lock_guard lock(mutex);
+            return ended.size() == 4;
+        },
+        kPatience));
+
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(ended,
+              (std::map<std::int64_t, std::vector<FileUploadOutcome>>{{0, {FileUploadOutcome::uploaded}},
+                                                                      {1, {FileUploadOutcome::failed}},
+                                                                      {2, {FileUploadOutcome::empty}},
+                                                                      {3, {FileUploadOutcome::unreadable}}}));
+    expectReportsAnswered();
 }
 
 TEST_F(StreamingUploaderTest, CleanUpRemovesOnlyEmptyFoldersDirectlyInsideTheCollectionsFolder) {

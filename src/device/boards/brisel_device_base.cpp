@@ -63,27 +63,22 @@ void BriselDeviceBase::stopReadThread() {
     }
 }
 
-tl::expected<SavedSegment, SegmentError> BriselDeviceBase::saveBinaryFile(const SegmentHandOver& handOver) {
-    savesInProgress_.fetch_add(1);
-    struct SaveDone {
-        std::atomic<int>& count;
-        ~SaveDone() { count.fetch_sub(1); }
-    } done{savesInProgress_};
+tl::expected<SavedSegment, SegmentError> BriselDeviceBase::saveBinaryFile(SegmentUploader& uploader) {
     if (!sampleReader_) {
         logger().critical("Sample reader nil in " + sourceLine());
         return tl::unexpected(SegmentError::noRecordingFile);
     }
-    return sampleReader_->saveSegment(handOver);
+    return sampleReader_->saveSegment(
+        [&uploader](const SavedSegment& segment) { uploader.process(segment); });
 }
 
-DeviceStatus BriselDeviceBase::getDeviceState(std::optional<cloud::StreamingUploaderError> uploaderError) {
+DeviceStatus BriselDeviceBase::getDeviceState(const SegmentUploader& dataUploader) {
     if (!sampleReader_) {
         logger().info("Device detected disconnected at " + sourceLine());
         return DeviceStatus::DEVICE_DISCONNECTED;
     }
     const std::int64_t packets = sampleReader_->withFileLock([this] { return sampleReader_->packetCount(); });
-    if (packets > kPacketsBeforeNotTransmitting &&
-        uploaderError == cloud::StreamingUploaderError::NoDataReceived) {
+    if (packets > kPacketsBeforeNotTransmitting && dataUploader.receivedEmptySegment()) {
         return DeviceStatus::DEVICE_NOT_TRANSMITTING_DATA;
     }
     return DeviceStatus::DEVICE_OK;
@@ -110,56 +105,15 @@ void BriselDeviceBase::disconnected() {
     }
 }
 
-std::optional<std::string> BriselDeviceBase::label() const {
-    std::lock_guard lock(fieldsMutex_);
-    return label_;
-}
-
-void BriselDeviceBase::setLabel(std::optional<std::string> label) {
-    std::lock_guard lock(fieldsMutex_);
-    label_ = std::move(label);
-}
-
 std::optional<BriselDeviceBase::Clock::time_point> BriselDeviceBase::readTime() const {
     std::lock_guard lock(fieldsMutex_);
     return readTime_;
-}
-
-std::optional<BriselDeviceBase::Clock::time_point> BriselDeviceBase::dcStartTime() const {
-    std::lock_guard lock(fieldsMutex_);
-    return dcStartTime_;
-}
-
-void BriselDeviceBase::setDcStartTime(std::optional<Clock::time_point> time) {
-    std::lock_guard lock(fieldsMutex_);
-    dcStartTime_ = time;
-}
-
-std::optional<BriselDeviceBase::Clock::time_point> BriselDeviceBase::dcStopTime() const {
-    std::lock_guard lock(fieldsMutex_);
-    return dcStopTime_;
-}
-
-void BriselDeviceBase::setDcStopTime(std::optional<Clock::time_point> time) {
-    std::lock_guard lock(fieldsMutex_);
-    dcStopTime_ = time;
 }
 
 void BriselDeviceBase::markReadStart() {
     const auto now = Clock::now();
     std::lock_guard lock(fieldsMutex_);
     readTime_ = now;
-    dcStartTime_ = now;
-}
-
-void BriselDeviceBase::saveBinaryFile(cloud::StreamingUploader& uploader) {
-    saveBinaryFile([&uploader](const SavedSegment& segment) {
-        uploader.process(segment.path, segment.firstPacketIndex, true);
-    });
-}
-
-DeviceStatus BriselDeviceBase::getDeviceState(const cloud::StreamingUploader& dataUploader) {
-    return getDeviceState(dataUploader.exceptionType());
 }
 
 }  // namespace brisel::device

@@ -1,10 +1,9 @@
 // The board of one data collection or one threshold write: owns the sample reader that records the
 // board's packets, starts it on the board's link, saves the current file as a numbered segment for the
-// collection's uploader and reports the board's state. `BriselDevice` (USB serial), `BriselWifiDevice`
+// collection's uploads and reports the board's state. `BriselDevice` (USB serial), `BriselWifiDevice`
 // (the WiFi server's connection) and `BriselBluetoothDevice` (bytes relayed by the browser) derive from it.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -18,10 +17,10 @@
 
 #include <tl/expected.hpp>
 
-#include "cloud/streaming_uploader.h"
 #include "common/device_kind.h"
 #include "common/sensor_kind.h"
 #include "device/boards/device_status.h"
+#include "device/boards/segment_uploader.h"
 #include "device/samples/sample_reader.h"
 #include "device/serial/usb_discovery.h"
 
@@ -68,7 +67,7 @@ class BriselDeviceBase {
     // Begins a fresh recording (new empty file, the old one deleted, no packets counted), starts the
     // read thread, then blocks for the settle time. Owner's thread.
     virtual void reset();
-    // Sets readTime and dcStartTime to now and starts the reader on the board's link (nothing when a
+    // Sets readTime to now and starts the reader on the board's link (nothing when a
     // loop exists already). A missing reader or link is logged at critical. Owner's thread.
     virtual void startReadThread() = 0;
     // Releases the board's link. The base version does nothing. Owner's thread.
@@ -78,22 +77,16 @@ class BriselDeviceBase {
     void stopReadThread();
 
     // Saves the current file as the segment `sensors_<totalPacketsReceived()>.bin` and starts the next
-    // file, in one block under the reader's file lock, then hands the segment to `handOver` and returns
-    // once that has returned. `saverRunning()` stays true until then. Errors: the board has no reader
-    // or no recording file (both logged). Any thread, several at once.
-    tl::expected<SavedSegment, SegmentError> saveBinaryFile(const SegmentHandOver& handOver);
-    // The same, handing the segment to `uploader.process(path, firstPacketIndex, ...)`, which starts
-    // its upload and returns. Any thread.
-    void saveBinaryFile(cloud::StreamingUploader& uploader);
+    // file, in one block under the reader's file lock, then hands the segment to `uploader.process`
+    // and returns once that has returned. Errors: the board has no reader or no recording file (both
+    // logged). Any thread, several at once.
+    tl::expected<SavedSegment, SegmentError> saveBinaryFile(SegmentUploader& uploader);
 
     // DEVICE_DISCONNECTED without a reader (logged); DEVICE_NOT_TRANSMITTING_DATA when the current
-    // file holds more than kPacketsBeforeNotTransmitting packets and the uploader found an empty file
-    // (`NoDataReceived`); DEVICE_OK otherwise. Any thread.
-    DeviceStatus getDeviceState(std::optional<cloud::StreamingUploaderError> uploaderError);
-    DeviceStatus getDeviceState(const cloud::StreamingUploader& dataUploader);
+    // file holds more than kPacketsBeforeNotTransmitting packets and the uploader received an empty
+    // segment; DEVICE_OK otherwise. Any thread.
+    DeviceStatus getDeviceState(const SegmentUploader& dataUploader);
 
-    // True while a save has not yet handed its segment over. Any thread.
-    bool saverRunning() const { return savesInProgress_.load() > 0; }
     // Packets of every segment saved since the last reset. Any thread.
     std::int64_t totalPacketsReceived() const;
 
@@ -111,17 +104,11 @@ class BriselDeviceBase {
     const std::filesystem::path& outDir() const { return outDir_; }
     const BoardSettings& settings() const { return settings_; }
 
-    // Mutable fields shared by the recording loop and REST completions. Any thread.
-    std::optional<std::string> label() const;
-    void setLabel(std::optional<std::string> label);
+    // When the read thread was last started (by reset() or startReadThread()). Any thread.
     std::optional<Clock::time_point> readTime() const;
-    std::optional<Clock::time_point> dcStartTime() const;
-    void setDcStartTime(std::optional<Clock::time_point> time);
-    std::optional<Clock::time_point> dcStopTime() const;
-    void setDcStopTime(std::optional<Clock::time_point> time);
 
   protected:
-    // readTime and dcStartTime = now (the first step of every startReadThread()).
+    // readTime = now (the first step of every startReadThread()).
     void markReadStart();
 
   private:
@@ -134,13 +121,8 @@ class BriselDeviceBase {
     const BoardSettings settings_;
     std::filesystem::path outDir_;
 
-    std::atomic<int> savesInProgress_{0};
-
     mutable std::mutex fieldsMutex_;
-    std::optional<std::string> label_;                              // guarded by fieldsMutex_
     std::optional<Clock::time_point> readTime_;                     // guarded by fieldsMutex_
-    std::optional<Clock::time_point> dcStartTime_;                  // guarded by fieldsMutex_
-    std::optional<Clock::time_point> dcStopTime_;                   // guarded by fieldsMutex_
     std::shared_ptr<const std::function<void()>> disconnectEvent_;  // guarded by fieldsMutex_
 
     // Last: its loop calls back into the members above, so it goes first.

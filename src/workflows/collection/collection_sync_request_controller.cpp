@@ -5,8 +5,6 @@
 #include <thread>
 #include <utility>
 
-#include "cloud/endpoints.h"
-#include "cloud/services.h"
 #include "common/logger.h"
 #include "common/paths.h"
 #include "common/time_scale.h"
@@ -14,6 +12,7 @@
 #include "frame/replies.h"
 #include "workflows/cloud_access.h"
 #include "workflows/collection/collection_folder_claims.h"
+#include "workflows/collection/collection_reporter.h"
 #include "workflows/collection/sample_file_index.h"
 #include "workflows/workflow_threads.h"
 
@@ -27,22 +26,6 @@ using namespace std::chrono_literals;
 constexpr auto kEntryPause = 100ms;
 constexpr auto kScanPause = 500ms;
 constexpr auto kWaitLimit = 60s;
-
-// Sets the collection's data-collection status without waiting; a failure is logged as
-// `failureText` followed by the error.
-void reportStatus(std::int64_t collectionID, std::int64_t errorCode,
-                  cloud::DataCollectionStatusStringResponse status, std::string description,
-                  std::string failureText) {
-    const cloud::CollectionEndpoint::StatusUpdate update{collectionID, errorCode, status,
-                                                         std::move(description)};
-    cloud::CollectionService::shared().patch<cloud::DataCollectionStatusResponse>(
-        cloud::CollectionEndpoint::updateDataCollectionStatus(update).request(),
-        [failureText = std::move(failureText)](cloud::APIResult<cloud::DataCollectionStatusResponse> result) {
-            if (!result) {
-                logger().error(failureText + cloud::describe(result.error()));
-            }
-        });
-}
 
 // One scan: true while an upload is still running (the scan stops at the first running uploader);
 // clears `allUploaded` for every visited uploader that has not uploaded.
@@ -107,8 +90,8 @@ void CollectionSyncRequestController::sync() const {
     }
     const auto uploaders = uploadFilesInFolder(*folder, id, *claim);
     if (!uploaders) {
-        reportStatus(id, -1, cloud::DataCollectionStatusStringResponse::ERROR, uploaders.error(),
-                     "Failed to set status due to error ");
+        reportCollectionStatus({id, -1, cloud::DataCollectionStatusStringResponse::ERROR, uploaders.error()},
+                               "Failed to set status due to error ");
         logger().error("Unable to upload sensor files. Error: " + uploaders.error());
         responseMessage(BriselStringResponseStatus::error,
                         "Error uploading data collection files for collection " + idText);
@@ -121,8 +104,8 @@ void CollectionSyncRequestController::sync() const {
         return;
     }
     if (waitForUploadersToFinishStatus(*uploaders)) {
-        reportStatus(id, 200, cloud::DataCollectionStatusStringResponse::DONE, "",
-                     "Failed to notify API of done status due to error ");
+        reportCollectionStatus({id, 200, cloud::DataCollectionStatusStringResponse::DONE, ""},
+                               "Failed to notify API of done status due to error ");
         logger().info("API notified of completed sync");
         responseMessage(BriselStringResponseStatus::success,
                         "Uploaded data collection files to collection " + idText);
@@ -166,8 +149,9 @@ CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path
             claim.keepWhileUploading(uploader);
             if (uploaders.size() == 1) {
                 responseMessage(BriselStringResponseStatus::message, "Syncing collection " + idText);
-                reportStatus(collectionID, 200, cloud::DataCollectionStatusStringResponse::UPLOAD, "",
-                             "Failed to notify API of upload status due to error ");
+                reportCollectionStatus(
+                    {collectionID, 200, cloud::DataCollectionStatusStringResponse::UPLOAD, ""},
+                    "Failed to notify API of upload status due to error ");
             }
             uploader->process(entry, *index, true);
         } else {

@@ -4,7 +4,6 @@
 // cloud.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -15,14 +14,9 @@
 #include "device/boards/device_status.h"
 #include "frame/requests.h"
 #include "frame/websocket.h"
+#include "workflows/collection/recording.h"
 
 namespace brisel::workflows {
-
-// What ends one recording early, set from other threads; each collection has its own.
-struct RecordingStop {
-    // The browser connection of the collection closed.
-    std::atomic<bool> connectionClosed{false};
-};
 
 // The recording's lengths are in seconds of the request ("num_instances"); every fixed wait and the
 // recording clock follow common::timeScale().
@@ -37,12 +31,9 @@ class DeviceDataCollection {
                            const frame::StartDataCollectionRequest& request,
                            common::DataCollectionType dataCollectionType);
 
-    // Records from the opened `device` for the request's "num_instances" seconds, counted from the
-    // cloud's acknowledgement of the start, handing every saved segment to `uploader`. Returns the
-    // board's state at the end: DEVICE_OK after a whole recording (its status reported to the cloud
-    // once no upload is in flight), DEVICE_DISCONNECTED when the board, its link or the browser
-    // connection went away (what was recorded is saved and uploaded), DEVICE_NOT_TRANSMITTING_DATA.
-    // The project is not read. Blocks the calling thread.
+    // Records from the opened `device` for the request's "num_instances" seconds (see Recording::run),
+    // handing every saved segment to `uploader`, and returns the board's state at the end. The project
+    // is not read. Blocks the calling thread.
     static device::DeviceStatus runContinuous(const std::shared_ptr<frame::WebSocket>& socket,
                                               const std::shared_ptr<device::BriselDeviceBase>& device,
                                               const frame::StartDataCollectionRequest& request,

@@ -7,17 +7,15 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "device/boards/bluetooth_relay.h"
 #include "device/boards/brisel_bluetooth_device.h"
 #include "device/samples/sample_packet_builder.h"
+#include "support/collected_segments.h"
 #include "support/eventually.h"
 #include "support/file_contents.h"
 #include "support/log_capture.h"
@@ -82,27 +80,25 @@ TEST_F(BluetoothBoardTest, StartingEmptiesTheRelayBufferAndRecordsWhatIsRelayedA
     relayBluetoothBytes(packet);
 
     ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 1; }, 20s));
-    auto saved = board->saveBinaryFile(SegmentHandOver{});
+    test_support::CollectedSegments uploads;
+    auto saved = board->saveBinaryFile(uploads);
     ASSERT_TRUE(saved);
     EXPECT_EQ(readBytes(saved->path), packet);
     EXPECT_TRUE(board->readTime().has_value());
-    EXPECT_EQ(board->readTime(), board->dcStartTime());
 }
 
 TEST_F(BluetoothBoardTest, SegmentsAreNamedByTheIndexOfTheirFirstPacket) {
     auto board = makeBoard();
     board->reset();
-    std::vector<SavedSegment> handedOver;
-    const SegmentHandOver keep = [&](const SavedSegment& segment) {
-        handedOver.push_back(segment);
-    };
+    test_support::CollectedSegments uploads;
 
     relayPackets(*board, 3, 3);
-    board->saveBinaryFile(keep);
+    board->saveBinaryFile(uploads);
     relayPackets(*board, 2, 2);
-    board->saveBinaryFile(keep);
-    board->saveBinaryFile(keep);  // nothing new: an empty segment, which the uploader refuses
+    board->saveBinaryFile(uploads);
+    board->saveBinaryFile(uploads);  // nothing new: an empty segment, which the uploader refuses
 
+    const auto handedOver = uploads.handedOver();
     ASSERT_EQ(handedOver.size(), 3U);
     EXPECT_EQ(handedOver[0].path, collectionFolder() / "sensors_0.bin");
     EXPECT_EQ(handedOver[1].path, collectionFolder() / "sensors_3.bin");
@@ -121,7 +117,8 @@ TEST_F(BluetoothBoardTest, AFailedRenameHandsOverTheTemporaryFileWithTheSameInde
     relayPackets(*board, 1, 1);
     std::ofstream(collectionFolder() / "sensors_0.bin") << "left by an earlier recording";
 
-    auto saved = board->saveBinaryFile(SegmentHandOver{});
+    test_support::CollectedSegments uploads;
+    auto saved = board->saveBinaryFile(uploads);
 
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->firstPacketIndex, 0);
@@ -130,50 +127,19 @@ TEST_F(BluetoothBoardTest, AFailedRenameHandsOverTheTemporaryFileWithTheSameInde
     EXPECT_TRUE(log_.contains("Failed to rename file. Error: "));
 }
 
-TEST_F(BluetoothBoardTest, TheSaverRunsUntilItsSegmentIsHandedOver) {
-    auto board = makeBoard();
-    board->reset();
-    relayPackets(*board, 1, 1);
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool handOverStarted = false;
-    bool mayFinish = false;
-
-    std::thread saver([&] {
-        board->saveBinaryFile([&](const SavedSegment&) {
-            std::unique_lock lock(mutex);
-            handOverStarted = true;
-            changed.notify_all();
-            changed.wait(lock, [&] { return mayFinish; });
-        });
-    });
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, 20s, [&] { return handOverStarted; }));
-    }
-    // The segment is renamed and the next file begun, yet the uploader does not have it yet.
-    EXPECT_TRUE(board->saverRunning());
-    {
-        std::lock_guard lock(mutex);
-        mayFinish = true;
-    }
-    changed.notify_all();
-    saver.join();
-
-    EXPECT_FALSE(board->saverRunning());
-}
-
 TEST_F(BluetoothBoardTest, NotTransmittingNeedsMoreThan19PacketsAndAnEmptyUpload) {
     auto board = makeBoard();
     board->reset();
-    const auto empty = cloud::StreamingUploaderError::NoDataReceived;
+    test_support::CollectedSegments uploads;
+    uploads.emptySegment = true;
 
     relayPackets(*board, 19, 19);
-    EXPECT_EQ(board->getDeviceState(empty), DeviceStatus::DEVICE_OK);
+    EXPECT_EQ(board->getDeviceState(uploads), DeviceStatus::DEVICE_OK);
 
     relayPackets(*board, 1, 20);
-    EXPECT_EQ(board->getDeviceState(empty), DeviceStatus::DEVICE_NOT_TRANSMITTING_DATA);
-    EXPECT_EQ(board->getDeviceState(std::nullopt), DeviceStatus::DEVICE_OK);
+    EXPECT_EQ(board->getDeviceState(uploads), DeviceStatus::DEVICE_NOT_TRANSMITTING_DATA);
+    uploads.emptySegment = false;
+    EXPECT_EQ(board->getDeviceState(uploads), DeviceStatus::DEVICE_OK);
 }
 
 TEST_F(BluetoothBoardTest, SilenceEndsTheRecordingAndCallsTheDisconnectEventOnce) {
@@ -207,10 +173,11 @@ TEST(BoardWithoutTemporaryFolderTest, HasNoReaderAndReportsItselfDisconnected) {
     EXPECT_EQ(board.sampleReader(), nullptr);
     EXPECT_TRUE(log.contains("Cannot record from the board: the temporary folder is not usable"));
     EXPECT_TRUE(log.contains("Sample Reader nil at "));
-    EXPECT_EQ(board.getDeviceState(std::nullopt), DeviceStatus::DEVICE_DISCONNECTED);
-    EXPECT_FALSE(board.saveBinaryFile(SegmentHandOver{}));
+    test_support::CollectedSegments uploads;
+    EXPECT_EQ(board.getDeviceState(uploads), DeviceStatus::DEVICE_DISCONNECTED);
+    EXPECT_FALSE(board.saveBinaryFile(uploads));
     EXPECT_TRUE(log.contains("Sample reader nil in "));
-    EXPECT_FALSE(board.saverRunning());
+    EXPECT_TRUE(uploads.handedOver().empty());
 }
 
 TEST(BoardTextTest, DoublesAreWrittenAsThePlatformsDefaultText) {

@@ -13,12 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "cloud/authorization.h"
-#include "cloud/http_session.h"
-#include "cloud/streaming_uploader.h"
 #include "device/samples/sample_packet_builder.h"
+#include "support/collected_segments.h"
 #include "support/eventually.h"
-#include "support/fake_cloud.h"
 #include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
@@ -35,7 +32,6 @@ using test_support::eventually;
 using test_support::readBytes;
 
 constexpr std::int64_t kCollection = 23;
-constexpr std::int64_t kProject = 9;
 
 Bytes packetWithTemperature(std::int16_t value) {
     SamplePacketContents contents;
@@ -119,7 +115,7 @@ TEST_F(WifiBoardTest, RecordsPacketsSplitAcrossChunksIntoTheCollectionFolder) {
     EXPECT_TRUE(connectionOf(*board).getSaveStatus());
     EXPECT_EQ(board->sensors().size(), common::SENSOR_LIST.size());
     board->reset();
-    EXPECT_TRUE(board->dcStartTime().has_value());
+    EXPECT_TRUE(board->readTime().has_value());
 
     const std::vector<Bytes> packets{packetWithTemperature(1), packetWithTemperature(2),
                                      packetWithTemperature(3)};
@@ -134,10 +130,11 @@ TEST_F(WifiBoardTest, RecordsPacketsSplitAcrossChunksIntoTheCollectionFolder) {
     }
     ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 3; }));
 
-    std::vector<SavedSegment> handedOver;
-    auto saved = board->saveBinaryFile([&](const SavedSegment& segment) { handedOver.push_back(segment); });
+    test_support::CollectedSegments uploads;
+    auto saved = board->saveBinaryFile(uploads);
 
     ASSERT_TRUE(saved);
+    const auto handedOver = uploads.handedOver();
     ASSERT_EQ(handedOver.size(), 1U);
     EXPECT_EQ(handedOver[0].path, collectionFolder() / "sensors_0.bin");
     EXPECT_EQ(readBytes(handedOver[0].path), all);
@@ -146,20 +143,8 @@ TEST_F(WifiBoardTest, RecordsPacketsSplitAcrossChunksIntoTheCollectionFolder) {
     board->close();
 }
 
-TEST_F(WifiBoardTest, SavedSegmentsReachTheCloudWithTheirFirstPacketIndex) {
-    test::FakeCloud cloud;
-    const std::string uploadPath = "/api/collection/" + std::to_string(kCollection) + "/json";
-    cloud.reply("POST", uploadPath, test::ScriptedReply::json(200, "{}"));
-    cloud::Authorization access;
-    access.setSharedBaseURLAndCookie(cloud.baseUrl(), "token");
-    cloud::UploaderSettings uploaderSettings;
-    uploaderSettings.authorization = &access;
-    // A session of the test's own, joined when the test ends, rather than the process-wide one.
-    uploaderSettings.client.session = std::make_shared<cloud::HttpSession>();
-    uploaderSettings.client.retry.waitUnit = 10ms;
-    uploaderSettings.collectionsFolder = folder_.path() / "velko_brisel_collection";
-    auto uploader =
-        cloud::StreamingUploader::create(kCollection, kProject, DeviceKind::NANO_33_IOT, uploaderSettings);
+TEST_F(WifiBoardTest, SavedSegmentsAreHandedOverWithTheirFirstPacketIndex) {
+    test_support::CollectedSegments uploads;
     auto board = connectDataBoard();
     ASSERT_TRUE(board);
     board->reset();
@@ -169,24 +154,19 @@ TEST_F(WifiBoardTest, SavedSegmentsReachTheCloudWithTheirFirstPacketIndex) {
                                     packetWithTemperature(5)};
     sendFromBoard(joined(first));
     ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 2; }));
-    board->saveBinaryFile(*uploader);
+    board->saveBinaryFile(uploads);
     sendFromBoard(joined(second));
     ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 3; }));
-    board->saveBinaryFile(*uploader);
+    board->saveBinaryFile(uploads);
 
-    ASSERT_TRUE(cloud.waitForRequests(2, 20s));
-    ASSERT_TRUE(eventually([&] { return !uploader->streamerRunning(); }, 20s));
-    std::vector<test::RecordedRequest> uploads = cloud.requests();
-    ASSERT_EQ(uploads.size(), 2U);
-    std::sort(uploads.begin(), uploads.end(), [](const auto& a, const auto& b) { return a.query < b.query; });
-    EXPECT_EQ(uploads[0].query, "first_packet_index=0");
-    EXPECT_EQ(Bytes(uploads[0].body.begin(), uploads[0].body.end()), joined(first));
-    EXPECT_EQ(uploads[1].query, "first_packet_index=2");
-    EXPECT_EQ(Bytes(uploads[1].body.begin(), uploads[1].body.end()), joined(second));
-    EXPECT_TRUE(uploader->uploadedInstance());
-    EXPECT_FALSE(std::filesystem::exists(collectionFolder() / "sensors_0.bin"));
-    EXPECT_FALSE(std::filesystem::exists(collectionFolder() / "sensors_2.bin"));
-    EXPECT_EQ(board->getDeviceState(*uploader), DeviceStatus::DEVICE_OK);
+    const auto handedOver = uploads.handedOver();
+    ASSERT_EQ(handedOver.size(), 2U);
+    EXPECT_EQ(handedOver[0].firstPacketIndex, 0);
+    EXPECT_EQ(readBytes(handedOver[0].path), joined(first));
+    EXPECT_EQ(handedOver[1].firstPacketIndex, 2);
+    EXPECT_EQ(handedOver[1].path, collectionFolder() / "sensors_2.bin");
+    EXPECT_EQ(readBytes(handedOver[1].path), joined(second));
+    EXPECT_EQ(board->getDeviceState(uploads), DeviceStatus::DEVICE_OK);
     board->close();
 }
 
@@ -206,7 +186,8 @@ TEST_F(WifiBoardTest, TheBoardGoingAwayIsSeenAsADisconnectAndKeepsWhatWasRecorde
     EXPECT_TRUE(log_.waitFor("Error occured during read: deviceNotConnected", 5s));
     EXPECT_TRUE(test_support::eventuallyEquals([&] { return disconnects.load(); }, 1, 20s));
     EXPECT_FALSE(board->sampleReader()->running());
-    auto saved = board->saveBinaryFile(SegmentHandOver{});
+    test_support::CollectedSegments uploads;
+    auto saved = board->saveBinaryFile(uploads);
     ASSERT_TRUE(saved);
     EXPECT_EQ(readBytes(saved->path), packetWithTemperature(7));
 

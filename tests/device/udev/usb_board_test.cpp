@@ -17,12 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "cloud/authorization.h"
-#include "cloud/http_session.h"
-#include "cloud/streaming_uploader.h"
 #include "device/samples/sample_packet_builder.h"
+#include "support/collected_segments.h"
 #include "support/eventually.h"
-#include "support/fake_cloud.h"
+#include "support/file_contents.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
 #include "udev_testbed.h"
@@ -36,7 +34,6 @@ using common::DeviceKind;
 using test_support::eventually;
 
 constexpr std::int64_t kCollection = 41;
-constexpr std::int64_t kProject = 7;
 
 Bytes packetWithTemperature(std::int16_t value) {
     SamplePacketContents contents;
@@ -81,20 +78,8 @@ class UsbBoardTest : public test_support::UdevTestbedTest {
     test_support::LogCapture log_;
 };
 
-TEST_F(UsbBoardTest, RecordsTheBoardsPacketsAndItsSegmentsReachTheCloud) {
-    test::FakeCloud cloud;
-    const std::string uploadPath = "/api/collection/" + std::to_string(kCollection) + "/json";
-    cloud.reply("POST", uploadPath, test::ScriptedReply::json(200, "{}"));
-    cloud::Authorization access;
-    access.setSharedBaseURLAndCookie(cloud.baseUrl(), "token");
-    cloud::UploaderSettings uploaderSettings;
-    uploaderSettings.authorization = &access;
-    // A session of the test's own, joined when the test ends, rather than the process-wide one.
-    uploaderSettings.client.session = std::make_shared<cloud::HttpSession>();
-    uploaderSettings.client.retry.waitUnit = 10ms;
-    uploaderSettings.collectionsFolder = folder_.path() / "velko_brisel_collection";
-    auto uploader =
-        cloud::StreamingUploader::create(kCollection, kProject, DeviceKind::NANO_33_BLE, uploaderSettings);
+TEST_F(UsbBoardTest, RecordsTheBoardsPacketsIntoSegmentsNamedByTheirFirstPacket) {
+    test_support::CollectedSegments uploads;
     plug("1-1", UsbId{0x2341, 0x805A}, "ttyACM0");
 
     auto board =
@@ -112,27 +97,20 @@ TEST_F(UsbBoardTest, RecordsTheBoardsPacketsAndItsSegmentsReachTheCloud) {
         sendFromBoard("ttyACM0", packet);
     }
     ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 3; }, 20s));
-    board->saveBinaryFile(*uploader);
+    board->saveBinaryFile(uploads);
     for (const Bytes& packet : second) {
         sendFromBoard("ttyACM0", packet);
     }
     ASSERT_TRUE(eventually([&] { return packetsInFile(*board) == 2; }, 20s));
-    board->saveBinaryFile(*uploader);
+    board->saveBinaryFile(uploads);
 
-    ASSERT_TRUE(cloud.waitForRequests(2, 20s));
-    ASSERT_TRUE(eventually([&] { return !uploader->streamerRunning(); }, 20s));
-    std::vector<test::RecordedRequest> uploads = cloud.requests();
-    ASSERT_EQ(uploads.size(), 2U);
-    std::sort(uploads.begin(), uploads.end(), [](const auto& a, const auto& b) { return a.query < b.query; });
-    EXPECT_EQ(uploads[0].query, "first_packet_index=0");
-    EXPECT_EQ(uploads[0].body, textOf(first));
-    EXPECT_EQ(uploads[1].query, "first_packet_index=3");
-    EXPECT_EQ(uploads[1].body, textOf(second));
+    const auto handedOver = uploads.handedOver();
+    ASSERT_EQ(handedOver.size(), 2U);
+    EXPECT_EQ(handedOver[0].path, collectionFolder() / "sensors_0.bin");
+    EXPECT_EQ(test_support::readText(handedOver[0].path), textOf(first));
+    EXPECT_EQ(handedOver[1].path, collectionFolder() / "sensors_3.bin");
+    EXPECT_EQ(test_support::readText(handedOver[1].path), textOf(second));
     EXPECT_EQ(board->totalPacketsReceived(), 5);
-    EXPECT_FALSE(board->saverRunning());
-    EXPECT_TRUE(uploader->uploadedInstance());
-    EXPECT_FALSE(std::filesystem::exists(collectionFolder() / "sensors_0.bin"));
-    EXPECT_FALSE(std::filesystem::exists(collectionFolder() / "sensors_3.bin"));
     board->close();
 }
 
@@ -157,7 +135,8 @@ TEST_F(UsbBoardTest, UnplugDuringAReadEndsTheRecordingAsDeviceNotConnected) {
     EXPECT_TRUE(test_support::eventuallyEquals([&] { return disconnects.load(); }, 1, 20s));
     EXPECT_FALSE(board->sampleReader()->running());
     // What was recorded stays for a last save.
-    auto saved = board->saveBinaryFile(SegmentHandOver{});
+    test_support::CollectedSegments uploads;
+    auto saved = board->saveBinaryFile(uploads);
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->packetCount, 1);
     EXPECT_TRUE(std::filesystem::exists(saved->path));

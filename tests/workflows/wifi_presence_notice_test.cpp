@@ -1,4 +1,4 @@
-#include "device/wifi/wifi_presence_notice.h"
+#include "workflows/wifi_presence_notice.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,13 @@
 #include "support/websocket_fixture.h"
 #include "support/wifi_test_board.h"
 
-namespace brisel::device {
+namespace brisel::workflows {
 namespace {
+
+using device::WifiListenScope;
+using device::WifiMode;
+using device::WifiServer;
+using device::WifiServerSettings;
 
 using namespace std::chrono_literals;
 using test_support::eventually;
@@ -94,4 +99,4 @@ TEST_F(WifiPresenceNoticeTest, WithoutABrowserNoticesAreDropped) {
 }
 
 }  // namespace
-}  // namespace brisel::device
+}  // namespace brisel::workflows

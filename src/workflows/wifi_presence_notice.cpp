@@ -1,10 +1,10 @@
-#include "device/wifi/wifi_presence_notice.h"
+#include "workflows/wifi_presence_notice.h"
 
 #include <utility>
 
 #include "common/dispatch.h"
 
-namespace brisel::device {
+namespace brisel::workflows {
 
 frame::BriselResponse<frame::BriselStringResponse> wifiPresenceReply(bool present) {
     return frame::featureReply(frame::BriselStringResponse{frame::BriselStringCommand::checkDeviceConnection,
@@ -12,7 +12,7 @@ frame::BriselResponse<frame::BriselStringResponse> wifiPresenceReply(bool presen
                                                            {{"wifi", present ? "true" : "false"}}});
 }
 
-PresenceNotifier makeWifiPresenceNotifier(FirstBrowserConnection firstConnection) {
+device::PresenceNotifier makeWifiPresenceNotifier(FirstBrowserConnection firstConnection) {
     auto queue = std::make_shared<common::SerialQueue>("com.velko.brisel_core.WifiPresenceQueue",
                                                        common::QualityOfService::utility);
     return [queue, firstConnection = std::move(firstConnection)](bool present) {
@@ -24,4 +24,4 @@ PresenceNotifier makeWifiPresenceNotifier(FirstBrowserConnection firstConnection
     };
 }
 
-}  // namespace brisel::device
+}  // namespace brisel::workflows

@@ -1,4 +1,5 @@
-// Telling the browser whether a WiFi board is connected.
+// Telling the browser whether a WiFi board is connected: the WiFi server's presence notices, written
+// to the browser.
 #pragma once
 
 #include <functional>
@@ -9,7 +10,7 @@
 #include "frame/replies.h"
 #include "frame/websocket.h"
 
-namespace brisel::device {
+namespace brisel::workflows {
 
 // desktopClientResponse / MESSAGE with the payload check_device_connection / DONE / {"wifi": "true"}
 // (or "false").
@@ -22,6 +23,6 @@ using FirstBrowserConnection = std::function<std::shared_ptr<frame::WebSocket>()
 // gives at the time of each notice; with no connection the notice is dropped. Notices are written in
 // order from a serial queue of their own ("com.velko.brisel_core.WifiPresenceQueue"), so the WiFi io
 // thread never waits for the browser. The queue lives as long as any copy of the notifier.
-PresenceNotifier makeWifiPresenceNotifier(FirstBrowserConnection firstConnection);
+device::PresenceNotifier makeWifiPresenceNotifier(FirstBrowserConnection firstConnection);
 
-}  // namespace brisel::device
+}  // namespace brisel::workflows

@@ -1,0 +1,52 @@
+#include "workflows/collection/collection_reporter.h"
+
+#include <utility>
+
+#include "cloud/services.h"
+#include "common/enum_raw_values.h"
+#include "common/logger.h"
+#include "frame/replies.h"
+
+namespace brisel::workflows {
+
+using common::logger;
+
+void reportCollectionStatus(const cloud::CollectionEndpoint::StatusUpdate& update, std::string failureText,
+                            std::optional<std::string> successText) {
+    cloud::CollectionService::shared().patch<cloud::DataCollectionStatusResponse>(
+        cloud::CollectionEndpoint::updateDataCollectionStatus(update).request(),
+        [failureText = std::move(failureText),
+         successText = std::move(successText)](cloud::APIResult<cloud::DataCollectionStatusResponse> result) {
+            if (!result) {
+                logger().error(failureText + cloud::describe(result.error()));
+            } else if (successText) {
+                logger().info(*successText);
+            }
+        });
+}
+
+CollectionReporter::CollectionReporter(std::shared_ptr<frame::WebSocket> connection, std::int64_t project,
+                                       common::DataCollectionType link)
+    : socket(std::move(connection)), projectID(project), prefix(std::string(common::rawValue(link)) + ": ") {}
+
+void CollectionReporter::send(frame::BriselDataCollectionResponseStatus status,
+                              std::optional<std::string_view> message) const {
+    frame::BriselDataCollectionResponse payload;
+    payload.status = status;
+    payload.data.projectID = projectID;
+    payload.data.collectionID = collectionID;
+    if (message) {
+        payload.data.message = std::string(*message);
+    }
+    socket->write(frame::featureReply(std::move(payload)));
+}
+
+void CollectionReporter::notifyStatus(cloud::DataCollectionStatusStringResponse status,
+                                      const std::string& what) const {
+    logger().info(line("Notifying API of " + what));
+    reportCollectionStatus({collectionID.value_or(0), 200, status, ""},
+                           line("Failed to notify API of " + what + " due to error "),
+                           line("API notified of " + what));
+}
+
+}  // namespace brisel::workflows

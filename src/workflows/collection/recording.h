@@ -1,0 +1,82 @@
+// One recording of a data collection: the loop that records an opened board for the request's length,
+// the savers that hand its segments to the collection's uploads, the gate that lets the cloud's
+// acknowledgement of the start restart it, its clock, and the tally of its segments.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "cloud/streaming_uploader.h"
+#include "device/boards/brisel_device_base.h"
+#include "device/boards/device_status.h"
+#include "workflows/collection/collection_reporter.h"
+#include "workflows/collection/recording_tally.h"
+#include "workflows/collection/segment_uploads.h"
+
+namespace brisel::workflows {
+
+// What ends one recording early, set from other threads; each collection has its own.
+struct RecordingStop {
+    // The browser connection of the collection closed.
+    std::atomic<bool> connectionClosed{false};
+};
+
+// Lengths are in seconds of the request ("num_instances"); every fixed wait and the recording clock
+// follow common::timeScale(). Runs on the thread of its collection's workflow; the savers and the
+// cloud's completions run on global queues and keep what they use.
+class Recording {
+  public:
+    // `reporter` carries the collection id. `stop` must outlive the recording.
+    Recording(CollectionReporter reporter, std::shared_ptr<device::BriselDeviceBase> board,
+              std::shared_ptr<cloud::StreamingUploader> uploader, std::int64_t collectionID,
+              std::int64_t numInstances, const RecordingStop& stop);
+    // Closes the start gate: an acknowledgement that comes later changes nothing.
+    ~Recording();
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+    // Resets the board, announces the start to the cloud and records for "num_instances" seconds,
+    // counted from the cloud's acknowledgement of the start, saving a segment every 10 seconds. Returns
+    // the board's state at the end: DEVICE_OK after a whole recording (its last segment saved, the
+    // status reported to the cloud once no upload is in flight), DEVICE_DISCONNECTED when the board,
+    // its link or the browser connection went away (what was recorded is saved and uploaded),
+    // DEVICE_NOT_TRANSMITTING_DATA. Blocks the calling thread; call once.
+    device::DeviceStatus run();
+
+  private:
+    using Clock = device::BriselDeviceBase::Clock;
+    class StartGate;
+
+    // Ends the board's reading (keeping the recorded file), closes the board and reports `status`.
+    // Only the first call does anything.
+    void deviceDisconnected(frame::BriselDataCollectionResponseStatus status);
+    // Announces the start to the cloud; its acknowledgement restarts the recording while the gate is
+    // open (`restartOnAcknowledgement`).
+    void notifyStart(bool restartOnAcknowledgement);
+    // Saves the current file as a segment and hands it to the uploads, on the calling thread.
+    void saveSegment();
+    // The same on the global queue; the loop goes on at once.
+    void startSaver();
+    // Waits until no segment is being saved or uploaded, for at most 60 s.
+    void waitForUploads() const;
+    // The end of a whole recording: the last segment, the status reports and the upload wait.
+    device::DeviceStatus finish(std::int64_t saves);
+    std::int64_t packetsInFile() const;
+
+    const CollectionReporter reporter;
+    const std::shared_ptr<device::BriselDeviceBase> board;
+    const std::shared_ptr<cloud::StreamingUploader> uploader;
+    const std::int64_t collectionID;
+    const std::int64_t numInstances;
+    const RecordingStop& stop;
+    const std::shared_ptr<RecordingTally> tally;
+    const std::shared_ptr<SegmentUploads> uploads;
+    const std::shared_ptr<StartGate> gate;
+    // Set by the loop and by the board's disconnect event, which may come after the recording.
+    const std::shared_ptr<std::atomic<bool>> boardDisconnected;
+    bool disconnectReported = false;
+};
+
+}  // namespace brisel::workflows

@@ -1,0 +1,29 @@
+// A recording's segments on their way to the cloud: the board hands each segment it saves to the
+// collection's uploader through this, and the recording's tally learns when each upload ends.
+#pragma once
+
+#include <memory>
+
+#include "cloud/streaming_uploader.h"
+#include "device/boards/segment_uploader.h"
+#include "workflows/collection/recording_tally.h"
+
+namespace brisel::workflows {
+
+// Any thread. Every segment handed over must have been counted with `tally->segmentStarted()`; its
+// upload ends it there.
+class SegmentUploads final : public device::SegmentUploader {
+  public:
+    SegmentUploads(std::shared_ptr<cloud::StreamingUploader> uploader, std::shared_ptr<RecordingTally> tally);
+
+    // Starts the segment's upload with "first_packet_index" its first packet index.
+    void process(const device::SavedSegment& segment) override;
+    // True once the uploader was handed an empty file (`NoDataReceived`).
+    bool receivedEmptySegment() const override;
+
+  private:
+    const std::shared_ptr<cloud::StreamingUploader> uploader;
+    const std::shared_ptr<RecordingTally> tally;
+};
+
+}  // namespace brisel::workflows
