@@ -13,6 +13,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import time
 
 import dbus
 
