@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <memory>
 
+#include "desktop/components/plain_message_box.h"
+
 namespace brisel::desktop::app {
 
 namespace {
@@ -28,7 +30,7 @@ void MessageBoxAlerts::show(const Alert& alert, Answer answer) {
     qInfo().noquote() << "Alert:" << alert.message;
     // Owned by Qt from here on: deleted when closed.
     auto box = std::make_unique<QMessageBox>(iconOf(alert.style), alert.message, QString());
-    box->setInformativeText(alert.informativeText);
+    components::setPlainInformativeText(*box, alert.informativeText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     QList<QAbstractButton*> buttons;
