@@ -1,9 +1,7 @@
 #include "desktop/components/log_lines_view.h"
 
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 namespace brisel::desktop::components {
@@ -133,11 +132,16 @@ void LogLinesView::copySelection() {
             begin += characterStart(line, bound - begin);
         }
     }
-    QGuiApplication::clipboard()->setText(QString::fromUtf8(QByteArrayView(begin, end)));
-    if (copyReport) {
-        copyReport({selected->second - selected->first + 1, selected->second - firstCopied + 1,
-                    begin == shown.line(selected->first).data()});
-    }
+    // The text goes on: only the bytes are taken along.
+    QByteArray bytes = LogText::readBuffer(end - begin, 0);
+    std::memcpy(bytes.data(), begin, static_cast<std::size_t>(end - begin));
+    const CopiedLines copied{selected->second - selected->first + 1, selected->second - firstCopied + 1,
+                             begin == shown.line(selected->first).data()};
+    clipboard.copy(std::move(bytes), [this, copied] {
+        if (copyReport) {
+            copyReport(copied);
+        }
+    });
 }
 
 int LogLinesView::lineHeight() const {

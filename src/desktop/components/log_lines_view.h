@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "desktop/components/clipboard_copy.h"
 #include "desktop/components/log_text.h"
 
 namespace brisel::desktop::components {
@@ -49,7 +50,8 @@ class LogLinesView : public QAbstractScrollArea {
     std::optional<std::pair<qsizetype, qsizetype>> selectedLines() const;
     // Puts the selected lines on the clipboard, decoded, each with its "\n" except the last: at most
     // their last kLargestCopy bytes, from the first line that starts within them. Nothing when no line
-    // is selected. Tells `report` (setCopyReport) what it copied.
+    // is selected. The decoding runs on a thread of its own (ClipboardCopy): the clipboard holds the
+    // text, and `report` (setCopyReport) is told what was copied, once the main loop ran again.
     void copySelection();
     void setCopyReport(CopyReport report) { copyReport = std::move(report); }
 
@@ -73,6 +75,7 @@ class LogLinesView : public QAbstractScrollArea {
     qsizetype selectionAnchor = -1;  // -1: nothing selected
     qsizetype selectionEnd = -1;
     CopyReport copyReport;
+    ClipboardCopy clipboard;
 };
 
 }  // namespace brisel::desktop::components
