@@ -53,6 +53,7 @@ void LogFileFollower::forget(LogText shown) {
                 change);
         }
         forgetRequested = true;
+        lookRequested = false;  // a look asked for before: its text would show nowhere
         ++forgets;
     }
     wake.notify_one();
@@ -91,6 +92,9 @@ void LogFileFollower::run(const std::stop_token& stop) {
             freeDiscarded();  // what the window let go meanwhile goes before the next text is read
         }
         forgetIfAsked();  // asked while resting
+        if (!lookRequested) {
+            continue;  // no longer wanted
+        }
         lookRequested = false;
         lastLook = std::chrono::steady_clock::now();
         const std::uint64_t forgetsBefore = forgets;

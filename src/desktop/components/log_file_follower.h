@@ -45,8 +45,8 @@ class LogFileFollower {
     // Gives the reading thread a text nobody shows any more to free. Any thread.
     void discard(LogText text);
     // Frees `shown`, the text that the changes so far add up to, and forgets them: the next look reads
-    // the whole file. Changes not yet handed on, and the one that a look in progress finds, are
-    // dropped. Making thread.
+    // the whole file. A look asked for and not begun yet is not made; changes not yet handed on, and
+    // the one that a look in progress finds, are dropped. Making thread.
     void forget(LogText shown);
     // How many looks the reading thread made so far. Any thread.
     std::size_t lookCount() const { return looks.load(); }

@@ -17,6 +17,9 @@ namespace {
 
 // Reads are cut into pieces of this size so that a stop is noticed within one of them.
 constexpr qsizetype kReadPiece = qsizetype{4} << 20;
+// How far from the end a trimmed file is first searched for the known end; then four times as far, up
+// to LogFileReader::kLargestGrowth.
+constexpr qsizetype kFirstSearchedGrowth = qsizetype{128} << 10;
 
 QString describeErrno(int errorNumber) {
     return QString::fromStdString(std::error_code(errorNumber, std::generic_category()).message());
@@ -119,14 +122,25 @@ std::optional<LogTrim> LogFileReader::readTrim(int fd, const struct stat& status
         return std::nullopt;
     }
     // The known end, if it is still there, lies before the growth since: at most kLargestGrowth from
-    // the file's end.
+    // the file's end, and mostly much closer, so the search starts near the end and widens. The last
+    // place counts: a log whose lines repeat holds the tail more than once, and what was appended after
+    // the known end rarely holds it again.
     const auto size = static_cast<qsizetype>(status.st_size);
-    const qsizetype searchedFrom = std::max(qsizetype{0}, size - kLargestGrowth - known->tail.size());
-    QByteArray searched(size - searchedFrom, Qt::Uninitialized);
-    failure = readRange(fd, searchedFrom, stop, searched);
-    // The last place: a log whose lines repeat holds the tail more than once, and what was appended
-    // after the known end rarely holds it again.
-    const qsizetype found = failure == 0 ? searched.lastIndexOf(known->tail) : -1;
+    QByteArray searched;
+    qsizetype searchedFrom = size;
+    qsizetype found = -1;
+    for (qsizetype growth = kFirstSearchedGrowth; found < 0 && searchedFrom > 0; growth *= 4) {
+        if (growth > kLargestGrowth) {
+            return std::nullopt;
+        }
+        searchedFrom = std::max(qsizetype{0}, size - growth - known->tail.size());
+        searched.resize(size - searchedFrom);
+        failure = readRange(fd, searchedFrom, stop, searched);
+        if (failure != 0) {
+            return std::nullopt;
+        }
+        found = searched.lastIndexOf(known->tail);
+    }
     if (found < 0) {
         return std::nullopt;
     }

@@ -59,7 +59,7 @@ class LogFileReader {
   public:
     static constexpr qsizetype kGrowthRoom = qsizetype{16} << 20;
     static constexpr qsizetype kShortestExpectedLine = 32;
-    static constexpr qsizetype kLargestGrowth = qsizetype{1} << 20;
+    static constexpr qsizetype kLargestGrowth = qsizetype{8} << 20;
     // Bytes before the known end that must still be there, unchanged, for growth to count as growth.
     static constexpr qsizetype kComparedTailBytes = 4096;
     // Bytes at the start of a trimmed file that must be the known ones from the cut on.
