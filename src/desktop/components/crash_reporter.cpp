@@ -306,7 +306,8 @@ std::vector<CrashReporter::QueuedReport> CrashReporter::readOutbox(const fs::pat
 
 void CrashReporter::send(const std::vector<QueuedReport>& reports) {
     for (const auto& [report, envelope] : reports) {
-        if (std::any_of(inFlight.begin(), inFlight.end(),
+        if (delivered.contains(report) ||
+            std::any_of(inFlight.begin(), inFlight.end(),
                         [&](const auto& sending) { return sending.second == report; })) {
             continue;
         }
@@ -334,6 +335,7 @@ void CrashReporter::send(const std::vector<QueuedReport>& reports) {
             if ((status >= 200 && status <= 299) || isPermanentRefusal(status)) {
                 std::error_code ignored;
                 fs::remove(sent, ignored);  // taken, or refused for good: sending it again changes nothing
+                delivered.insert(sent);
             }
             if (inFlight.empty() && whenIdle) {
                 whenIdle();

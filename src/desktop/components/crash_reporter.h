@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -120,6 +121,9 @@ class CrashReporter {
     CrashReporterOptions options;
     QNetworkAccessManager network;
     std::map<QNetworkReply*, std::filesystem::path> inFlight;
+    // Reports taken (or refused for good) in this run: the worker may have read one before it was
+    // deleted, and it is not sent again.
+    std::set<std::filesystem::path> delivered;
     std::function<void()> whenIdle;  // called when the last send in flight finishes
     std::optional<RunningSession> session;
     bool started = false;
