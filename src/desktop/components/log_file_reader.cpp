@@ -139,7 +139,8 @@ std::optional<LogTrim> LogFileReader::readTrim(int fd, const struct stat& status
         if (failure != 0) {
             return std::nullopt;
         }
-        found = searched.lastIndexOf(known->tail);
+        // Qt 6.4 reads before the bytes when they are fewer than what is looked for.
+        found = searched.size() < known->tail.size() ? -1 : searched.lastIndexOf(known->tail);
     }
     if (found < 0) {
         return std::nullopt;
