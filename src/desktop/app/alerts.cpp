@@ -2,10 +2,11 @@
 
 #include <QAbstractButton>
 #include <QDebug>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <memory>
+
+#include "desktop/components/plain_message_box.h"
 
 namespace brisel::desktop::app {
 
@@ -29,11 +30,7 @@ void MessageBoxAlerts::show(const Alert& alert, Answer answer) {
     qInfo().noquote() << "Alert:" << alert.message;
     // Owned by Qt from here on: deleted when closed.
     auto box = std::make_unique<QMessageBox>(iconOf(alert.style), alert.message, QString());
-    box->setInformativeText(alert.informativeText);
-    // The texts may carry what others wrote (a program's name): never rich text or links.
-    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
-        informative->setTextFormat(Qt::PlainText);
-    }
+    components::setPlainInformativeText(*box, alert.informativeText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     QList<QAbstractButton*> buttons;

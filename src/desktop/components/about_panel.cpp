@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "desktop/components/build_info.h"
+#include "desktop/components/plain_message_box.h"
 
 namespace brisel::desktop::components {
 
@@ -24,9 +25,8 @@ std::string aboutVersionText() {
 
 AboutPanel::AboutPanel(const std::string& versionText, QWidget* parent) : QMessageBox(parent) {
     setWindowTitle(QStringLiteral("About Velko Brisel"));
-    setTextFormat(Qt::PlainText);
     setText(QStringLiteral("Velko Brisel"));
-    setInformativeText(QString::fromStdString(versionText));
+    setPlainInformativeText(*this, QString::fromStdString(versionText));
     setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
     setStandardButtons(QMessageBox::Ok);
     setModal(false);

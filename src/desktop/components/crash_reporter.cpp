@@ -1,5 +1,6 @@
 #include "desktop/components/crash_reporter.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -45,6 +46,7 @@ constexpr const char* kSetAsideSessionSuffix = ".session";
 // addresses only: naming them again could end this start the same way.
 constexpr const char* kNamingMarkerSuffix = ".naming";
 constexpr qint64 kMaxSessionFileBytes = 64 * 1024;
+constexpr qint64 kMaxReportBytes = 16 * 1024 * 1024;
 
 QString qPath(const fs::path& path) {
     return QString::fromStdString(path.string());
@@ -105,6 +107,104 @@ bool isPermanentRefusal(int status) {
     return status >= 400 && status < 500 && status != 408 && status != 429;
 }
 
+std::vector<fs::path> outboxReports(const fs::path& databaseFolder) {
+    std::vector<fs::path> reports;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(databaseFolder / kOutboxFolder, error)) {
+        if (entry.path().extension() == kReportSuffix && entry.is_regular_file(error)) {
+            reports.push_back(entry.path());
+        }
+    }
+    std::sort(reports.begin(), reports.end());
+    return reports;
+}
+
+// Writes the report into the outbox, dropping the oldest beyond kMaxQueuedReports; answers its file,
+// or nothing when there is nowhere to keep it. Any thread.
+std::optional<fs::path> queueReport(const fs::path& databaseFolder, const QByteArray& envelope) {
+    const fs::path report =
+        databaseFolder / kOutboxFolder / (uniqueName().toStdString() + std::string(kReportSuffix));
+    QSaveFile file(qPath(report));
+    if (!file.open(QIODevice::WriteOnly) || file.write(envelope) != envelope.size() || !file.commit()) {
+        return std::nullopt;
+    }
+    std::vector<fs::path> reports = outboxReports(databaseFolder);
+    for (std::size_t index = 0; index + CrashReporter::kMaxQueuedReports < reports.size(); ++index) {
+        std::error_code ignored;
+        fs::remove(reports[index], ignored);
+    }
+    return report;
+}
+
+// False when the run is to be reported again later: stopped, or the report could not be written.
+bool reportEarlierRun(const CrashReporterOptions& options, const fs::path& run, std::stop_token stop) {
+    const fs::path markerPath = withSuffix(run, kNamingMarkerSuffix);
+    std::error_code error;
+    const bool namingEndedBefore = fs::exists(markerPath, error);
+    if (!namingEndedBefore) {
+        fs::rename(withSuffix(run, kSetAsideMarkerSuffix), markerPath, error);  // nothing when no marker
+    }
+    const std::optional<PreviousSession> previous =
+        readPreviousSession(withSuffix(run, kSetAsideSessionSuffix));
+    const std::optional<QByteArray> markerBytes = readSmallFile(markerPath, kMaxCrashMarkerBytes);
+    const QDateTime crashedAt =
+        markerBytes ? QFileInfo(qPath(markerPath)).lastModified().toUTC() : QDateTime::currentDateTimeUtc();
+
+    const std::string release = previous ? previous->release : options.release;
+    const std::string environment = previous ? previous->environment : options.environment;
+    std::optional<SessionUpdate> ended;
+    if (previous && options.enableAutoSessionTracking) {
+        ended = SessionUpdate{previous->sid,
+                              previous->started,
+                              std::max(crashedAt, previous->started),
+                              false,
+                              SessionUpdate::Status::abnormal,
+                              0,
+                              release,
+                              environment};
+    }
+    auto marker = markerBytes ? parseCrashMarker(markerBytes->toStdString())
+                              : tl::expected<CrashMarker, std::string>(tl::unexpect, "no marker");
+    if (marker) {
+        if (!namingEndedBefore && !options.nameFrames(*marker, stop)) {
+            fs::rename(markerPath, withSuffix(run, kSetAsideMarkerSuffix), error);  // named at the next start
+            return false;
+        }
+        if (ended) {
+            ended->status = SessionUpdate::Status::crashed;
+            ended->errors = 1;
+        }
+        return queueReport(options.databaseFolder,
+                           crashEnvelope(options.dsn, *marker, crashedAt, release, environment, ended))
+            .has_value();
+    }
+    if (ended) {
+        return queueReport(options.databaseFolder, sessionEnvelope(options.dsn, *ended)).has_value();
+    }
+    return true;
+}
+
+// Reports each run that was set aside, oldest first, until `stop`. Worker thread.
+void reportEarlierRuns(const CrashReporterOptions& options, std::stop_token stop) {
+    std::set<fs::path> runs;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(options.databaseFolder / kSetAsideFolder, error)) {
+        const fs::path extension = entry.path().extension();
+        if (extension == kSetAsideMarkerSuffix || extension == kSetAsideSessionSuffix ||
+            extension == kNamingMarkerSuffix) {
+            runs.insert(fs::path(entry.path()).replace_extension());
+        }
+    }
+    for (const fs::path& run : runs) {
+        if (stop.stop_requested() || !reportEarlierRun(options, run, stop)) {
+            return;  // the rest waits for the next start
+        }
+        for (const char* suffix : {kSetAsideMarkerSuffix, kSetAsideSessionSuffix, kNamingMarkerSuffix}) {
+            fs::remove(withSuffix(run, suffix), error);
+        }
+    }
+}
+
 }  // namespace
 
 CrashReporter::CrashReporter(CrashReporterOptions reporterOptions) : options(std::move(reporterOptions)) {}
@@ -140,24 +240,46 @@ void CrashReporter::start() {
                            .toJson(QJsonDocument::Compact));
             file.commit();
         }
-        queue(sessionEnvelope(options.dsn, {session->sid, now, now, true, SessionUpdate::Status::ok, 0,
-                                            options.release, options.environment}));
+        queueReport(options.databaseFolder,
+                    sessionEnvelope(options.dsn, {session->sid, now, now, true, SessionUpdate::Status::ok, 0,
+                                                  options.release, options.environment}));
     }
     (void)installCrashHandler(options.databaseFolder / kMarkerFile);  // without it, crashes go unreported
-    sendQueued();
+    startWorker();
+}
+
+// The worker has its own copy of the options and hands the outbox's reports to the main thread only
+// while close() has not given up on it.
+void CrashReporter::startWorker() {
     reportingEarlier = true;
-    earlierRunsWorker = std::jthread([this](std::stop_token stop) {
-        reportEarlierRuns(stop);
-        QMetaObject::invokeMethod(
-            &network,
-            [this] {
-                reportingEarlier = false;
-                if (!closed) {
-                    sendQueued();
+    earlierRunsWorker =
+        std::jthread([this, share = workerShare, workerOptions = options](std::stop_token stop) {
+            const auto handOn = [&](bool last) {
+                std::vector<QueuedReport> reports = readOutbox(workerOptions.databaseFolder);
+                const std::lock_guard lock(share->mutex);
+                if (share->abandoned) {
+                    return;
                 }
-            },
-            Qt::QueuedConnection);
-    });
+                // Dropped with `network` when the reporter goes first.
+                QMetaObject::invokeMethod(
+                    &network,
+                    [this, last, reports = std::move(reports)] {
+                        reportingEarlier = reportingEarlier && !last;
+                        if (!closed) {
+                            send(reports);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            };
+            handOn(false);  // what waited from earlier starts, and this session's start
+            reportEarlierRuns(workerOptions, stop);
+            handOn(true);
+            {
+                const std::lock_guard lock(share->mutex);
+                share->done = true;
+            }
+            share->ended.notify_all();
+        });
 }
 
 // Renames only: what is in the files is read on the worker thread.
@@ -168,106 +290,25 @@ void CrashReporter::setAsidePreviousRun() {
     fs::rename(options.databaseFolder / kSessionFile, withSuffix(setAside, kSetAsideSessionSuffix), ignored);
 }
 
-void CrashReporter::reportEarlierRuns(std::stop_token stop) const {
-    std::set<fs::path> runs;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(options.databaseFolder / kSetAsideFolder, error)) {
-        const fs::path extension = entry.path().extension();
-        if (extension == kSetAsideMarkerSuffix || extension == kSetAsideSessionSuffix ||
-            extension == kNamingMarkerSuffix) {
-            runs.insert(fs::path(entry.path()).replace_extension());
-        }
-    }
-    for (const fs::path& run : runs) {
-        if (stop.stop_requested() || !reportEarlierRun(run, stop)) {
-            return;  // the rest waits for the next start
-        }
-        for (const char* suffix : {kSetAsideMarkerSuffix, kSetAsideSessionSuffix, kNamingMarkerSuffix}) {
-            fs::remove(withSuffix(run, suffix), error);
-        }
-    }
-}
-
-// False when the run is to be reported again later: stopped, or the report could not be written.
-bool CrashReporter::reportEarlierRun(const fs::path& run, std::stop_token stop) const {
-    const fs::path markerPath = withSuffix(run, kNamingMarkerSuffix);
-    std::error_code error;
-    const bool namingEndedBefore = fs::exists(markerPath, error);
-    if (!namingEndedBefore) {
-        fs::rename(withSuffix(run, kSetAsideMarkerSuffix), markerPath, error);  // nothing when no marker
-    }
-    const std::optional<PreviousSession> previous =
-        readPreviousSession(withSuffix(run, kSetAsideSessionSuffix));
-    const std::optional<QByteArray> markerBytes = readSmallFile(markerPath, kMaxCrashMarkerBytes);
-    const QDateTime crashedAt =
-        markerBytes ? QFileInfo(qPath(markerPath)).lastModified().toUTC() : QDateTime::currentDateTimeUtc();
-
-    const std::string release = previous ? previous->release : options.release;
-    const std::string environment = previous ? previous->environment : options.environment;
-    std::optional<SessionUpdate> ended;
-    if (previous && options.enableAutoSessionTracking) {
-        ended = SessionUpdate{previous->sid,
-                              previous->started,
-                              std::max(crashedAt, previous->started),
-                              false,
-                              SessionUpdate::Status::abnormal,
-                              0,
-                              release,
-                              environment};
-    }
-    auto marker = markerBytes ? parseCrashMarker(markerBytes->toStdString())
-                              : tl::expected<CrashMarker, std::string>(tl::unexpect, "no marker");
-    if (marker) {
-        if (!namingEndedBefore && !symbolise(*marker, stop)) {
-            fs::rename(markerPath, withSuffix(run, kSetAsideMarkerSuffix), error);  // named at the next start
-            return false;
-        }
-        if (ended) {
-            ended->status = SessionUpdate::Status::crashed;
-            ended->errors = 1;
-        }
-        return queue(crashEnvelope(options.dsn, *marker, crashedAt, release, environment, ended));
-    }
-    if (ended) {
-        return queue(sessionEnvelope(options.dsn, *ended));
-    }
-    return true;
-}
-
-bool CrashReporter::queue(const QByteArray& envelope) const {
-    const fs::path outbox = options.databaseFolder / kOutboxFolder;
-    QSaveFile file(qPath(outbox) + QLatin1Char('/') + uniqueName() + QLatin1String(kReportSuffix));
-    if (!file.open(QIODevice::WriteOnly) || file.write(envelope) != envelope.size() || !file.commit()) {
-        return false;  // nowhere to keep it
-    }
-    std::vector<fs::path> reports = queuedReports();
-    for (std::size_t index = 0; index + kMaxQueuedReports < reports.size(); ++index) {
-        std::error_code ignored;
-        fs::remove(reports[index], ignored);
-    }
-    return true;
-}
-
 std::vector<fs::path> CrashReporter::queuedReports() const {
-    std::vector<fs::path> reports;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(options.databaseFolder / kOutboxFolder, error)) {
-        if (entry.path().extension() == kReportSuffix && entry.is_regular_file(error)) {
-            reports.push_back(entry.path());
+    return outboxReports(options.databaseFolder);
+}
+
+std::vector<CrashReporter::QueuedReport> CrashReporter::readOutbox(const fs::path& databaseFolder) {
+    std::vector<QueuedReport> reports;
+    for (fs::path& report : outboxReports(databaseFolder)) {
+        if (std::optional<QByteArray> envelope = readSmallFile(report, kMaxReportBytes)) {
+            reports.push_back({std::move(report), std::move(*envelope)});
         }
     }
-    std::sort(reports.begin(), reports.end());
     return reports;
 }
 
-void CrashReporter::sendQueued() {
-    for (const fs::path& report : queuedReports()) {
-        if (std::any_of(inFlight.begin(), inFlight.end(),
+void CrashReporter::send(const std::vector<QueuedReport>& reports) {
+    for (const auto& [report, envelope] : reports) {
+        if (delivered.contains(report) ||
+            std::any_of(inFlight.begin(), inFlight.end(),
                         [&](const auto& sending) { return sending.second == report; })) {
-            continue;
-        }
-        const auto envelope = readSmallFile(report, 16 * 1024 * 1024);
-        if (!envelope) {
             continue;
         }
         QNetworkRequest request(options.dsn.envelopeUrl());
@@ -280,7 +321,7 @@ void CrashReporter::sendQueued() {
             tls.addCaCertificates(options.extraCertificateAuthorities);
             request.setSslConfiguration(tls);
         }
-        QNetworkReply* reply = network.post(request, *envelope);  // owned by `network`, deleted below
+        QNetworkReply* reply = network.post(request, envelope);  // owned by `network`, deleted below
         inFlight[reply] = report;
         QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
             reply->deleteLater();
@@ -294,6 +335,7 @@ void CrashReporter::sendQueued() {
             if ((status >= 200 && status <= 299) || isPermanentRefusal(status)) {
                 std::error_code ignored;
                 fs::remove(sent, ignored);  // taken, or refused for good: sending it again changes nothing
+                delivered.insert(sent);
             }
             if (inFlight.empty() && whenIdle) {
                 whenIdle();
@@ -307,22 +349,38 @@ CrashReporter::CloseOutcome CrashReporter::close() {
         return CloseOutcome::allSent;
     }
     closed = true;
+    const auto deadline = std::chrono::steady_clock::now() + options.closeBound;
     earlierRunsWorker.request_stop();
-    if (earlierRunsWorker.joinable()) {
+    bool workerEnded = false;
+    {
+        std::unique_lock lock(workerShare->mutex);
+        workerEnded = workerShare->ended.wait_until(lock, deadline, [this] { return workerShare->done; });
+        workerShare->abandoned = true;
+    }
+    if (workerEnded) {
         earlierRunsWorker.join();
+    } else {
+        qWarning().noquote() << "Crash reporting: naming the frames of an earlier crash did not stop within"
+                             << options.closeBound.count()
+                             << "ms; quitting without it (the crash is reported at the next start)";
+        earlierRunsWorker.detach();
     }
     reportingEarlier = false;
     uninstallCrashHandler();
     if (session) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        queue(sessionEnvelope(options.dsn,
-                              {session->sid, session->started, now, false, SessionUpdate::Status::exited, 0,
-                               options.release, options.environment}));
+        const QByteArray end = sessionEnvelope(
+            options.dsn, {session->sid, session->started, now, false, SessionUpdate::Status::exited, 0,
+                          options.release, options.environment});
+        if (std::optional<fs::path> report = queueReport(options.databaseFolder, end)) {
+            send({{std::move(*report), end}});
+        }
         std::error_code ignored;
         fs::remove(options.databaseFolder / kSessionFile, ignored);
     }
-    sendQueued();
-    if (!inFlight.empty()) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!inFlight.empty() && left.count() > 0) {
         QEventLoop loop;
         QTimer bound;
         bound.setSingleShot(true);
@@ -330,7 +388,7 @@ CrashReporter::CloseOutcome CrashReporter::close() {
         whenIdle = [&loop] {
             loop.quit();
         };
-        bound.start(options.closeBound);
+        bound.start(left);
         loop.exec();
         whenIdle = nullptr;
     }

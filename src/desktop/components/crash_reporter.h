@@ -1,12 +1,13 @@
 // Crash reporting of the tray application: a small client of the crash-report ingestion service.
 //
-// start() sets aside what the previous run left, begins a session, installs the fatal-signal handler
-// (crash_handler.h) and sends; a worker thread then turns what was set aside into reports (a crash
-// marker: a fatal event and a crashed session; an unfinished session without marker: an abnormal
-// one), naming the crash's frames from local files, and they are sent once it is done. close() ends
-// the session and sends what it can within a bound. Every report is first written to an outbox folder
-// and deleted once the service has taken it (or refused it for good), so reports that cannot be sent
-// wait for a later start; what the worker had not turned into reports yet waits the same way.
+// start() sets aside what the previous run left, begins a session and installs the fatal-signal
+// handler (crash_handler.h); a worker thread then reads the outbox for sending, turns what was set
+// aside into reports (a crash marker: a fatal event and a crashed session; an unfinished session
+// without marker: an abnormal one), naming the crash's frames from local files, and reads the outbox
+// again once it is done. close() ends the session and sends what it can, all within a bound. Every
+// report is first written to an outbox folder and deleted once the service has taken it (or refused it
+// for good), so reports that cannot be sent wait for a later start; what the worker had not turned into
+// reports yet waits the same way.
 #pragma once
 
 #include <QDateTime>
@@ -16,18 +17,23 @@
 #include <QString>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "desktop/components/crash_marker.h"
 #include "desktop/components/crash_report_dsn.h"
+#include "desktop/components/crash_symbols.h"
 
 class QNetworkReply;
 
@@ -42,10 +48,14 @@ struct CrashReporterOptions {
     std::filesystem::path databaseFolder;
     // Certificate authorities trusted besides the system's (tests' loopback servers).
     QList<QSslCertificate> extraCertificateAuthorities;
-    // The longest close() waits for sends before it gives up on them (they stay in the outbox).
+    // The longest close() waits, for the worker and then for the sends, before it gives up on them
+    // (the reports and what the worker had not reported yet stay for a later start).
     std::chrono::milliseconds closeBound{2000};
     // The longest silence of the service during one send.
     std::chrono::milliseconds transferTimeout{30000};
+    // Names the frames of a crash (see symbolise); answers false when stopped before the last one.
+    // Called on the worker thread.
+    std::function<bool(CrashMarker&, std::stop_token)> nameFrames = symbolise;
 };
 
 // Main thread only (the worker thread is its own). One started reporter per process (the signal
@@ -65,10 +75,12 @@ class CrashReporter {
 
     // See the file comment. A second call does nothing.
     void start();
-    // Stops the worker (after the frame it names), ends the session ("exited"), uninstalls the handler
-    // and waits at most closeBound for the sends; the ones still running are abandoned and their
-    // reports kept. Answers allSent when the outbox is empty afterwards. A second call does nothing
-    // (allSent).
+    // Asks the worker to stop (after the frame it names), ends the session ("exited"), uninstalls the
+    // handler and sends the session's end; returns within closeBound. A worker still naming a frame
+    // at the bound is left to end on its own (it touches nothing of the reporter any more; the
+    // process may end before it does), and sends still running at the bound are abandoned: their
+    // reports stay in the outbox. Answers allSent when the outbox is empty afterwards. A second call
+    // does nothing (allSent).
     CloseOutcome close();
 
     // Reports that are in the outbox, oldest first.
@@ -85,24 +97,40 @@ class CrashReporter {
         QString sid;
         QDateTime started;
     };
+    // A report of the outbox, read.
+    struct QueuedReport {
+        std::filesystem::path file;
+        QByteArray envelope;
+    };
+    // What the worker thread and the reporter share; each holds it, so a worker that close() left
+    // behind can end on its own.
+    struct WorkerShare {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;       // the worker ended; guarded by mutex
+        bool abandoned = false;  // close() waits no more: the worker hands nothing on; guarded by mutex
+    };
 
     void setAsidePreviousRun();
-    // Worker thread: reports each run that was set aside, oldest first, until `stop`.
-    void reportEarlierRuns(std::stop_token stop) const;
-    bool reportEarlierRun(const std::filesystem::path& stem, std::stop_token stop) const;
-    // Any thread. False when the report could not be written.
-    bool queue(const QByteArray& envelope) const;
-    void sendQueued();
+    void startWorker();
+    // Sends each report that is not being sent already. Main thread.
+    void send(const std::vector<QueuedReport>& reports);
+    // The reports of the outbox with their content. Any thread.
+    static std::vector<QueuedReport> readOutbox(const std::filesystem::path& databaseFolder);
 
     CrashReporterOptions options;
     QNetworkAccessManager network;
     std::map<QNetworkReply*, std::filesystem::path> inFlight;
+    // Reports taken (or refused for good) in this run: the worker may have read one before it was
+    // deleted, and it is not sent again.
+    std::set<std::filesystem::path> delivered;
     std::function<void()> whenIdle;  // called when the last send in flight finishes
     std::optional<RunningSession> session;
     bool started = false;
     bool closed = false;
     bool reportingEarlier = false;
-    std::jthread earlierRunsWorker;  // last: stopped and joined before the members it uses go
+    std::shared_ptr<WorkerShare> workerShare = std::make_shared<WorkerShare>();
+    std::jthread earlierRunsWorker;  // last: stopped and joined (or left behind by close) first
 };
 
 // The reporter of this build: the build's DSN (crash_report_dsn.h), the environment of its branch, the

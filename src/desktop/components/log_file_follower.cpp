@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 
+#include <type_traits>
 #include <utility>
 
 namespace brisel::desktop::components {
@@ -35,6 +36,29 @@ void LogFileFollower::discard(LogText text) {
     wake.notify_one();
 }
 
+void LogFileFollower::forget(LogText shown) {
+    {
+        const std::lock_guard lock(mutex);
+        discarded.push_back(std::move(shown));
+        for (LogFileChange& change : std::exchange(waiting, {})) {
+            std::visit(
+                [this](auto& dropped) {
+                    using Change = std::decay_t<decltype(dropped)>;
+                    if constexpr (std::is_same_v<Change, WholeLog>) {
+                        discarded.push_back(std::move(dropped.text));
+                    } else if constexpr (!std::is_same_v<Change, UnreadableLog>) {
+                        discarded.push_back(std::move(dropped.added));
+                    }
+                },
+                change);
+        }
+        forgetRequested = true;
+        lookRequested = false;  // a look asked for before: its text would show nowhere
+        ++forgets;
+    }
+    wake.notify_one();
+}
+
 void LogFileFollower::run(const std::stop_token& stop) {
     std::unique_lock lock(mutex);
     const auto freeDiscarded = [this, &lock] {
@@ -43,12 +67,19 @@ void LogFileFollower::run(const std::stop_token& stop) {
         freed.clear();
         lock.lock();
     };
+    const auto forgetIfAsked = [this] {
+        if (std::exchange(forgetRequested, false)) {
+            reader.forget();
+        }
+    };
     for (;;) {
         // Waits for work; the owner's destructor ends the wait.
-        if (!wake.wait(lock, stop, [this] { return lookRequested || !discarded.empty(); })) {
+        if (!wake.wait(lock, stop,
+                       [this] { return lookRequested || forgetRequested || !discarded.empty(); })) {
             return;
         }
         freeDiscarded();
+        forgetIfAsked();
         if (!lookRequested) {
             continue;
         }
@@ -60,8 +91,13 @@ void LogFileFollower::run(const std::stop_token& stop) {
             }
             freeDiscarded();  // what the window let go meanwhile goes before the next text is read
         }
+        forgetIfAsked();  // asked while resting
+        if (!lookRequested) {
+            continue;  // no longer wanted
+        }
         lookRequested = false;
         lastLook = std::chrono::steady_clock::now();
+        const std::uint64_t forgetsBefore = forgets;
         lock.unlock();
         std::optional<LogFileChange> change = reader.look(stop);
         ++looks;
@@ -70,7 +106,15 @@ void LogFileFollower::run(const std::stop_token& stop) {
             continue;
         }
         std::vector<LogFileChange> superseded;
-        if (!std::holds_alternative<LogGrowth>(*change)) {
+        if (forgets != forgetsBefore) {
+            // What it adds to was forgotten meanwhile; the reader forgets too before its next look.
+            superseded.push_back(std::move(*change));
+            lock.unlock();
+            superseded.clear();
+            lock.lock();
+            continue;
+        }
+        if (std::holds_alternative<WholeLog>(*change) || std::holds_alternative<UnreadableLog>(*change)) {
             superseded.swap(waiting);
         }
         waiting.push_back(std::move(*change));

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -23,7 +24,8 @@ namespace brisel::desktop::components {
 // however often it is asked: requests that come while it looks or rests are served together by the
 // next look. Each change is handed to `onChange` on the event loop of the thread that made the
 // follower, in the order of the looks; a whole text or an error makes the changes still waiting
-// before it pointless, so they are dropped.
+// before it pointless, so they are dropped. Texts are freed on the reading thread: freeing a large one
+// takes a while.
 class LogFileFollower {
   public:
     static constexpr std::chrono::milliseconds kLookInterval{250};
@@ -40,9 +42,12 @@ class LogFileFollower {
 
     // Asks for a look at the file. Any thread.
     void requestLook();
-    // Gives the reading thread a text nobody shows any more to free: freeing a large one takes a
-    // while. Any thread.
+    // Gives the reading thread a text nobody shows any more to free. Any thread.
     void discard(LogText text);
+    // Frees `shown`, the text that the changes so far add up to, and forgets them: the next look reads
+    // the whole file. A look asked for and not begun yet is not made; changes not yet handed on, and
+    // the one that a look in progress finds, are dropped. Making thread.
+    void forget(LogText shown);
     // How many looks the reading thread made so far. Any thread.
     std::size_t lookCount() const { return looks.load(); }
 
@@ -58,6 +63,8 @@ class LogFileFollower {
     std::mutex mutex;
     std::condition_variable_any wake;
     bool lookRequested = false;          // guarded by mutex
+    bool forgetRequested = false;        // guarded by mutex
+    std::uint64_t forgets = 0;           // how often forget() was called; guarded by mutex
     std::vector<LogText> discarded;      // guarded by mutex
     std::vector<LogFileChange> waiting;  // changes not yet handed on; guarded by mutex
     bool handOverQueued = false;         // guarded by mutex

@@ -17,6 +17,9 @@ namespace {
 
 // Reads are cut into pieces of this size so that a stop is noticed within one of them.
 constexpr qsizetype kReadPiece = qsizetype{4} << 20;
+// How far from the end a trimmed file is first searched for the known end; then four times as far, up
+// to LogFileReader::kLargestGrowth.
+constexpr qsizetype kFirstSearchedGrowth = qsizetype{128} << 10;
 
 QString describeErrno(int errorNumber) {
     return QString::fromStdString(std::error_code(errorNumber, std::generic_category()).message());
@@ -57,9 +60,28 @@ QByteArray lastBytes(const QByteArray& bytes, qsizetype count) {
     return QByteArray(bytes.constData() + bytes.size() - length, length);
 }
 
+// How many "\n" the file holds in [0, end), or nothing when a read failed or `stop` was requested.
+std::optional<qsizetype> countLineEnds(int fd, qsizetype end, const std::stop_token& stop) {
+    qsizetype count = 0;
+    QByteArray piece;
+    for (qsizetype offset = 0; offset < end; offset += piece.size()) {
+        piece.resize(std::min(kReadPiece, end - offset));
+        if (readRange(fd, offset, stop, piece) != 0 || piece.isEmpty()) {
+            return std::nullopt;
+        }
+        count += piece.count('\n');
+    }
+    return count;
+}
+
 }  // namespace
 
 LogFileReader::LogFileReader(std::filesystem::path logFile) : file(std::move(logFile)) {}
+
+void LogFileReader::forget() {
+    known.reset();
+    lastReason.reset();
+}
 
 std::optional<LogFileChange> LogFileReader::unreadable(const QString& reason) {
     known.reset();
@@ -94,9 +116,68 @@ std::optional<LogText> LogFileReader::readGrowth(int fd, const struct stat& stat
     return growth;
 }
 
+std::optional<LogTrim> LogFileReader::readTrim(int fd, const struct stat& status, const std::stop_token& stop,
+                                               int& failure) {
+    if (!known || !known->file.valid() || known->tail.isEmpty()) {
+        return std::nullopt;
+    }
+    // The known end, if it is still there, lies before the growth since: at most kLargestGrowth from
+    // the file's end, and mostly much closer, so the search starts near the end and widens. The last
+    // place counts: a log whose lines repeat holds the tail more than once, and what was appended after
+    // the known end rarely holds it again.
+    const auto size = static_cast<qsizetype>(status.st_size);
+    QByteArray searched;
+    qsizetype searchedFrom = size;
+    qsizetype found = -1;
+    for (qsizetype growth = kFirstSearchedGrowth; found < 0 && searchedFrom > 0; growth *= 4) {
+        if (growth > kLargestGrowth) {
+            return std::nullopt;
+        }
+        searchedFrom = std::max(qsizetype{0}, size - growth - known->tail.size());
+        searched.resize(size - searchedFrom);
+        failure = readRange(fd, searchedFrom, stop, searched);
+        if (failure != 0) {
+            return std::nullopt;
+        }
+        // Qt 6.4 reads before the bytes when they are fewer than what is looked for.
+        found = searched.size() < known->tail.size() ? -1 : searched.lastIndexOf(known->tail);
+    }
+    if (found < 0) {
+        return std::nullopt;
+    }
+    const qsizetype knownEnd = searchedFrom + found + known->tail.size();
+    const qsizetype dropped = known->size - knownEnd;
+    if (dropped < 0) {
+        return std::nullopt;  // more before the known end than was known: not a trim
+    }
+    QByteArray head(std::min(kComparedHeadBytes, knownEnd), Qt::Uninitialized);
+    QByteArray knownHead(head.size(), Qt::Uninitialized);
+    failure = readRange(fd, 0, stop, head);
+    if (failure == 0) {
+        failure = readRange(known->file.get(), dropped, stop, knownHead);
+    }
+    if (failure != 0 || head.size() < std::min(kComparedHeadBytes, knownEnd) || head != knownHead) {
+        return std::nullopt;
+    }
+    const std::optional<qsizetype> droppedLines = countLineEnds(known->file.get(), dropped, stop);
+    if (!droppedLines) {
+        failure = stop.stop_requested() ? -1 : 0;
+        return std::nullopt;
+    }
+    LogText added(searched.sliced(found + known->tail.size()));
+    if (added.size() > known->byteRoom + dropped || added.lineCount() - 1 > known->lineRoom + *droppedLines) {
+        return std::nullopt;
+    }
+    known->size = searchedFrom + searched.size();
+    known->tail = lastBytes(searched, kComparedTailBytes);
+    known->byteRoom += dropped - added.size();
+    known->lineRoom += *droppedLines - (added.lineCount() - 1);
+    return LogTrim{dropped, std::move(added)};
+}
+
 std::optional<LogFileChange> LogFileReader::look(const std::stop_token& stop) {
     // Non-blocking, so that a FIFO put at the path cannot hold the open; only regular files are read.
-    const common::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    common::FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.valid()) {
         return unreadable(describeErrno(errno));
     }
@@ -123,13 +204,26 @@ std::optional<LogFileChange> LogFileReader::look(const std::stop_token& stop) {
         return LogGrowth{std::move(*growth)};
     }
     if (failure == 0) {
+        std::optional<LogTrim> trim = readTrim(fd.get(), status, stop, failure);
+        if (failure == 0 && trim) {
+            known->file = std::move(fd);
+            known->device = status.st_dev;
+            known->inode = status.st_ino;
+            return std::move(*trim);
+        }
+    }
+    if (failure == 0) {
         QByteArray bytes = LogText::readBuffer(static_cast<qsizetype>(status.st_size), kGrowthRoom);
         failure = readRange(fd.get(), 0, stop, bytes);
         if (failure == 0) {
             LogText text(std::move(bytes), kGrowthRoom / kShortestExpectedLine);
-            known = Known{status.st_dev,   status.st_ino,
-                          text.size(),     lastBytes(text.bytes(), kComparedTailBytes),
-                          text.byteRoom(), text.lineRoom()};
+            known = Known{std::move(fd),
+                          status.st_dev,
+                          status.st_ino,
+                          text.size(),
+                          lastBytes(text.bytes(), kComparedTailBytes),
+                          text.byteRoom(),
+                          text.lineRoom()};
             lastReason.reset();
             return WholeLog{std::move(text)};
         }

@@ -1,9 +1,7 @@
 #include "desktop/components/log_lines_view.h"
 
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 namespace brisel::desktop::components {
@@ -29,19 +28,23 @@ bool isContinuationByte(char byte) {
     return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U;
 }
 
+// The first position from `at` on that is not in the middle of a character (more continuation bytes
+// than a character has are invalid anyway), at most the end of `bytes`.
+qsizetype characterStart(QByteArrayView bytes, qsizetype at) {
+    for (qsizetype skipped = 0;
+         skipped < kLongestCharacter - 1 && at < bytes.size() && isContinuationByte(bytes[at]); ++skipped) {
+        ++at;
+    }
+    return at;
+}
+
 // What a line shows from column `firstColumn` on, at most `columns` characters: decoded from the
 // bytes there only, so a long line costs no more than a short one.
 QString visiblePart(QByteArrayView line, qsizetype firstColumn, qsizetype columns) {
     if (line.endsWith('\r')) {
         line.chop(1);
     }
-    qsizetype start = std::min(firstColumn, line.size());
-    // Not from the middle of a character (more continuation bytes than that are invalid anyway).
-    for (qsizetype skipped = 0;
-         skipped < kLongestCharacter - 1 && start < line.size() && isContinuationByte(line[start]);
-         ++skipped) {
-        ++start;
-    }
+    const qsizetype start = characterStart(line, std::min(firstColumn, line.size()));
     QString part =
         QString::fromUtf8(line.sliced(start, std::min(line.size() - start, columns * kLongestCharacter)));
     part.truncate(columns);
@@ -79,17 +82,66 @@ void LogLinesView::appendText(const LogText& more) {
     viewport()->update();
 }
 
+void LogLinesView::dropHead(qsizetype count) {
+    const bool following = showsEnd();
+    const qsizetype firstInSight = verticalScrollBar()->value();
+    const qsizetype gone = shown.dropFront(count);
+    if (selectionAnchor >= 0 && std::max(selectionAnchor, selectionEnd) < gone) {
+        selectionAnchor = -1;
+        selectionEnd = -1;
+    } else if (selectionAnchor >= 0) {
+        selectionAnchor = std::max<qsizetype>(selectionAnchor - gone, 0);
+        selectionEnd = std::max<qsizetype>(selectionEnd - gone, 0);
+    }
+    updateScrollBars();
+    verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum()
+                                            : clampedToInt(firstInSight - gone));
+    viewport()->update();
+}
+
 bool LogLinesView::showsEnd() const {
     return verticalScrollBar()->value() == verticalScrollBar()->maximum();
 }
 
-QString LogLinesView::selectedText() const {
+std::optional<std::pair<qsizetype, qsizetype>> LogLinesView::selectedLines() const {
     if (selectionAnchor < 0) {
-        return {};
+        return std::nullopt;
     }
-    const QByteArrayView first = shown.line(std::min(selectionAnchor, selectionEnd));
-    const QByteArrayView last = shown.line(std::max(selectionAnchor, selectionEnd));
-    return QString::fromUtf8(QByteArrayView(first.data(), last.data() + last.size()));
+    return std::pair(std::min(selectionAnchor, selectionEnd), std::max(selectionAnchor, selectionEnd));
+}
+
+void LogLinesView::copySelection() {
+    const auto selected = selectedLines();
+    if (!selected) {
+        return;
+    }
+    const QByteArrayView lastLine = shown.line(selected->second);
+    const char* const end = lastLine.data() + lastLine.size();
+    const char* begin = shown.line(selected->first).data();
+    qsizetype firstCopied = selected->first;
+    if (end - begin > kLargestCopy) {
+        const char* const bound = end - kLargestCopy;  // nothing before it is copied
+        firstCopied = shown.lineOf(bound - shown.bytes().constData());
+        begin = shown.line(firstCopied).data();
+        if (begin < bound && firstCopied < selected->second) {
+            ++firstCopied;  // from the first line that starts within the bound
+            begin = shown.line(firstCopied).data();
+        } else if (begin < bound) {
+            // A single line longer than the bound: its end, from a character's start.
+            const QByteArrayView line = shown.line(firstCopied);
+            begin += characterStart(line, bound - begin);
+        }
+    }
+    // The text goes on: only the bytes are taken along.
+    QByteArray bytes = LogText::readBuffer(end - begin, 0);
+    std::memcpy(bytes.data(), begin, static_cast<std::size_t>(end - begin));
+    const CopiedLines copied{selected->second - selected->first + 1, selected->second - firstCopied + 1,
+                             begin == shown.line(selected->first).data()};
+    clipboard.copy(std::move(bytes), [this, copied] {
+        if (copyReport) {
+            copyReport(copied);
+        }
+    });
 }
 
 int LogLinesView::lineHeight() const {
@@ -183,9 +235,7 @@ void LogLinesView::mouseMoveEvent(QMouseEvent* event) {
 
 void LogLinesView::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Copy)) {
-        if (const QString selected = selectedText(); !selected.isEmpty()) {
-            QGuiApplication::clipboard()->setText(selected);
-        }
+        copySelection();
     } else if (event->matches(QKeySequence::SelectAll)) {
         selectionAnchor = 0;
         selectionEnd = shown.lineCount() - 1;

@@ -84,4 +84,25 @@ void LogText::append(const LogText& more) {
     longest = std::max({longest, more.longest, continuedLine});
 }
 
+qsizetype LogText::lineOf(qsizetype offset) const {
+    assert(offset >= 0 && offset <= size());
+    return std::upper_bound(lineStarts.begin(), lineStarts.end(), offset) - lineStarts.begin() - 1;
+}
+
+qsizetype LogText::dropFront(qsizetype count) {
+    const qsizetype gone = lineOf(count);
+    const qsizetype kept = text.size() - count;
+    std::memmove(text.data(), text.constData() + count, static_cast<std::size_t>(kept));
+    text.truncate(kept);  // keeps the capacity
+    lineStarts.erase(lineStarts.begin(), lineStarts.begin() + gone);
+    lineStarts.front() = count;  // the line that held the cut starts there now
+    longest = 0;
+    for (std::size_t index = 0; index < lineStarts.size(); ++index) {
+        lineStarts[index] -= count;
+        const qsizetype end = index + 1 < lineStarts.size() ? lineStarts[index + 1] - count - 1 : kept;
+        longest = std::max(longest, end - lineStarts[index]);
+    }
+    return gone;
+}
+
 }  // namespace brisel::desktop::components

@@ -37,6 +37,12 @@ class LogText {
     // the first line of `more`, which adds more.lineCount() - 1 lines. Costs as much as `more` is long
     // while it fits the room; beyond, the whole text is moved.
     void append(const LogText& more);
+    // The index of the line that holds byte `offset` (0 <= offset <= size(); size() is in the last line).
+    qsizetype lineOf(qsizetype offset) const;
+    // Drops the first `count` bytes (0 <= count <= size()) where they are: the rest moves to the front
+    // and the room grows by what was dropped. The line that held byte `count` goes on as line 0, so
+    // lineOf(count) lines are gone; answers that number. Costs as much as the text is long.
+    qsizetype dropFront(qsizetype count);
 
   private:
     QByteArray text;

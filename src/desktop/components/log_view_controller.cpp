@@ -1,5 +1,6 @@
 #include "desktop/components/log_view_controller.h"
 
+#include <QHideEvent>
 #include <QPointer>
 #include <QVBoxLayout>
 
@@ -11,12 +12,19 @@
 namespace brisel::desktop::components {
 
 LogViewController::LogViewController(std::filesystem::path logFile, QWidget* parent)
-    : QWidget(parent), file(std::move(logFile)), logWindow(new LogLinesView(this)) {
+    : QWidget(parent),
+      file(std::move(logFile)),
+      logWindow(new LogLinesView(this)),
+      statusLine(new QStatusBar(this)) {
     setWindowTitle(QStringLiteral("Logs"));
     resize(900, 600);
     auto* layout = new QVBoxLayout(this);  // owned by this widget
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     layout->addWidget(logWindow);
+    layout->addWidget(statusLine);
+    statusLine->setSizeGripEnabled(false);
+    logWindow->setCopyReport([this](const CopiedLines& lines) { copied(lines); });
 
     const QPointer<LogViewController> self(this);
     auto watched = OrvikFSEvents::addWatcher({file.string()}, this, [self](const OrvikFSEventsEvent&) {
@@ -56,6 +64,16 @@ void LogViewController::showEvent(QShowEvent* event) {
     }
 }
 
+void LogViewController::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (event->spontaneous() || !follower) {
+        return;  // minimised: still visible as far as following goes
+    }
+    follower->forget(logWindow->replaceText(LogText()));
+    statusLine->clearMessage();
+    stale = true;
+}
+
 void LogViewController::fileChanged() {
     if (isVisible()) {
         follower->requestLook();
@@ -72,11 +90,26 @@ void LogViewController::apply(LogFileChange change) {
                 follower->discard(logWindow->replaceText(std::move(changed.text)));
             } else if constexpr (std::is_same_v<Change, LogGrowth>) {
                 logWindow->appendText(changed.added);
+            } else if constexpr (std::is_same_v<Change, LogTrim>) {
+                logWindow->dropHead(changed.dropped);
+                logWindow->appendText(changed.added);
             } else {
                 showError(QString::fromLatin1(kReadErrorPrefix) + changed.reason);
             }
         },
         change);
+}
+
+void LogViewController::copied(const CopiedLines& lines) {
+    if (lines.whole) {
+        statusLine->clearMessage();
+        return;
+    }
+    statusLine->showMessage(
+        QStringLiteral("Copied only the last %1 MiB of the selection: %2 of its %3 lines.")
+            .arg(LogLinesView::kLargestCopy >> 20)
+            .arg(lines.copied)
+            .arg(lines.selected));
 }
 
 void LogViewController::showError(const QString& line) {

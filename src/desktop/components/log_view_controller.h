@@ -1,6 +1,7 @@
 // The Logs window: shows the whole of the service's log file and follows it as it changes.
 #pragma once
 
+#include <QStatusBar>
 #include <QString>
 #include <QWidget>
 
@@ -15,12 +16,15 @@
 namespace brisel::desktop::components {
 
 // Shows the file's whole text, or one error line, in a view that lays out only the lines in sight
-// (LogLinesView). The file is read and indexed on a thread of its own (LogFileFollower), never on
-// the main thread: when it is shown, and after each change that the file-event stream reports while
-// the window is visible; a change while the window is hidden is only remembered, and read when it is
-// shown again. When the file only grew, just the new bytes are read and added; when it was replaced,
-// truncated or trimmed, the whole file is read and swapped in at once. Reads are gathered so that at
-// most one happens per LogFileFollower::kLookInterval, however busy the log. Main thread only.
+// (LogLinesView), over a status line. The file is read and indexed on a thread of its own
+// (LogFileFollower), never on the main thread: when it is shown, and after each change that the
+// file-event stream reports while the window is visible. When the file only grew, just the new bytes
+// are read and added; when the service trimmed it, the head is dropped where it is shown and the
+// reader's place and selection stay on the same lines; when it was replaced or truncated, the whole
+// file is read and swapped in at once. Reads are gathered so that at most one happens per
+// LogFileFollower::kLookInterval, however busy the log. Hiding the window frees the text; a change
+// while it is hidden is only remembered, and the file is read again when it is shown. A copy that
+// leaves the head of a large selection out says so in the status line. Main thread only.
 class LogViewController : public QWidget {
   public:
     static constexpr const char* kOpenErrorPrefix = "Could not open log file due to error: ";
@@ -46,16 +50,23 @@ class LogViewController : public QWidget {
     // The view shows the last line of what it holds.
     bool showsEnd() const { return logWindow->showsEnd(); }
 
+    // What the status line says.
+    QString statusText() const { return statusLine->currentMessage(); }
+    LogLinesView& view() { return *logWindow; }
+
   protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
     void fileChanged();
+    void copied(const CopiedLines& lines);
     void apply(LogFileChange change);
     void showError(const QString& line);
 
     std::filesystem::path file;
     LogLinesView* logWindow;                    // owned by this widget
+    QStatusBar* statusLine;                     // owned by this widget
     std::unique_ptr<LogFileFollower> follower;  // none when the watch could not start
     bool stale = true;                          // the file changed since the view last asked for it
 };

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "desktop/components/build_info.h"
+#include "desktop/components/plain_message_box.h"
 #include "desktop/components/update_feed.h"
 
 namespace brisel::desktop::components {
@@ -103,16 +104,16 @@ std::unique_ptr<QMessageBox> makeUpdateAlert(const UpdateCheckOutcome& outcome, 
                                              std::function<void(const QUrl&)> openDownload, QWidget* parent) {
     auto alert = std::make_unique<QMessageBox>(parent);
     alert->setWindowTitle(QStringLiteral("Software Update"));
-    alert->setTextFormat(Qt::PlainText);
     switch (outcome.kind) {
         case UpdateCheckOutcome::Kind::updateAvailable: {
             const AppcastItem& item = *outcome.item;
             alert->setIcon(QMessageBox::Information);
             alert->setText(QStringLiteral("A new version of Velko Brisel is available."));
             const std::string version = item.version.empty() ? "" : item.version + ", ";
-            alert->setInformativeText(QString::fromStdString(
-                version + buildText(item.build) + " is available; you have " + buildText(runningBuild) +
-                ".\n" + item.download.toString().toStdString()));
+            setPlainInformativeText(
+                *alert, QString::fromStdString(version + buildText(item.build) + " is available; you have " +
+                                               buildText(runningBuild) + ".\n" +
+                                               item.download.toString().toStdString()));
             QPushButton* download = alert->addButton(QStringLiteral("Download"), QMessageBox::AcceptRole);
             alert->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
             QObject::connect(download, &QPushButton::clicked, alert.get(),
@@ -122,14 +123,14 @@ std::unique_ptr<QMessageBox> makeUpdateAlert(const UpdateCheckOutcome& outcome, 
         case UpdateCheckOutcome::Kind::upToDate:
             alert->setIcon(QMessageBox::Information);
             alert->setText(QStringLiteral("You're up to date!"));
-            alert->setInformativeText(QString::fromStdString("Velko Brisel " + buildText(runningBuild) +
-                                                             " is the newest version available."));
+            setPlainInformativeText(*alert, QString::fromStdString("Velko Brisel " + buildText(runningBuild) +
+                                                                   " is the newest version available."));
             alert->addButton(QMessageBox::Ok);
             break;
         case UpdateCheckOutcome::Kind::failed:
             alert->setIcon(QMessageBox::Warning);
             alert->setText(QStringLiteral("Update Error!"));
-            alert->setInformativeText(QString::fromStdString(outcome.message));
+            setPlainInformativeText(*alert, QString::fromStdString(outcome.message));
             alert->addButton(QMessageBox::Ok);
             break;
     }

@@ -9,7 +9,10 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <atomic>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -229,6 +232,46 @@ TEST(CrashReporter, ACrashIsReportedOnceHoweverFarAnEarlierStartGotWithIt) {
         EXPECT_TRUE(fs::is_empty(folder.path() / "unreported"));
         reporter.close();
     }
+}
+
+// Naming frames can take long (large debugging information on a slow disk): quitting does not wait for
+// it beyond the bound, and what the crash left is still reported.
+TEST(CrashReporter, QuittingLeavesAWorkerStillNamingFramesBehindAndTheCrashIsReportedAfterwards) {
+    const test_support::TemporaryFolder folder;
+    const brisel::test::ClosedPort down;
+    QProcess helper;
+    helper.start(QStringLiteral(BRISEL_CRASH_HELPER),
+                 {QString::fromStdString(folder.path().string()),
+                  QStringLiteral("https://k@127.0.0.1:%1/42").arg(down.port()), QStringLiteral("segv")});
+    ASSERT_TRUE(helper.waitForFinished(60000));
+
+    Endpoint endpoint;
+    std::promise<void> release;
+    const auto naming = std::make_shared<std::atomic<bool>>(false);
+    {
+        CrashReporterOptions options = optionsFor(endpoint.dsn(), folder.path());
+        options.closeBound = std::chrono::milliseconds(200);
+        options.nameFrames = [naming, released = release.get_future().share()](CrashMarker&,
+                                                                               std::stop_token) {
+            *naming = true;
+            released.wait();  // deaf to the stop, as a frame in the middle of its naming is
+            return true;
+        };
+        CrashReporter reporter(options);
+        reporter.start();
+        ASSERT_TRUE(desktop_test::waitUntil([&] { return naming->load(); }));
+        EXPECT_EQ(reporter.close(), CrashReporter::CloseOutcome::someKept) << "the session's end waits";
+        EXPECT_FALSE(fs::is_empty(folder.path() / "unreported")) << "what the crash left is still there";
+    }  // the reporter is gone while its worker still names
+    release.set_value();
+    ASSERT_TRUE(desktop_test::waitUntil([&] { return fs::is_empty(folder.path() / "unreported"); }))
+        << "the worker left behind finishes its report on its own";
+
+    CrashReporter reporter(optionsFor(endpoint.dsn(), folder.path()));
+    reporter.start();
+    ASSERT_TRUE(waitUntilSent(reporter));
+    EXPECT_EQ(received(endpoint.server, QStringLiteral("event")).size(), 1U);
+    EXPECT_EQ(reporter.close(), CrashReporter::CloseOutcome::allSent);
 }
 
 TEST(CrashReporter, ReportsWaitWhileTheEndpointIsDownAndQuittingStaysWithinTheBound) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -43,7 +44,37 @@ TEST(LogText, AppendedPiecesIndexAsTheWholeText) {
     EXPECT_EQ(linesOf(LogText(QByteArray("a\n\nb"))), (std::vector<std::string>{"a", "", "b"}));
 }
 
-enum class Expect { whole, growth, unreadable, nothing };
+TEST(LogText, DroppingTheHeadLeavesTheTextOfTheRest) {
+    for (const std::string whole : {"", "\n", "a", "one\ntwo", "one\ntwo\n", "\n\nlong line here\nx\n\n"}) {
+        for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+            SCOPED_TRACE("'" + whole + "' cut at " + std::to_string(cut));
+            const LogText expected(QByteArray::fromStdString(whole.substr(cut)));
+            LogText dropped(QByteArray::fromStdString(whole), 4);
+            const qsizetype room = dropped.byteRoom() + dropped.lineRoom();
+            const qsizetype lineAtCut = dropped.lineOf(static_cast<qsizetype>(cut));
+            EXPECT_EQ(dropped.dropFront(static_cast<qsizetype>(cut)), lineAtCut);
+            EXPECT_EQ(lineAtCut,
+                      std::count(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut), '\n'));
+            EXPECT_EQ(dropped.bytes(), expected.bytes());
+            EXPECT_EQ(linesOf(dropped), linesOf(expected));
+            EXPECT_EQ(dropped.longestLine(), expected.longestLine());
+            EXPECT_EQ(dropped.byteRoom() + dropped.lineRoom(), room + static_cast<qsizetype>(cut) + lineAtCut)
+                << "the room of what went is kept";
+        }
+    }
+}
+
+// `count` lines of 64 bytes, each with its number.
+std::string numberedLines(int first, int count) {
+    std::string lines;
+    for (int line = first; line < first + count; ++line) {
+        std::string text = "line " + std::to_string(line) + " ";
+        lines += text + std::string(63 - text.size(), '.') + "\n";
+    }
+    return lines;
+}
+
+enum class Expect { whole, growth, trim, unreadable, nothing };
 
 TEST(LogFileReader, ReadsOnlyGrowthAndTheWholeFileWhenItWasReplacedTruncatedOrRewritten) {
     const test_support::TemporaryFolder root;
@@ -53,6 +84,14 @@ TEST(LogFileReader, ReadsOnlyGrowthAndTheWholeFileWhenItWasReplacedTruncatedOrRe
     };
     const auto append = [&](const std::string& text) {
         write(text, std::ios::app);
+    };
+    // As the service trims: the rest goes to another file that is renamed into place.
+    const auto renameIntoPlace = [&](const std::string& text) {
+        std::ofstream(root.path() / "trimmed", std::ios::binary) << text;
+        fs::rename(root.path() / "trimmed", log);
+    };
+    const auto trim = [&](std::size_t cut, const std::string& appended) {
+        renameIntoPlace(readText(log).substr(cut) + appended);
     };
     struct Step {
         const char* label;
@@ -78,12 +117,14 @@ TEST(LogFileReader, ReadsOnlyGrowthAndTheWholeFileWhenItWasReplacedTruncatedOrRe
         {"grown too much at once", [&] { append(std::string(LogFileReader::kLargestGrowth + 1, 'y')); },
          Expect::whole},
         {"trimmed: the head cut away and the rest renamed into place",
-         [&] {
-             const std::string text = readText(log);
-             std::ofstream(root.path() / "trimmed", std::ios::binary)
-                 << text.substr(text.size() / 2) << "after\n";
-             fs::rename(root.path() / "trimmed", log);
-         },
+         [&] { trim(readText(log).size() / 2, "after\n"); }, Expect::trim},
+        {"trimmed to nothing", [&] { trim(readText(log).size(), "new start\n"); }, Expect::whole},
+        {"replaced by 48,000 lines", [&] { write(numberedLines(0, 48000), std::ios::trunc); }, Expect::whole},
+        {"trimmed by more than 1 MiB, in the middle of a line, then grown",
+         [&] { trim((std::size_t{2} << 20) + 100, numberedLines(48000, 100)); }, Expect::trim},
+        {"trimmed, but the first byte kept is another",
+         [&] { renameIntoPlace("z" + readText(log).substr(65) + numberedLines(48100, 1)); }, Expect::whole},
+        {"the known end cut away", [&] { trim(readText(log).size() - 100, numberedLines(48101, 1)); },
          Expect::whole},
         {"deleted", [&] { fs::remove(log); }, Expect::unreadable, "No such file or directory"},
         {"a folder in its place", [&] { fs::create_directory(log); }, Expect::unreadable, "Is a directory"},
@@ -118,6 +159,11 @@ TEST(LogFileReader, ReadsOnlyGrowthAndTheWholeFileWhenItWasReplacedTruncatedOrRe
             case Expect::growth:
                 ASSERT_TRUE(change && std::holds_alternative<LogGrowth>(*change));
                 shown.append(std::get<LogGrowth>(*change).added);
+                break;
+            case Expect::trim:
+                ASSERT_TRUE(change && std::holds_alternative<LogTrim>(*change));
+                shown.dropFront(std::get<LogTrim>(*change).dropped);
+                shown.append(std::get<LogTrim>(*change).added);
                 break;
             case Expect::whole:
                 ASSERT_TRUE(change && std::holds_alternative<WholeLog>(*change));

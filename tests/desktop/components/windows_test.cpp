@@ -23,11 +23,13 @@
 #include <vector>
 
 #include "desktop/components/about_panel.h"
+#include "desktop/components/clipboard_copy.h"
 #include "desktop/components/file_event_watchers.h"
 #include "desktop/components/general_preferences_view_controller.h"
 #include "desktop/components/log_lines_view.h"
 #include "desktop/components/log_view_controller.h"
 #include "support/event_wait.h"
+#include "support/file_contents.h"
 #include "support/temporary_folder.h"
 
 namespace brisel::desktop::components {
@@ -48,6 +50,37 @@ QString readWhole(const fs::path& file) {
 
 bool showsFile(const LogViewController& window, const fs::path& file) {
     return window.content() == readWhole(file);
+}
+
+// Lines "line 0" ... of `lineBytes` bytes each with their "\n" (at least 12).
+QByteArray numberedLines(qsizetype count, qsizetype lineBytes = 12) {
+    QByteArray bytes;
+    bytes.reserve(count * lineBytes);
+    for (qsizetype line = 0; line < count; ++line) {
+        const QByteArray start = "line " + QByteArray::number(line) + " ";
+        bytes += start + QByteArray(lineBytes - start.size() - 1, 'x') + '\n';
+    }
+    return bytes;
+}
+
+void press(LogLinesView& view, QPoint at, Qt::KeyboardModifiers modifiers) {
+    QMouseEvent event(QEvent::MouseButtonPress, at, view.viewport()->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, modifiers);
+    QCoreApplication::sendEvent(view.viewport(), &event);
+}
+
+void pressKey(LogLinesView& view, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent event(QEvent::KeyPress, key, modifiers);
+    QCoreApplication::sendEvent(&view, &event);
+}
+
+// Cuts the first `cut` bytes away and appends `appended`, as the service trims its log: the rest is
+// written to another file that is renamed into place.
+void trim(const fs::path& log, qsizetype cut, const std::string& appended) {
+    const std::string text = test_support::readText(log);
+    std::ofstream(log.string() + ".trimmed", std::ios::binary)
+        << text.substr(static_cast<std::size_t>(cut)) << appended;
+    fs::rename(log.string() + ".trimmed", log);
 }
 
 TEST(LogsWindow, ShowsTheWholeFileFromTheStartAndFollowsIt) {
@@ -125,7 +158,7 @@ TEST(LogsWindow, ABurstOfTenThousandLinesIsReadAFewTimesNotPerLine) {
     EXPECT_LT(window.reloadCount() - readsBefore, 200U) << "reads were not gathered";
 }
 
-TEST(LogsWindow, AHiddenWindowReadsNothingUntilShownAgain) {
+TEST(LogsWindow, AHiddenWindowFreesItsTextAndReadsNothingUntilShownAgain) {
     const test_support::TemporaryFolder root;
     const fs::path log = root.path() / "desktop_client.log";
     std::ofstream(log) << "service started\n";
@@ -143,17 +176,18 @@ TEST(LogsWindow, AHiddenWindowReadsNothingUntilShownAgain) {
     EXPECT_TRUE(waitUntil([&] { return !(stream->latestEventId() == heard); })) << "the window heard of it";
     EXPECT_TRUE(window.isStale());
     EXPECT_EQ(window.reloadCount(), reads);
-    EXPECT_EQ(window.content(), QStringLiteral("service started\n"));
+    EXPECT_EQ(window.text().size(), 0);
 
     window.show();
     EXPECT_TRUE(waitUntil([&] { return showsFile(window, log) && window.showsEnd(); }));
     EXPECT_FALSE(window.isStale());
 }
 
-TEST(LogsWindow, AppendsGrowthInPlaceAndSwapsInWhatReplacedOrTruncatedTheFile) {
+TEST(LogsWindow, AppendsGrowthAndDropsATrimmedHeadInPlaceAndSwapsInWhatReplacedOrTruncatedTheFile) {
     const test_support::TemporaryFolder root;
     const fs::path log = root.path() / "desktop_client.log";
-    std::ofstream(log) << "service started\n";
+    std::ofstream(log, std::ios::binary)
+        << numberedLines(1000).toStdString();  // longer than the compared tail
     LogViewController window(log);
     window.show();
     ASSERT_TRUE(waitUntil([&] { return showsFile(window, log); }));
@@ -165,12 +199,7 @@ TEST(LogsWindow, AppendsGrowthInPlaceAndSwapsInWhatReplacedOrTruncatedTheFile) {
     };
     const std::vector<Step> steps{
         {"growth", [&] { std::ofstream(log, std::ios::app) << "board attached\n"; }, true},
-        {"a trim: the rest renamed into place",
-         [&] {
-             std::ofstream(root.path() / "trimmed") << "board attached\nafter the trim\n";
-             fs::rename(root.path() / "trimmed", log);
-         },
-         false},
+        {"a trim: the rest renamed into place", [&] { trim(log, 6000, "after the trim\n"); }, true},
         {"a truncation", [&] { std::ofstream(log, std::ios::trunc) << "short\n"; }, false},
     };
     for (const Step& step : steps) {
@@ -189,15 +218,74 @@ TEST(LogsWindow, AppendsGrowthInPlaceAndSwapsInWhatReplacedOrTruncatedTheFile) {
     })) << "a FIFO at the log's path is refused, not waited on";
 }
 
-void press(LogLinesView& view, QPoint at, Qt::KeyboardModifiers modifiers) {
-    QMouseEvent event(QEvent::MouseButtonPress, at, view.viewport()->mapToGlobal(at), Qt::LeftButton,
-                      Qt::LeftButton, modifiers);
-    QCoreApplication::sendEvent(view.viewport(), &event);
+TEST(LogsWindow, ATrimKeepsThePlaceAndTheSelectionOnTheSameLines) {
+    const test_support::TemporaryFolder root;
+    const fs::path log = root.path() / "desktop_client.log";
+    std::ofstream(log, std::ios::binary) << numberedLines(20000).toStdString();  // 12 bytes a line
+    LogViewController window(log);
+    window.resize(600, 400);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return showsFile(window, log); }));
+    LogLinesView& view = window.view();
+    const int rowHeight = view.fontMetrics().lineSpacing();
+    const auto select = [&](int firstRow, int lastRow) {
+        press(view, QPoint(10, firstRow * rowHeight + rowHeight / 2), {});
+        press(view, QPoint(10, lastRow * rowHeight + rowHeight / 2), Qt::ShiftModifier);
+    };
+    using Lines = std::optional<std::pair<qsizetype, qsizetype>>;
+    struct Step {
+        const char* label;
+        int top;  // -1: at the end
+        std::function<void()> select;
+        qsizetype cut;
+        int topAfter;  // -1: at the end
+        Lines selectedAfter;
+        const char* lineAtTop;
+    };
+    const std::vector<Step> steps{
+        {"scrolled away, lines selected, 3000 lines and a half cut", 10000, [&] { select(5, 10); },
+         3000 * 12 + 5, 7000, Lines({7005, 7010}), "line 10000 "},
+        {"the selection and the lines in sight cut", 7000, [&] { select(0, 1); }, 9000 * 12 - 5, 0,
+         std::nullopt, "line 12000 "},
+        {"at the end", -1, [] {}, 12, -1, std::nullopt, nullptr},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        view.verticalScrollBar()->setValue(step.top < 0 ? view.verticalScrollBar()->maximum() : step.top);
+        step.select();
+        const char* before = window.text().bytes().constData();
+        trim(log, step.cut, "after the trim\n");
+        ASSERT_TRUE(waitUntil([&] { return showsFile(window, log); }));
+        EXPECT_EQ(window.text().bytes().constData(), before) << "dropped in place, not read again";
+        if (step.topAfter < 0) {
+            EXPECT_TRUE(window.showsEnd());
+        } else {
+            EXPECT_EQ(view.verticalScrollBar()->value(), step.topAfter);
+            EXPECT_TRUE(view.text().line(step.topAfter).startsWith(step.lineAtTop));
+        }
+        EXPECT_EQ(view.selectedLines(), step.selectedAfter);
+    }
 }
 
-void pressKey(LogLinesView& view, Qt::Key key, Qt::KeyboardModifiers modifiers) {
-    QKeyEvent event(QEvent::KeyPress, key, modifiers);
-    QCoreApplication::sendEvent(&view, &event);
+TEST(LogsWindow, ACopyThatLeavesTheHeadOfTheSelectionOutSaysSoInTheStatusLine) {
+    const test_support::TemporaryFolder root;
+    const fs::path log = root.path() / "desktop_client.log";
+    std::ofstream(log, std::ios::binary)
+        << numberedLines(LogLinesView::kLargestCopy / 100 + 10, 100).toStdString();
+    LogViewController window(log);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return window.text().size() > 0; }));
+    pressKey(window.view(), Qt::Key_A, Qt::ControlModifier);
+    pressKey(window.view(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(desktop_test::waitUntilSees(
+        [&] { return window.statusText(); },
+        [](const QString& status) {
+            return status == "Copied only the last 16 MiB of the selection: 167773 of its 167783 lines.";
+        },
+        "the status of a copy cut short"));
+    press(window.view(), QPoint(10, 10), {});
+    pressKey(window.view(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return window.statusText().isEmpty(); })) << "a whole copy clears it";
 }
 
 TEST(LogLinesView, FollowsTheEndUnlessScrolledAwayAndCopiesTheSelectedLines) {
@@ -226,14 +314,66 @@ TEST(LogLinesView, FollowsTheEndUnlessScrolledAwayAndCopiesTheSelectedLines) {
     press(view, QPoint(10, 6 * rowHeight + rowHeight / 2), {});
     press(view, QPoint(10, 8 * rowHeight + 1), Qt::ShiftModifier);
     pressKey(view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("line 6\nline 7 bad \uFFFD byte\nline 8"));
+    EXPECT_TRUE(waitUntil([] {
+        return QGuiApplication::clipboard()->text() ==
+               QStringLiteral("line 6\nline 7 bad \uFFFD byte\nline 8");
+    }));
     pressKey(view, Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(view.selectedText(), QString::fromUtf8(view.text().bytes()));
+    pressKey(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil(
+        [&] { return QGuiApplication::clipboard()->text() == QString::fromUtf8(view.text().bytes()); }));
 
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
     view.replaceText(LogText(QByteArray("replaced\n")));
     EXPECT_TRUE(view.showsEnd());
-    EXPECT_TRUE(view.selectedText().isEmpty()) << "a new text has nothing selected";
+    EXPECT_FALSE(view.selectedLines()) << "a new text has nothing selected";
+}
+
+TEST(ClipboardCopy, CopiesAskedForWhileOneIsDecodedWaitAndOnlyTheLatestIsMade) {
+    ClipboardCopy clipboard;
+    std::vector<std::string> done;
+    for (const char* text : {"first", "second", "latest"}) {
+        clipboard.copy(QByteArray(text), [&done, text] { done.emplace_back(text); });
+    }
+    ASSERT_TRUE(waitUntil([&] { return done.size() == 2; }));
+    EXPECT_EQ(done, (std::vector<std::string>{"first", "latest"}));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("latest"));
+}
+
+TEST(LogLinesView, CopiesAtMostTheLastSixteenMebibytesOfASelectionFromALineStart) {
+    constexpr qsizetype kLargest = LogLinesView::kLargestCopy;
+    // Some 100 KB more than is copied, in lines of 100 bytes: the bound falls inside a line.
+    const QByteArray lines = numberedLines(kLargest / 100 + 1000, 100);
+    // The bound falls on the second byte of the "é".
+    const QByteArray longLine = "start \xc3\xa9" + QByteArray(kLargest - 5, 'y') + " end";
+    struct Row {
+        const char* label;
+        QByteArray text;    // all of it selected
+        QByteArray copied;  // the end of the text from here on
+        qsizetype copiedLines;
+    };
+    const std::vector<Row> rows{
+        {"longer than the bound: the lines that start within it", lines, lines.last(kLargest / 100 * 100),
+         kLargest / 100 + 1},
+        {"one line longer than the bound: its end, from a character's start", "first\n" + longLine,
+         longLine.last(kLargest - 1), 1},
+        {"as long as the bound: all", "a\n" + lines.last(kLargest - 2), "a\n" + lines.last(kLargest - 2),
+         LogText("a\n" + lines.last(kLargest - 2)).lineCount()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        LogLinesView view;
+        std::optional<CopiedLines> reported;
+        view.setCopyReport([&](const CopiedLines& copied) { reported = copied; });
+        view.replaceText(LogText(row.text));
+        pressKey(view, Qt::Key_A, Qt::ControlModifier);
+        pressKey(view, Qt::Key_C, Qt::ControlModifier);
+        ASSERT_TRUE(waitUntil([&] { return reported.has_value(); }));
+        EXPECT_TRUE(QGuiApplication::clipboard()->text() == QString::fromUtf8(row.copied));
+        EXPECT_EQ(reported->selected, view.text().lineCount());
+        EXPECT_EQ(reported->copied, row.copiedLines);
+        EXPECT_EQ(reported->whole, row.copied.size() == row.text.size());
+    }
 }
 
 TEST(PreferencesWindow, EditsMarkTheWindowAndCloseAsksWhatToDo) {
