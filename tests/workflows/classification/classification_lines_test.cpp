@@ -8,7 +8,7 @@
 
 #include "support/log_capture.h"
 #include "workflows/checks/latency_collector.h"
-#include "workflows/classification/serial_line_assembler.h"
+#include "workflows/serial_line_assembler.h"
 
 namespace brisel::workflows {
 namespace {

@@ -1,4 +1,4 @@
-#include "workflows/classification/serial_line_assembler.h"
+#include "workflows/serial_line_assembler.h"
 
 #include <utility>
 
