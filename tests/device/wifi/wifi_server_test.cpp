@@ -263,7 +263,7 @@ TEST_F(WifiServerTest, BoardLifecycleIsLogged) {
         "WIFI: connection " + id + " will start",
         "WIFI: connection " + id + " ready",
         "WIFI: WifiServer did open connection " + id + " with device: " + connection->remoteEndpoint(),
-        "WIFI: connection " + id + " did receive, data: 10 bytes string: VLK_STLE\x01\x02",
+        "WIFI: connection " + id + " did receive, data: 10 bytes string: VLK_STLE\\u{01}\\u{02}",
         "WIFI: device mode: DATA COLLECTION",
         "WIFI: connection " + id + " did end",
         "WIFI: WifiServer did close connection " + id,
