@@ -95,9 +95,17 @@ AckVerdict WifiReceivePath::recogniseAck(std::span<const std::uint8_t> chunk) {
 }
 
 void WifiReceivePath::detectMode(std::span<const std::uint8_t> chunk) {
-    common::logger().info("WIFI: connection " + std::to_string(connectionId) +
-                          " did receive, data: " + std::to_string(chunk.size()) +
-                          " bytes string: " + common::peerTextForLog(asText(chunk)));
+    // Past the bound (only while a transfer keeps the connection open) the reads are not logged one
+    // by one: the connection's closing line shows its first bytes.
+    if (bytesBeforeMode <= kUndecidedByteLimit) {
+        common::logger().info("WIFI: connection " + std::to_string(connectionId) +
+                              " did receive, data: " + std::to_string(chunk.size()) +
+                              " bytes string: " + common::peerTextForLog(asText(chunk)));
+    }
+    bytesBeforeMode += chunk.size();
+    if (opening.size() < kUndecidedByteLimit) {
+        opening.append(asText(chunk.first(std::min(chunk.size(), kUndecidedByteLimit - opening.size()))));
+    }
     const WifiMode decided = detector.feed(chunk);
     if (decided == WifiMode::datacollect) {
         modeDetected.store(decided);
