@@ -11,7 +11,7 @@
 #include "common/json_codec.h"
 #include "workflows/checks/latency_collector.h"
 #include "workflows/classification/prediction_tracker.h"
-#include "workflows/classification/serial_line_assembler.h"
+#include "workflows/serial_line_assembler.h"
 
 namespace {
 

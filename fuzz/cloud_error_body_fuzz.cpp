@@ -7,12 +7,12 @@
 #include <string_view>
 
 #include "cloud/cloud_error_body.h"
-#include "cloud/peer_text.h"
+#include "common/peer_text.h"
 #include "common/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view body(reinterpret_cast<const char*>(data), size);
-    const std::string logged = brisel::cloud::peerTextForLog(body);
+    const std::string logged = brisel::common::peerTextForLog(body, brisel::common::PeerTextForm::quoted);
     if (logged.find_first_of("\r\n") != std::string::npos) {
         std::abort();
     }

@@ -1,12 +1,13 @@
 // The handshake check on any Host and Origin values (the input split at its first NUL byte): never a
 // crash, a served handshake names a loopback Host and a listed Origin, and a refusal, which reaches the
-// log, holds printable ASCII only.
+// log, is valid UTF-8 without control characters.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "common/utf8.h"
 #include "frame/handshake_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -30,9 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     for (const char c : *refusal) {
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
             std::abort();
         }
+    }
+    if (!brisel::common::isValidUtf8(*refusal)) {
+        std::abort();
     }
     return 0;
 }

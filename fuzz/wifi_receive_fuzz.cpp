@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         path.receive(input.first(taken), flags);
         input = input.subspan(taken);
-        if (path.pendingAckBytes() >= kAckPacketLength || buffer.size() > kCapacity) {
+        if (path.pendingAckBytes() >= kAckPacketLength || buffer.size() > kCapacity ||
+            path.firstBytes().size() > kUndecidedByteLimit) {
             std::abort();
         }
         if ((control & 0x0C) == 0x0C) {

@@ -8,10 +8,9 @@
 #include "cloud/endpoint.h"
 #include "cloud/http_request.h"
 #include "cloud/http_result.h"
-#include "cloud/log_text.h"
-#include "cloud/peer_text.h"
 #include "common/dispatch.h"
 #include "common/logger.h"
+#include "common/peer_text.h"
 #include "common/utf8.h"
 
 namespace brisel::cloud {
@@ -97,7 +96,7 @@ void handleOutcome(std::shared_ptr<NetworkCall> call, HttpResult result) {
     const int status = *result.statusCode;
     if (isSuccessStatus(status)) {
         if (result.error) {
-            logger().error("An error has occured, " + result.error->message);
+            logger().error("An error has occured, " + common::peerTextForLog(result.error->message));
             fail(*call, status, result.error->message);
         } else {
             call->completion(std::move(result.body));
@@ -108,11 +107,13 @@ void handleOutcome(std::shared_ptr<NetworkCall> call, HttpResult result) {
     std::optional<std::int64_t> finalStatus;
     std::string finalMessage;
     if (auto cloudError = parseCloudErrorBody(result.body)) {
-        logger().error("An error has occured, message: " + peerTextForLog(cloudError->message));
+        logger().error("An error has occured, message: " +
+                       common::peerTextForLog(cloudError->message, common::PeerTextForm::quoted));
         finalStatus = cloudError->statusCode;
         finalMessage = std::move(cloudError->message);
     } else if (common::isValidUtf8(result.body)) {
-        logger().error("An error has occured, response: " + peerTextForLog(result.body));
+        logger().error("An error has occured, response: " +
+                       common::peerTextForLog(result.body, common::PeerTextForm::quoted));
         finalStatus = status;
         finalMessage = std::move(result.body);
     } else {
@@ -148,7 +149,7 @@ std::string methodTextForLog(const std::string& method) {
     for (const char character : method) {
         const bool letter = (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z');
         if (!letter) {
-            return quotedForLog(method);
+            return common::peerTextForLog(method, common::PeerTextForm::quoted);
         }
     }
     return method;
@@ -200,7 +201,7 @@ void APIClient::genericNetworkRequest(const URLRequest& request, DataCompletion 
 
 APIError decodingError(const common::JsonError& error, const char* file, int line) {
     std::string text = decodingFailureText(error);
-    logger().critical(text + " " + file + ":" + std::to_string(line));
+    logger().critical(common::peerTextForLog(text) + " " + file + ":" + std::to_string(line));
     return APIError{std::nullopt, std::move(text)};
 }
 

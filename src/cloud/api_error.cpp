@@ -1,6 +1,6 @@
 #include "cloud/api_error.h"
 
-#include "cloud/log_text.h"
+#include "common/peer_text.h"
 
 namespace brisel::cloud {
 
@@ -11,7 +11,7 @@ std::string describe(const APIError& error) {
     } else {
         text += "nil";
     }
-    text += ", message: " + quotedForLog(error.message) + ")";
+    text += ", message: " + common::peerTextForLog(error.message, common::PeerTextForm::quoted) + ")";
     return text;
 }
 

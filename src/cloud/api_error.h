@@ -20,8 +20,9 @@ struct APIError {
 // The printed form that callers put into their log lines:
 //     APIError(statusCode: Optional(404), message: "Not found")
 //     APIError(statusCode: nil, message: "Request method must be get, not POST")
-// Quotes and backslashes inside the message are escaped, control characters written as \u{XX}, so that
-// one error is always one log line. Pure; any thread.
+// The message is quoted as common::peerTextForLog quotes text (quotes, backslashes and control
+// characters escaped, a message beyond its bound cut), so that one error is always one log line of
+// bounded length. Pure; any thread.
 std::string describe(const APIError& error);
 
 }  // namespace brisel::cloud

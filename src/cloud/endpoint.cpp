@@ -6,8 +6,8 @@
 
 #include "cloud/base_url.h"
 #include "cloud/http_request.h"
-#include "cloud/log_text.h"
 #include "common/logger.h"
+#include "common/peer_text.h"
 
 namespace brisel::cloud {
 
@@ -55,7 +55,8 @@ tl::expected<URLRequest, APIError> Endpoint::request(const Authorization& author
     const CloudAccess access = authorization.snapshot();
     const auto base = parseBaseURL(access.baseURL);
     if (!base) {
-        logger().error("The REST base address " + quotedForLog(access.baseURL) +
+        logger().error("The REST base address " +
+                       common::peerTextForLog(access.baseURL, common::PeerTextForm::quoted) +
                        " is invalid: " + base.error() +
                        "; nothing was sent. Open the page again in the browser so that it sends a valid "
                        "address");

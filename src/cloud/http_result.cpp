@@ -1,5 +1,7 @@
 #include "cloud/http_result.h"
 
+#include "common/peer_text.h"
+
 namespace brisel::cloud {
 
 std::string_view httpErrorKindName(HttpErrorKind kind) {
@@ -33,7 +35,7 @@ std::string_view httpErrorKindName(HttpErrorKind kind) {
 }
 
 std::string describe(const HttpError& error) {
-    return std::string(httpErrorKindName(error.kind)) + ": " + error.message;
+    return std::string(httpErrorKindName(error.kind)) + ": " + common::peerTextForLog(error.message);
 }
 
 }  // namespace brisel::cloud

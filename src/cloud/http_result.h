@@ -36,7 +36,8 @@ struct HttpError {
     friend bool operator==(const HttpError&, const HttpError&) = default;
 };
 
-// "<kind name>: <message>", the text form of an error in log lines.
+// "<kind name>: <message>", the text form of an error in log lines (the message escaped and cut as
+// common::peerTextForLog does: it may quote what a server sent).
 std::string describe(const HttpError& error);
 
 struct HttpResult {

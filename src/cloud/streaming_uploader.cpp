@@ -9,10 +9,10 @@
 #include "cloud/base_url.h"
 #include "cloud/endpoints.h"
 #include "cloud/file_uploader.h"
-#include "cloud/log_text.h"
 #include "cloud/services.h"
 #include "common/enum_raw_values.h"
 #include "common/logger.h"
+#include "common/peer_text.h"
 
 namespace brisel::cloud {
 
@@ -109,8 +109,8 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
     const auto base = parseBaseURL(access.baseURL);
     if (!base) {
         logger().error("Cannot upload " + srcPath.string() + ": the REST base address " +
-                       quotedForLog(access.baseURL) + " is invalid: " + base.error() +
-                       "; the file stays for a later collection sync");
+                       common::peerTextForLog(access.baseURL, common::PeerTextForm::quoted) +
+                       " is invalid: " + base.error() + "; the file stays for a later collection sync");
         logger().info("Failed upload: " + srcPath.string());
         processEnded(*group, FileUploadOutcome::failed, ended);
         return;

@@ -83,6 +83,10 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::size_t wellFormedSequenceLength(std::string_view bytes, std::size_t offset) {
+    return wellFormedLength(bytes, offset);
+}
+
 std::size_t byteOffsetAfterCharacters(std::string_view bytes, std::size_t count) {
     std::size_t offset = 0;
     for (std::size_t characters = 0; characters < count && offset < bytes.size(); ++characters) {

@@ -17,4 +17,8 @@ bool isValidUtf8(std::string_view bytes);
 // U+10FFFF, sequence cut short) counts as one character of its own.
 std::size_t byteOffsetAfterCharacters(std::string_view bytes, std::size_t count);
 
+// The length (1 to 4) of the well-formed UTF-8 sequence that starts at `offset` (< bytes.size()), or 0
+// when the byte there starts none (see byteOffsetAfterCharacters).
+std::size_t wellFormedSequenceLength(std::string_view bytes, std::size_t offset);
+
 }  // namespace brisel::common

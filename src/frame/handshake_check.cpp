@@ -2,29 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <utility>
+
+#include "common/peer_text.h"
 
 namespace brisel::frame {
 namespace {
 
-// Header values come from any web page: quoted for the log with every byte outside printable ASCII
-// written as \xNN, and cut short.
+// Header values come from any web page.
 std::string quotedForLog(std::string_view value) {
-    constexpr std::size_t kShownBytes = 200;
-    std::string quoted = "\"";
-    for (const char c : value.substr(0, kShownBytes)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\') {
-            quoted.push_back(c);
-        } else {
-            std::array<char, 5> escaped{};
-            std::snprintf(escaped.data(), escaped.size(), "\\x%02X", byte);
-            quoted.append(escaped.data());
-        }
-    }
-    quoted += value.size() > kShownBytes ? "\"..." : "\"";
-    return quoted;
+    return common::peerTextForLog(value, common::PeerTextForm::quoted);
 }
 
 bool isLoopbackHost(std::string_view host, std::uint16_t port) {

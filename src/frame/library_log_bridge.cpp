@@ -2,6 +2,8 @@
 
 #include <libwebsockets.h>
 
+#include "common/peer_text.h"
+
 namespace brisel::frame {
 namespace {
 
@@ -24,7 +26,7 @@ std::optional<BridgedLogLine> bridgedLogLine(int libraryLevel, const char* line)
     if (text.find("WSI_TOK") != std::string_view::npos) {
         return std::nullopt;
     }
-    std::string message = "libwebsockets: " + std::string(text);
+    std::string message = "libwebsockets: " + common::peerTextForLog(text);
     switch (libraryLevel) {
         case LLL_ERR:
             return BridgedLogLine{common::LogLevels::critical, std::move(message)};

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/logger.h"
+#include "common/peer_text.h"
 #include "frame/credential_masking.h"
 #include "frame/error_controller.h"
 #include "frame/route_decoding.h"
@@ -19,7 +20,7 @@ void sendError(const std::shared_ptr<WebSocket>& connection, BriselErrorType kin
 void dispatchText(const std::shared_ptr<WebSocket>& connection, std::string_view text,
                   const ControllerRegistry& registry) {
     if (text.find("saveDataCollectionBluetooth") == std::string_view::npos) {
-        common::logger().info("Received web socket data: " + maskedCredentials(text));
+        common::logger().info("Received web socket data: " + common::peerTextForLog(maskedCredentials(text)));
     }
     auto decoded = decodeAndChoose(text);
     if (!decoded) {

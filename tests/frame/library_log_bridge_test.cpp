@@ -8,7 +8,7 @@ namespace {
 
 using common::LogLevels;
 
-TEST(LibraryLogBridgeTest, LevelsMapAndTheLineEndIsStripped) {
+TEST(LibraryLogBridgeTest, LevelsMapTheLineEndIsStrippedAndInnerOnesEscaped) {
     const auto error = bridgedLogLine(LLL_ERR, "bind failed\n");
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->level, LogLevels::critical);
@@ -17,6 +17,8 @@ TEST(LibraryLogBridgeTest, LevelsMapAndTheLineEndIsStripped) {
     EXPECT_EQ(bridgedLogLine(LLL_NOTICE, "n\n")->level, LogLevels::notice);
     EXPECT_EQ(bridgedLogLine(LLL_INFO, "i\n")->level, LogLevels::debug);
     EXPECT_EQ(bridgedLogLine(LLL_DEBUG, "d\n")->level, LogLevels::debug);
+    EXPECT_EQ(bridgedLogLine(LLL_NOTICE, "bad header a\r\nFORGED\n")->message,
+              "libwebsockets: bad header a\\u{0D}\\u{0A}FORGED");
 }
 
 TEST(LibraryLogBridgeTest, UnknownLevelIsNamedInTheMessage) {

@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "common/child_process.h"
+#include "common/peer_text.h"
 #include "common/running_process_manager.h"
 #include "frame/feature_replies.h"
 #include "frame/library_log_bridge.h"
@@ -106,21 +107,26 @@ TEST_F(RouteTest, BinaryMessagesAndInvalidUtf8TextAreIgnoredSilently) {
               std::vector<std::string>{R"(Received web socket data: {"buildNumber": 3})"});
 }
 
-TEST_F(RouteTest, TwoMegabyteMessageIsJoinedAndServed) {
+TEST_F(RouteTest, TwoMegabyteMessageIsJoinedAndServedAndItsLineIsCut) {
     auto client = connect();
-    const std::string text =
-        R"({"buildNumber": 5, "padding": ")" + std::string(2U * 1024U * 1024U, 'x') + R"("})";
-    ASSERT_TRUE(client.sendText(text));
+    const std::string padding(2U * 1024U * 1024U, 'x');
+    ASSERT_TRUE(
+        client.sendText(R"({"buildNumber": 5, "auth_token": "secret", "padding": ")" + padding + R"("})"));
     EXPECT_EQ(replyText(client), kHandshakeReply);
-}
-
-TEST_F(RouteTest, CredentialIsMaskedInTheReceivedLine) {
-    auto client = connect();
-    ASSERT_TRUE(client.sendText(R"({"buildNumber": 1, "auth_token": "secret-cookie"})"));
-    EXPECT_EQ(replyText(client), kHandshakeReply);
+    const std::string masked = R"({"buildNumber": 5, "auth_token": "***", "padding": ")" + padding + R"("})";
     EXPECT_EQ(
         loggedMessages(log, "Received web socket data: "),
-        std::vector<std::string>{R"(Received web socket data: {"buildNumber": 1, "auth_token": "***"})"});
+        std::vector<std::string>{"Received web socket data: " + masked.substr(0, common::kPeerTextLogLimit) +
+                                 "... (" + std::to_string(masked.size()) + " bytes in all)"});
+}
+
+TEST_F(RouteTest, CredentialIsMaskedAndLineEndsEscapedInTheReceivedLine) {
+    auto client = connect();
+    ASSERT_TRUE(client.sendText("{\"buildNumber\": 1, \"auth_token\":\n\"secret-cookie\"}"));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+    EXPECT_EQ(loggedMessages(log, "Received web socket data: "),
+              std::vector<std::string>{
+                  R"(Received web socket data: {"buildNumber": 1, "auth_token":\u{0A}"***"})"});
 }
 
 TEST_F(RouteTest, BluetoothRelaysAreNotLogged) {
@@ -489,7 +495,7 @@ TEST(HandshakeCheckTest, ServesTheLoopbackNamesWithOrWithoutThePortAndTheListedO
         EXPECT_EQ(!listed.refusal(row.host, row.origin, 4751).has_value(), row.servedByListed);
     }
     EXPECT_EQ(everyOrigin.refusal(std::string_view("evil\x1b[2J\"x", 10), std::nullopt, 4751),
-              R"(Host "evil\x1B[2J\x22x" is not a loopback name of this machine)");
+              R"(Host "evil\u{1B}[2J\"x" is not a loopback name of this machine)");
 }
 
 class RefusedHandshakeTest : public test_support::WebSocketServerFixture {

@@ -9,11 +9,31 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "device/wifi/crc16.h"
 
 namespace brisel::test {
+
+namespace {
+
+// Waits until `fd` is ready for `events`; false once `deadline` has passed.
+bool readyBefore(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd waitFor{fd, events, 0};
+        if (::poll(&waitFor, 1, static_cast<int>(left.count())) > 0) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
 
 std::optional<WifiTestBoard> WifiTestBoard::connect(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -68,19 +88,36 @@ bool WifiTestBoard::send(std::string_view text) {
     return send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
+std::size_t WifiTestBoard::flood(std::string_view pattern, std::chrono::milliseconds duration) {
+    // The pattern repeated; each send starts where the last one left the pattern, so that it runs on
+    // unbroken.
+    std::string burst;
+    for (std::size_t repeats = 64 * 1024 / pattern.size() + 2; repeats > 0; --repeats) {
+        burst += pattern;
+    }
+    std::size_t sent = 0;
+    std::size_t offset = 0;
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    while (readyBefore(fd, POLLOUT, deadline)) {
+        const ssize_t result =
+            ::send(fd, burst.data() + offset, burst.size() - pattern.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (result < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            peerClosed = true;
+            return sent;
+        }
+        sent += static_cast<std::size_t>(result);
+        offset = (offset + static_cast<std::size_t>(result)) % pattern.size();
+    }
+    return sent;
+}
+
 std::vector<std::uint8_t> WifiTestBoard::read(std::size_t count, std::chrono::milliseconds timeout) {
     std::vector<std::uint8_t> received;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (received.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd waitFor{fd, POLLIN, 0};
-        if (::poll(&waitFor, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
+    while (received.size() < count && readyBefore(fd, POLLIN, deadline)) {
         std::uint8_t chunk[4096];
         const std::size_t wanted = std::min(sizeof chunk, count - received.size());
         const ssize_t result = ::recv(fd, chunk, wanted, 0);
@@ -113,16 +150,7 @@ std::vector<std::uint8_t> WifiTestBoard::readSome(std::size_t maxCount, std::chr
 
 bool WifiTestBoard::waitForClose(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd waitFor{fd, POLLIN, 0};
-        if (::poll(&waitFor, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
+    while (readyBefore(fd, POLLIN, deadline)) {
         std::uint8_t chunk[4096];
         const ssize_t result = ::recv(fd, chunk, sizeof chunk, 0);
         if (result == 0 || (result < 0 && errno != EINTR && errno != EAGAIN)) {
@@ -130,6 +158,7 @@ bool WifiTestBoard::waitForClose(std::chrono::milliseconds timeout) {
             return true;
         }
     }
+    return false;
 }
 
 void WifiTestBoard::close() {

@@ -25,6 +25,10 @@ class WifiTestBoard {
     bool send(std::span<const std::uint8_t> bytes);
     bool send(std::string_view text);
 
+    // Sends `pattern` (not empty) over and over, as fast as the connection takes it, until the server closes
+    // the connection or `duration` passes; returns the number of bytes sent.
+    std::size_t flood(std::string_view pattern, std::chrono::milliseconds duration);
+
     // Reads until `count` bytes came, the server closed, or `timeout` passed; returns what came.
     std::vector<std::uint8_t> read(std::size_t count, std::chrono::milliseconds timeout);
 

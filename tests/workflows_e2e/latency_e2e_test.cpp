@@ -109,6 +109,14 @@ FirmwarePersonality latencyFirmware(std::vector<std::int64_t> latencies,
     return firmware;
 }
 
+// The board writes each line in two halves: "LATENCY: 1" | "23456789\r\n" for a nine-digit value,
+// "LATENCY: " | "1234567\r\n" for a seven-digit one.
+FirmwarePersonality splitLatencyFirmware(std::int64_t latency) {
+    FirmwarePersonality firmware = latencyFirmware({latency});
+    firmware.splitLines = true;
+    return firmware;
+}
+
 TEST_F(LatencyEndToEnd, AMeasuredLatencyIsReportedToTheModelAndTheRunAndTheBrowser) {
     simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application);
     startService(0.05);
@@ -117,6 +125,7 @@ TEST_F(LatencyEndToEnd, AMeasuredLatencyIsReportedToTheModelAndTheRunAndTheBrows
         const char* label;
         FirmwarePersonality firmware;
         std::string logged;
+        std::int64_t latency = 42;
     };
     const std::vector<Row> rows{
         {"good lines", latencyFirmware({42}), "Successfully measured latency for RANDOM_FOREST"},
@@ -124,6 +133,10 @@ TEST_F(LatencyEndToEnd, AMeasuredLatencyIsReportedToTheModelAndTheRunAndTheBrows
          latencyFirmware({42}, BoardFault::malformedLatencies), "Malformed value received, ignoring"},
         {"a line of 300000 bytes does no harm", latencyFirmware({42}, BoardFault::overlongLines),
          "Successfully measured latency for RANDOM_FOREST"},
+        {"lines cut inside the number", splitLatencyFirmware(123456789),
+         "Successfully measured latency for RANDOM_FOREST", 123456789},
+        {"prefix and number in separate writes", splitLatencyFirmware(1234567),
+         "Successfully measured latency for RANDOM_FOREST", 1234567},
     };
     std::int64_t runId = 10;
     for (const auto& row : rows) {
@@ -141,7 +154,7 @@ TEST_F(LatencyEndToEnd, AMeasuredLatencyIsReportedToTheModelAndTheRunAndTheBrows
         const auto sent = patches();
         ASSERT_EQ(sent.size(), patchesBefore + 3);
         EXPECT_EQ(sent[patchesBefore].path, "/api/model/5");
-        EXPECT_EQ(sent[patchesBefore].body, R"({"latency":42})");
+        EXPECT_EQ(sent[patchesBefore].body, R"({"latency":)" + std::to_string(row.latency) + "}");
         const std::string run = "/api/run/" + std::to_string(runId);
         EXPECT_EQ(sent[patchesBefore + 1].path, run);
         EXPECT_EQ(sent[patchesBefore + 1].body,

@@ -4,68 +4,13 @@
 #include <string_view>
 
 #include "common/logger.h"
+#include "common/peer_text.h"
 #include "common/utf8.h"
 #include "device/wifi/framed_packet.h"
 
 namespace brisel::device {
 
 namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-// Length of the valid UTF-8 sequence that starts at `at`, or 0 when the bytes there are not one.
-std::size_t utf8SequenceLength(std::span<const std::uint8_t> bytes, std::size_t at) {
-    const std::uint8_t lead = bytes[at];
-    std::size_t length = 0;
-    std::uint8_t secondLow = 0x80;
-    std::uint8_t secondHigh = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        secondLow = lead == 0xE0 ? 0xA0 : 0x80;
-        secondHigh = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        secondLow = lead == 0xF0 ? 0x90 : 0x80;
-        secondHigh = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (bytes.size() - at < length) {
-        return 0;
-    }
-    if (bytes[at + 1] < secondLow || bytes[at + 1] > secondHigh) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (bytes[at + i] < 0x80 || bytes[at + i] > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-// The bytes as text, each byte that does not start a valid sequence replaced by U+FFFD.
-std::string toValidUtf8(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t length = utf8SequenceLength(bytes, at);
-        if (length == 0) {
-            text += kReplacement;
-            ++at;
-            continue;
-        }
-        for (std::size_t i = 0; i < length; ++i) {
-            text.push_back(static_cast<char>(bytes[at + i]));
-        }
-        at += length;
-    }
-    return text;
-}
 
 std::string asText(std::span<const std::uint8_t> bytes) {
     std::string text(bytes.size(), '\0');
@@ -150,8 +95,17 @@ AckVerdict WifiReceivePath::recogniseAck(std::span<const std::uint8_t> chunk) {
 }
 
 void WifiReceivePath::detectMode(std::span<const std::uint8_t> chunk) {
-    common::logger().info("WIFI: connection " + std::to_string(connectionId) + " did receive, data: " +
-                          std::to_string(chunk.size()) + " bytes string: " + toValidUtf8(chunk));
+    // Past the bound (only while a transfer keeps the connection open) the reads are not logged one
+    // by one: the connection's closing line shows its first bytes.
+    if (bytesBeforeMode <= kUndecidedByteLimit) {
+        common::logger().info("WIFI: connection " + std::to_string(connectionId) +
+                              " did receive, data: " + std::to_string(chunk.size()) +
+                              " bytes string: " + common::peerTextForLog(asText(chunk)));
+    }
+    bytesBeforeMode += chunk.size();
+    if (opening.size() < kUndecidedByteLimit) {
+        opening.append(asText(chunk.first(std::min(chunk.size(), kUndecidedByteLimit - opening.size()))));
+    }
     const WifiMode decided = detector.feed(chunk);
     if (decided == WifiMode::datacollect) {
         modeDetected.store(decided);

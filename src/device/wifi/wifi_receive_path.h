@@ -34,6 +34,12 @@ inline constexpr std::size_t kModeKnownReadLength = 4096;
 inline constexpr std::size_t kTransferReadLength = 1024;
 inline constexpr std::size_t kAckPacketLength = 10;
 
+// The bytes a connection may send before its mode marker. A board shows its marker at once: every
+// sample packet begins with "VLK_STLE", and a classification board's first "PRED:" line follows at
+// most a few short latency or score lines. A connection that sends more without one, outside a
+// firmware transfer, is closed.
+inline constexpr std::size_t kUndecidedByteLimit = 128;
+
 // Position of the first "#$" pair in `bytes`, or -1 when there is none.
 std::ptrdiff_t indexOfMagic(std::span<const std::uint8_t> bytes);
 
@@ -60,6 +66,10 @@ class WifiReceivePath {
     // Bytes of a partial acknowledgement kept for the next read (at most 9).
     std::size_t pendingAckBytes() const { return pendingAck.size(); }
 
+    // The bytes received while no mode was known, and the first of them (at most kUndecidedByteLimit).
+    std::size_t undecidedBytes() const { return bytesBeforeMode; }
+    const std::string& firstBytes() const { return opening; }
+
   private:
     AckVerdict recogniseAck(std::span<const std::uint8_t> chunk);
     void detectMode(std::span<const std::uint8_t> chunk);
@@ -70,6 +80,8 @@ class WifiReceivePath {
     std::atomic<WifiMode> modeDetected{WifiMode::none};
     WifiModeDetector detector;
     std::vector<std::uint8_t> pendingAck;
+    std::size_t bytesBeforeMode = 0;
+    std::string opening;
 };
 
 }  // namespace brisel::device

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/logger.h"
+#include "common/peer_text.h"
 
 namespace brisel::device {
 
@@ -36,6 +37,7 @@ WifiServerConnection::WifiServerConnection(std::shared_ptr<asio::io_context> io_
       buffer(settings_.dataBufferCapacity),
       socket(std::move(socket_)),
       livenessTimer(*io),
+      markerTimer(*io),
       lastReadArmed(std::chrono::steady_clock::now()),
       connectionCheckTime(lastReadArmed),
       receivePath(connectionId, buffer, mailbox) {}
@@ -53,6 +55,7 @@ void WifiServerConnection::start(StopCallback onStop) {
     notifyPresence(true);
     common::logger().info("WIFI: connection " + std::to_string(connectionId) + " ready");
     armRead();
+    scheduleMarkerDeadline(settings.timings.undecidedLimit);
 }
 
 void WifiServerConnection::armRead() {
@@ -76,6 +79,10 @@ void WifiServerConnection::onRead(const std::error_code& error, std::size_t leng
             holdDuringSend(chunk);
         }
         settle(receivePath.receive(chunk, flags));
+        if (!ended.load() && receivePath.mode() == WifiMode::none && !flashing.load() &&
+            receivePath.undecidedBytes() > kUndecidedByteLimit) {
+            endWhenUndecided("in its first " + std::to_string(receivePath.undecidedBytes()) + " bytes");
+        }
     }
     if (!ended.load()) {
         if (error == asio::error::eof) {
@@ -142,6 +149,34 @@ void WifiServerConnection::onLivenessCheck(const std::error_code& error) {
             self->onLivenessCheck(waitError);
         }
     });
+}
+
+void WifiServerConnection::scheduleMarkerDeadline(std::chrono::steady_clock::duration delay) {
+    markerTimer.expires_after(delay);
+    markerTimer.async_wait([weak = weak_from_this()](const std::error_code& error) {
+        if (auto self = weak.lock()) {
+            self->onMarkerDeadline(error);
+        }
+    });
+}
+
+void WifiServerConnection::onMarkerDeadline(const std::error_code& error) {
+    if (error || ended.load() || receivePath.mode() != WifiMode::none) {
+        return;
+    }
+    if (flashing.load()) {
+        scheduleMarkerDeadline(settings.timings.undecidedLimit);  // looked at again after the transfer
+        return;
+    }
+    endWhenUndecided("within " + std::to_string(settings.timings.undecidedLimit.count()) + " ms");
+}
+
+void WifiServerConnection::endWhenUndecided(std::string_view why) {
+    endOnIoThread(EndReason::noMarker,
+                  "showed no mode marker (\"VLK_STLE\" or \"PRED:\") " + std::string(why) +
+                      ", so it is no board; closed to leave the board slot free (a board sends its data "
+                      "or predictions as soon as it connects). First bytes: " +
+                      common::peerTextForLog(receivePath.firstBytes(), common::PeerTextForm::quoted));
 }
 
 void WifiServerConnection::send(std::vector<std::uint8_t> bytes) {
@@ -244,6 +279,9 @@ void WifiServerConnection::endOnIoThread(EndReason reason, const std::string& de
         case EndReason::silent:
             common::logger().info(name + " sent nothing for too long; check the board's power and WiFi");
             break;
+        case EndReason::noMarker:
+            common::logger().notice(name + " " + detail);
+            break;
         case EndReason::closedByBoard:
         case EndReason::requested:
         case EndReason::serverShutdown:
@@ -253,6 +291,7 @@ void WifiServerConnection::endOnIoThread(EndReason reason, const std::string& de
 
     std::error_code ignored;
     livenessTimer.cancel();
+    markerTimer.cancel();
     socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     socket.close(ignored);
     writeQueue.clear();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 #include "device/wifi/wifi_asio.h"
 
@@ -90,7 +91,7 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     const std::filesystem::path& dumpFolder() const { return settings.dumpFolder; }
 
   private:
-    enum class EndReason { closedByBoard, failed, ackRejected, silent, requested, serverShutdown };
+    enum class EndReason { closedByBoard, failed, ackRejected, silent, noMarker, requested, serverShutdown };
 
     void armRead();
     void onRead(const std::error_code& error, std::size_t length);
@@ -101,6 +102,12 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     void holdDuringSend(std::span<const std::uint8_t> chunk);
     void scheduleLivenessCheck();
     void onLivenessCheck(const std::error_code& error);
+    // Closes a connection without a mode marker once it has sent more than kUndecidedByteLimit bytes
+    // (after each read) or once timings.undecidedLimit has passed since it was accepted (its timer);
+    // a running transfer defers both.
+    void scheduleMarkerDeadline(std::chrono::steady_clock::duration delay);
+    void onMarkerDeadline(const std::error_code& error);
+    void endWhenUndecided(std::string_view why);
     void writeNext();
     void endOnIoThread(EndReason reason, const std::string& detail);
     void notifyPresence(bool present);
@@ -126,6 +133,7 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     // Io thread only.
     asio::ip::tcp::socket socket;
     asio::steady_timer livenessTimer;
+    asio::steady_timer markerTimer;
     bool livenessPending = false;
     std::chrono::steady_clock::time_point lastReadArmed;
     std::chrono::steady_clock::time_point connectionCheckTime;  // last completed read

@@ -17,6 +17,10 @@ struct WifiTimings {
     std::chrono::milliseconds livenessDelay{10000};
     // ...and ends the connection when no read completed within this limit (outside a transfer).
     std::chrono::milliseconds idleLimit{5000};
+    // A connection that has shown no mode marker by this time after it was accepted (outside a
+    // transfer) is closed, so that a peer that is no board cannot hold the one board slot. A board
+    // sends its marker at once; as long as the idle limit, a board may be silent already.
+    std::chrono::milliseconds undecidedLimit{5000};
     // Wait for a board's acknowledgement of a firmware packet.
     std::chrono::milliseconds ackTimeout{10000};
     // Pause between the stages of a firmware transfer.

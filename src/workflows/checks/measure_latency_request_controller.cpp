@@ -20,6 +20,7 @@
 #include "workflows/cloud_access.h"
 #include "workflows/flash/download_library.h"
 #include "workflows/flash/flash_manager.h"
+#include "workflows/serial_line_assembler.h"
 #include "workflows/workflow_threads.h"
 
 namespace brisel::workflows {
@@ -291,6 +292,7 @@ std::optional<std::int64_t> MeasureLatencyRequestController::measureLatency(
     const std::chrono::milliseconds pause = common::scaled(kPauseAfterFailedRead);
     std::vector<std::uint8_t> buffer(device::Sample::maxSampleBytes());
     std::vector<std::int64_t> values;
+    SerialLineAssembler lines;  // the firmware may write a line in several pieces
     std::chrono::milliseconds elapsed{0};
     do {
         elapsed = elapsedSince(start);
@@ -300,14 +302,16 @@ std::optional<std::int64_t> MeasureLatencyRequestController::measureLatency(
         const auto read = port->readBytes(buffer, wait);
         if (!read) {
             log.warning("Failed to read data, sleeping");
+            lines.clear();
             pauseWithin(pause, elapsedSince(start), limit);
         } else {
             const std::string_view text(reinterpret_cast<const char*>(buffer.data()), *read);
             if (!common::isValidUtf8(text)) {
                 log.warning("Failed to decode incoming string as utf8");
+                lines.clear();
                 pauseWithin(pause, elapsedSince(start), limit);
             } else {
-                for (const std::string_view line : splitBoardLines(text)) {
+                for (const std::string& line : lines.feed(text)) {
                     const LatencyLine latency = readLatencyLine(line);
                     if (latency.kind == LatencyLineKind::malformed) {
                         log.warning("Malformed value received, ignoring");

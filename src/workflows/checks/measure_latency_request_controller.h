@@ -56,7 +56,8 @@ class MeasureLatencyRequestController : public frame::BriselAction,
                                                                   const cloud::Model& model);
 
     // Reads the board's latency lines on its normal port until 10 values are held or the scaled 30 s
-    // have passed; every read waits at most the time left, so a silent board cannot hold it longer.
+    // have passed; every read waits at most the time left, so a silent board cannot hold it longer. A
+    // line that reaches the port in several reads counts once it is whole.
     // The mean of the values after the first (truncated); none with fewer than two values, when the
     // port is missing (then "ERROR" "Device not connected" is sent) or does not open, and when their
     // sum does not fit 64 bits. Workflow thread.

@@ -21,8 +21,8 @@
 #include "workflows/checks/measure_latency_request_controller.h"
 #include "workflows/classification/classification_replies.h"
 #include "workflows/classification/prediction_tracker.h"
-#include "workflows/classification/serial_line_assembler.h"
 #include "workflows/connection_close_watch.h"
+#include "workflows/serial_line_assembler.h"
 #include "workflows/workflow_threads.h"
 
 namespace brisel::workflows {

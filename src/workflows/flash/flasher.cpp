@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <system_error>
 
-#include "cloud/log_text.h"
 #include "common/logger.h"
+#include "common/peer_text.h"
 #include "common/time_scale.h"
 #include "device/serial/usb_discovery.h"
 #include "workflows/flash/bootloader_entry.h"
@@ -238,7 +238,8 @@ tl::expected<void, FlasherError> OpenOcd::flash(const std::filesystem::path& bin
     }
     const auto args = arguments(deviceKind, binaryPath.string());
     if (!args) {
-        common::logger().error("The firmware image " + cloud::quotedForLog(binaryPath.string()) +
+        common::logger().error("The firmware image " +
+                               common::peerTextForLog(binaryPath.string(), common::PeerTextForm::quoted) +
                                " cannot be handed to openocd: its path holds a brace, a backslash or a "
                                "line break. Point TMPDIR at a folder whose path holds none of them and "
                                "flash again.");

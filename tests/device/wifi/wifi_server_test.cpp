@@ -209,6 +209,56 @@ TEST_F(WifiLivenessTest, RunningTransferIsExempt) {
     EXPECT_TRUE(board.waitForClose(5s));
 }
 
+// A peer that is no board cannot hold the board slot: without a mode marker, a connection is closed
+// after the byte bound or the time bound, whichever comes first, unless a transfer runs on it.
+class WifiUndecidedTest : public WifiServerTest {
+  protected:
+    void SetUp() override {
+        WifiTimings timings;
+        timings.undecidedLimit = 300ms;
+        startServer(timings);
+    }
+};
+
+TEST_F(WifiUndecidedTest, AConnectionWithoutMarkerIsClosedByItsBytesOrItsTime) {
+    struct Row {
+        const char* label;
+        std::string sent;
+        bool flashing;
+        std::string logged;  // the closing line; empty when the connection is kept
+    };
+    const std::vector<Row> rows = {
+        {"a flood", "\nFORGED LOG LINE\n" + std::string(kUndecidedByteLimit, 'A'), false,
+         " bytes, so it is no board; closed to leave the board slot free (a board sends its data or "
+         "predictions as soon as it connects). First bytes: \"\\u{0A}FORGED LOG LINE\\u{0A}AAAA"},
+        {"a byte, then nothing", "A", false,
+         "showed no mode marker (\"VLK_STLE\" or \"PRED:\") within 300 ms, so it is no board"},
+        {"a marker that ends past the byte bound", std::string(kUndecidedByteLimit - 3, '.') + "PRED: 1",
+         false, ""},
+        {"a running transfer", "A", true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        test_support::LogCapture log;
+        auto [board, connection] = connectHeldBoard();
+        connection->setFlashing(row.flashing);
+        ASSERT_TRUE(board.send(row.sent));
+        EXPECT_EQ(board.waitForClose(1s), !row.logged.empty());
+        if (row.logged.empty()) {
+            EXPECT_FALSE(connection->hasEnded());
+            connection->setFlashing(false);
+            connection->connectionDidEnd();
+            continue;
+        }
+        ASSERT_TRUE(log.waitFor(" did end", 5s));
+        EXPECT_EQ(log.count(row.logged), 1U);
+        for (const auto& line : log.lines()) {
+            EXPECT_EQ(line.text.find_first_of("\r\n"), std::string::npos) << line.text;
+        }
+        EXPECT_TRUE(eventually([&] { return server->connections() == 0; }));
+    }
+}
+
 TEST_F(WifiServerTest, ServerEndsAConnectionOnRequestFromAnotherThread) {
     auto [board, connection] = connectHeldBoard();
     ASSERT_TRUE(board.send("PRED: 1"));
@@ -263,7 +313,7 @@ TEST_F(WifiServerTest, BoardLifecycleIsLogged) {
         "WIFI: connection " + id + " will start",
         "WIFI: connection " + id + " ready",
         "WIFI: WifiServer did open connection " + id + " with device: " + connection->remoteEndpoint(),
-        "WIFI: connection " + id + " did receive, data: 10 bytes string: VLK_STLE\x01\x02",
+        "WIFI: connection " + id + " did receive, data: 10 bytes string: VLK_STLE\\u{01}\\u{02}",
         "WIFI: device mode: DATA COLLECTION",
         "WIFI: connection " + id + " did end",
         "WIFI: WifiServer did close connection " + id,

@@ -8,7 +8,7 @@
 
 #include "support/log_capture.h"
 #include "workflows/checks/latency_collector.h"
-#include "workflows/classification/serial_line_assembler.h"
+#include "workflows/serial_line_assembler.h"
 
 namespace brisel::workflows {
 namespace {
@@ -30,6 +30,12 @@ TEST(SerialLineAssemblerTest, LinesCutByReadsAreJoinedAndOverlongOnesDropped) {
         {"an overlong line is dropped up to its break", {overlong, "tail\nnext\n"}, {"next"}},
         {"an overlong line in one read", {overlong + "\nnext\n"}, {overlong, "next"}},
         {"a dropped line may span more reads", {overlong, "more", "\nnext\n"}, {"next"}},
+        {"a line separator cut by a read",
+         {"a\xE2\x80",
+          "\xA8"
+          "b\n"},
+         {"a", "b"}},
+        {"a line in one-byte reads", {"L", "A", "T", "\r", "\n"}, {"LAT"}},
     };
     for (const auto& row : rows) {
         SerialLineAssembler assembler;

@@ -9,8 +9,9 @@
 namespace brisel::workflows {
 
 // Joins a line that two reads share: the part after a read's last line break waits for the next read.
-// A line that grows beyond kMaxLineBytes without a break is dropped, up to its break. Not thread-safe:
-// one reader owns it.
+// A line that grows beyond kMaxLineBytes without a break is dropped, up to its break. Each byte is
+// looked at a bounded number of times, however many reads a line takes. Not thread-safe: one reader
+// owns it.
 class SerialLineAssembler {
   public:
     static constexpr std::size_t kMaxLineBytes = 256U * 1024U;
