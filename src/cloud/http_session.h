@@ -49,7 +49,7 @@ class HttpSession {
     bool isSessionThread() const;
 
     // The process-wide session with the default options, created on first use and shut down when
-    // the process exits.
+    // the process exits, before the global queues (which it sets up first).
     static HttpSession& shared();
 
   private:
