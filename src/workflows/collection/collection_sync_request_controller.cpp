@@ -28,18 +28,32 @@ constexpr auto kEntryPause = 100ms;
 constexpr auto kScanPause = 500ms;
 constexpr auto kWaitLimit = 60s;
 
-// Sets the collection's data-collection status without waiting; a failure is logged as
-// `failureText` followed by the error.
+// The log lines of one status report's outcome: `succeeded` at info, or `failed` followed by the
+// error at error level.
+struct ReportLines {
+    std::string succeeded;
+    std::string failed;
+};
+
+const ReportLines kErrorStatusLines{"Status set to error", "Failed to set status due to error "};
+const ReportLines kUploadStatusLines{"API notified of upload status",
+                                     "Failed to notify API of upload status due to error "};
+const ReportLines kDoneStatusLines{"API notified of done status",
+                                   "Failed to notify API of done status due to error "};
+
+// Sets the collection's data-collection status without waiting; the reply is only logged.
 void reportStatus(std::int64_t collectionID, std::int64_t errorCode,
                   cloud::DataCollectionStatusStringResponse status, std::string description,
-                  std::string failureText) {
+                  const ReportLines& lines) {
     const cloud::CollectionEndpoint::StatusUpdate update{collectionID, errorCode, status,
                                                          std::move(description)};
     cloud::CollectionService::shared().patch<cloud::DataCollectionStatusResponse>(
         cloud::CollectionEndpoint::updateDataCollectionStatus(update).request(),
-        [failureText = std::move(failureText)](cloud::APIResult<cloud::DataCollectionStatusResponse> result) {
-            if (!result) {
-                logger().error(failureText + cloud::describe(result.error()));
+        [lines](cloud::APIResult<cloud::DataCollectionStatusResponse> result) {
+            if (result) {
+                logger().info(lines.succeeded);
+            } else {
+                logger().error(lines.failed + cloud::describe(result.error()));
             }
         });
 }
@@ -108,7 +122,7 @@ void CollectionSyncRequestController::sync() const {
     const auto uploaders = uploadFilesInFolder(*folder, id, *claim);
     if (!uploaders) {
         reportStatus(id, -1, cloud::DataCollectionStatusStringResponse::ERROR, uploaders.error(),
-                     "Failed to set status due to error ");
+                     kErrorStatusLines);
         logger().error("Unable to upload sensor files. Error: " + uploaders.error());
         responseMessage(BriselStringResponseStatus::error,
                         "Error uploading data collection files for collection " + idText);
@@ -121,8 +135,7 @@ void CollectionSyncRequestController::sync() const {
         return;
     }
     if (waitForUploadersToFinishStatus(*uploaders)) {
-        reportStatus(id, 200, cloud::DataCollectionStatusStringResponse::DONE, "",
-                     "Failed to notify API of done status due to error ");
+        reportStatus(id, 200, cloud::DataCollectionStatusStringResponse::DONE, "", kDoneStatusLines);
         logger().info("API notified of completed sync");
         responseMessage(BriselStringResponseStatus::success,
                         "Uploaded data collection files to collection " + idText);
@@ -167,7 +180,7 @@ CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path
             if (uploaders.size() == 1) {
                 responseMessage(BriselStringResponseStatus::message, "Syncing collection " + idText);
                 reportStatus(collectionID, 200, cloud::DataCollectionStatusStringResponse::UPLOAD, "",
-                             "Failed to notify API of upload status due to error ");
+                             kUploadStatusLines);
             }
             uploader->process(entry, *index, true);
         } else {
