@@ -57,9 +57,13 @@ tl::expected<void, std::string> checkBracketedHost(std::string_view inside) {
     return {};
 }
 
-tl::expected<std::uint16_t, std::string> parsePort(std::string_view digits) {
+constexpr std::uint16_t kDefaultHttpPort = 80;
+constexpr std::uint16_t kDefaultHttpsPort = 443;
+
+// The port after the host's ":"; an empty one is the scheme's default port, as URL parsers read it.
+tl::expected<std::uint16_t, std::string> parsePort(std::string_view digits, std::string_view scheme) {
     if (digits.empty()) {
-        return tl::make_unexpected(std::string{"it has no port"});
+        return scheme == "https" ? kDefaultHttpsPort : kDefaultHttpPort;
     }
     std::uint32_t value = 0;
     for (const char character : digits) {
@@ -137,7 +141,7 @@ tl::expected<BaseURL, std::string> parseBaseURL(std::string_view text) {
         }
         portDigits = authority.substr(colon + 1);
     }
-    const auto port = parsePort(portDigits);
+    const auto port = parsePort(portDigits, base.scheme);
     if (!port) {
         return tl::make_unexpected(port.error());
     }

@@ -26,9 +26,10 @@ struct BaseURL {
 };
 
 // Checks a base address of the form scheme "://" host ":" port, optionally followed by a path that the
-// endpoint's path replaces. Refused, with a reason in words:
+// endpoint's path replaces. An empty port (scheme "://" host ":") is the scheme's default port, 80 for
+// http and 443 for https. Refused, with a reason in words:
 // - a scheme other than http or https (letter case is ignored);
-// - a text without "://", without a host or without a port;
+// - a text without "://", without a host or without the ":" before the port;
 // - "@" (user information), "?" or "#" anywhere after "://";
 // - a host holding "/", "\", blanks or control characters, or ":" outside IPv6 brackets;
 // - a port that is not all digits or not within 1 to 65535.

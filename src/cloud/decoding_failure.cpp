@@ -52,8 +52,8 @@ std::string decodingFailureText(const common::JsonError& error) {
                error.reason + "), codingPath: " + pathText(error);
     }
     if (reason == "required key is null") {
-        return "Failed to decode JSON, value '" + std::string{lastKey(error.path)} + "' not found (" +
-               error.reason + "), codingPath: " + pathText(error);
+        return "Failed to decode JSON, value '" + error.expectedType + "' not found (" + error.reason +
+               "), codingPath: " + pathText(error);
     }
     for (const TypeMismatch& mismatch : kTypeMismatches) {
         if (reason == mismatch.reason) {

@@ -10,8 +10,8 @@ namespace brisel::cloud {
 // The REST client's text for a decoding failure, by its kind (the path is the key path of the failing
 // value, "the top value" for the whole body):
 // - a key missing:   "Failed to decode JSON, key '<key>' not found (<reason>), codingPath: <path>"
-// - a null value:    "Failed to decode JSON, value '<key>' not found (<reason>), codingPath: <path>"
-//                    (the codec does not report the expected type, so the key stands in its place)
+// - a null value:    "Failed to decode JSON, value '<type>' not found (<reason>), codingPath: <path>",
+//                    <type> the name of the value's expected type (`common::jsonTypeName`)
 // - a wrong type:    "Failed to decode JSON, Type '<type>' does not match the value: <reason>, codingPath:
 // <path>"
 // - corrupt data (not JSON, not UTF-8, an unknown enumeration text, a number out of range):

@@ -52,7 +52,10 @@ tl::expected<URLRequest, APIError> Endpoint::request() const {
 }
 
 tl::expected<URLRequest, APIError> Endpoint::request(const Authorization& authorization) const {
-    const CloudAccess access = authorization.snapshot();
+    return request(authorization.snapshot());
+}
+
+tl::expected<URLRequest, APIError> Endpoint::request(const CloudAccess& access) const {
     const auto base = parseBaseURL(access.baseURL);
     if (!base) {
         logger().error("The REST base address " +

@@ -58,6 +58,10 @@ class Endpoint {
     // Runs on the caller's thread; logs through the global logger.
     tl::expected<URLRequest, APIError> request(const Authorization& authorization) const;
 
+    // The same under the base address and credential of `access`, a snapshot the caller took: what a
+    // caller uses that sends several requests to one cloud.
+    tl::expected<URLRequest, APIError> request(const CloudAccess& access) const;
+
   private:
     std::string pathText;
     HTTPMethod httpMethod;

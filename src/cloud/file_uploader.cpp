@@ -63,8 +63,15 @@ std::string where(const char* file = __builtin_FILE(), int line = __builtin_LINE
     return std::string{file} + ":" + std::to_string(line);
 }
 
-bool isAcceptedStatus(int status) {
-    return status == 418 || (status >= 200 && status <= 299);
+// The cloud took the file: a 2xx to the request that carried it, once the whole file was sent and
+// the reply is complete; or a 418 whenever it comes, since the cloud already holds the file and may
+// say so before it has read any of it.
+bool cloudTookTheFile(const HttpResult& result) {
+    if (!result.statusCode) {
+        return false;
+    }
+    const int status = *result.statusCode;
+    return status == 418 || (status >= 200 && status <= 299 && !result.error && result.wholeBodySent);
 }
 
 void uploadRequest(std::shared_ptr<FileUpload> upload);
@@ -169,7 +176,7 @@ bool retryUploadRequest(const std::shared_ptr<FileUpload>& upload) {
 }
 
 void handleOutcome(const std::shared_ptr<FileUpload>& upload, const HttpResult& result) {
-    if (result.statusCode && isAcceptedStatus(*result.statusCode) && !result.error && result.wholeBodySent) {
+    if (cloudTookTheFile(result)) {
         handleSuccess(*upload, *result.statusCode);
         return;
     }
@@ -216,7 +223,8 @@ void uploadRequest(std::shared_ptr<FileUpload> upload) {
 void FileUploader::uploadFile(std::shared_ptr<StreamingUploader> uploader,
                               std::shared_ptr<common::DispatchGroup> dispatchGroup,
                               const std::filesystem::path& file, const std::string& endpointURL,
-                              const std::string& query, bool /*async*/, FileUploadEnded ended) {
+                              const std::string& query, const CloudAccess& access, bool /*async*/,
+                              FileUploadEnded ended) {
     auto upload = std::make_shared<FileUpload>();
     upload->uploader = std::move(uploader);
     upload->group = std::move(dispatchGroup);
@@ -237,7 +245,7 @@ void FileUploader::uploadFile(std::shared_ptr<StreamingUploader> uploader,
 
     upload->request.method = "POST";
     upload->request.url = endpointURL + "?" + query;
-    if (auto credential = credentialHeader(authorizationOf(upload->uploader->settings()).snapshot())) {
+    if (auto credential = credentialHeader(access)) {
         upload->request.credentialHeader = credential->name;
         upload->request.headers.push_back(std::move(*credential));
     }

@@ -24,6 +24,8 @@ std::string_view httpErrorKindName(HttpErrorKind kind) {
             return "tlsFailed";
         case HttpErrorKind::tooManyRedirects:
             return "tooManyRedirects";
+        case HttpErrorKind::redirectNotFollowed:
+            return "redirectNotFollowed";
         case HttpErrorKind::responseTooLarge:
             return "responseTooLarge";
         case HttpErrorKind::cancelled:

@@ -14,6 +14,7 @@
 #include "cloud/http_origin.h"
 #include "cloud/http_redirect.h"
 #include "cloud/http_transfer.h"
+#include "common/dispatch.h"
 #include "common/logger.h"
 
 namespace brisel::cloud {
@@ -128,7 +129,14 @@ bool HttpSession::isSessionThread() const {
 }
 
 HttpSession& HttpSession::shared() {
+    // The completions of its requests hand their outcomes to the global queues, also those that the
+    // session's shutdown at exit cancels: the queues are set up first, so that they outlive it.
+    static const bool queuesSetUp = [] {
+        common::dispatchAsync(common::QualityOfService::background, [] {});
+        return true;
+    }();
     static HttpSession session;
+    static_cast<void>(queuesSetUp);
     return session;
 }
 

@@ -13,8 +13,11 @@ namespace brisel::cloud {
 // Sends requests in parallel and hands each outcome to its completion.
 //
 // Each request is one try: the session never retries. Redirects (301, 302, 303, 307, 308) are
-// followed, up to `HttpSessionOptions::maxRedirects`; the credential header of a request is left
-// out once a redirect leaves the request's origin. Only http and https are loaded, loopback
+// followed, up to `HttpSessionOptions::maxRedirects`, only where they send the same request again
+// (see `followRedirect`): a GET or HEAD follows each of them, any other method only 307 and 308,
+// with its whole body from the first byte. Any other redirect ends the request with the redirect's
+// reply and a `redirectNotFollowed` error. The credential header of a request is left out once a
+// redirect leaves the request's origin. Only http and https are loaded, loopback
 // addresses never through a proxy, and a try fails when nothing moved for the idle timeout.
 //
 // Thread-safety: `submit` may be called from any thread, the session thread included. The
@@ -46,7 +49,7 @@ class HttpSession {
     bool isSessionThread() const;
 
     // The process-wide session with the default options, created on first use and shut down when
-    // the process exits.
+    // the process exits, before the global queues (which it sets up first).
     static HttpSession& shared();
 
   private:

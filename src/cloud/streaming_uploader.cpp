@@ -84,6 +84,9 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
                                 bool asyncUpload, FileUploadEnded ended) {
     filesInFlight.fetch_add(1);
     logger().info("Processing file: file://" + srcPath.string());
+    // One snapshot for everything this file sends: the upload's address and credential, or the failure
+    // reports, always go to one cloud.
+    const CloudAccess access = authorizationOf(uploaderSettings).snapshot();
     auto group = std::make_shared<common::DispatchGroup>();
     group->enter();
 
@@ -91,7 +94,7 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
     if (checked.check == FileCheck::empty) {
         stopped.store(true);
         logger().error("Incoming data is empty from " + std::string{common::rawValue(boardKind)});
-        reportFailure(localizedDescription(StreamingUploaderError::NoDataReceived));
+        reportFailure(localizedDescription(StreamingUploaderError::NoDataReceived), access);
         noDataReceived.store(true);
         processEnded(*group, FileUploadOutcome::empty, ended);
         return;
@@ -99,13 +102,12 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
     if (checked.check == FileCheck::unreadable) {
         logger().error(checked.reason + "; it is not uploaded");
         stopped.store(true);
-        reportFailure(checked.reason);
+        reportFailure(checked.reason, access);
         unreadableFile.store(true);
         processEnded(*group, FileUploadOutcome::unreadable, ended);
         return;
     }
 
-    const CloudAccess access = authorizationOf(uploaderSettings).snapshot();
     const auto base = parseBaseURL(access.baseURL);
     if (!base) {
         logger().error("Cannot upload " + srcPath.string() + ": the REST base address " +
@@ -119,7 +121,7 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
     const std::string endpointURL =
         base->origin() + CollectionEndpoint::createCollectionInstanceJSON(collection).path();
     FileUploader().uploadFile(shared_from_this(), std::move(group), srcPath, endpointURL,
-                              "first_packet_index=" + std::to_string(firstPacketIndex), asyncUpload,
+                              "first_packet_index=" + std::to_string(firstPacketIndex), access, asyncUpload,
                               std::move(ended));
 }
 
@@ -132,14 +134,13 @@ void StreamingUploader::processEnded(common::DispatchGroup& group, FileUploadOut
     }
 }
 
-void StreamingUploader::reportFailure(const std::string& description) const {
-    const Authorization& authorization = authorizationOf(uploaderSettings);
+void StreamingUploader::reportFailure(const std::string& description, const CloudAccess& access) const {
     logger().info("Setting status to error");
     const CollectionEndpoint::StatusUpdate status{collection, 0, DataCollectionStatusStringResponse::ERROR,
                                                   description};
     CollectionService(uploaderSettings.client)
         .patch<DataCollectionStatusResponse>(
-            CollectionEndpoint::updateDataCollectionStatus(status).request(authorization),
+            CollectionEndpoint::updateDataCollectionStatus(status).request(access),
             [](APIResult<DataCollectionStatusResponse> result) {
                 if (result) {
                     logger().info("Status set to error");
@@ -158,7 +159,7 @@ void StreamingUploader::reportFailure(const std::string& description) const {
                                                               std::vector<std::int64_t>{collection}};
     NotificationsService(uploaderSettings.client)
         .post<NotificationsResponse>(
-            NotificationsEndpoint::createNotification(notification).request(authorization),
+            NotificationsEndpoint::createNotification(notification).request(access),
             [](APIResult<NotificationsResponse> result) {
                 if (result) {
                     logger().info("Notification created");

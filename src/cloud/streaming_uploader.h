@@ -54,11 +54,13 @@ class StreamingUploader : public std::enable_shared_from_this<StreamingUploader>
 
     // Hands one saved file to the uploader: posts its bytes to the collection with
     // "first_packet_index=<firstPacketIndex>", retrying failed tries; on success deletes the file (only
-    // when it is still the file that was sent) and the empty collection folders. Returns once the
-    // upload has started or the failure has been reported; never waits for the upload. `asyncUpload`
-    // has no effect (the upload always runs in the background). `ended` (may be empty) is called once
-    // the upload has ended, after `streamerRunning()` no longer counts it; it may be called before
-    // `process` returns. Any thread; once per file.
+    // when it is still the file that was sent) and the empty collection folders. The base address and
+    // the credential are read once, in one snapshot, when the call starts: every request made for the
+    // file (its tries, or the failure reports) goes to that one cloud with that cloud's credential.
+    // Returns once the upload has started or the failure has been reported; never waits for the
+    // upload. `asyncUpload` has no effect (the upload always runs in the background). `ended` (may be
+    // empty) is called once the upload has ended, after `streamerRunning()` no longer counts it; it may
+    // be called before `process` returns. Any thread; once per file.
     void process(const std::filesystem::path& srcPath, std::int64_t firstPacketIndex, bool asyncUpload,
                  FileUploadEnded ended = {});
 
@@ -97,9 +99,9 @@ class StreamingUploader : public std::enable_shared_from_this<StreamingUploader>
                       common::DeviceKind deviceKind, UploaderSettings settings);
 
   private:
-    // Sets the data-collection status to "ERROR" and posts the failure notification; the replies are
-    // only logged.
-    void reportFailure(const std::string& description) const;
+    // Sets the data-collection status to "ERROR" and posts the failure notification to the cloud of
+    // `access`; the replies are only logged.
+    void reportFailure(const std::string& description, const CloudAccess& access) const;
     // Ends a `process` call that started no upload.
     void processEnded(common::DispatchGroup& group, FileUploadOutcome outcome, const FileUploadEnded& ended);
 

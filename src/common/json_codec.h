@@ -55,6 +55,9 @@ using Json = nlohmann::ordered_json;
 struct JsonError {
     std::string path;    // key path of the failing value, "" for the top value ("data[3]", "a.b")
     std::string reason;  // what was wrong with it ("required key is missing")
+    // For a required key that is null, the name of the type its value should have had (see
+    // `jsonTypeName`); empty for every other failure.
+    std::string expectedType{};
 
     // "<path>: <reason>", or the reason alone for the top value.
     std::string describe() const;
@@ -128,6 +131,12 @@ JsonResult<Json> encodeJson(const T& value);
 // The compact JSON text of `value`, or the error that keeps it from being written; no text then.
 template <class T>
 JsonResult<std::string> encodeJsonText(const T& value);
+
+// The name of the JSON form that a member of type `T` takes: "Bool", "String" (texts and
+// enumerations), "Int64" (integers), "Double" (floating-point numbers), "Array", "Object" (maps and
+// records) or "Any" (Json, AnyEncodable); an optional takes its value's name.
+template <class T>
+constexpr std::string_view jsonTypeName();
 
 // Checks that `json` can be written: every number finite, every string and key valid UTF-8.
 JsonStatus checkEncodable(const Json& json);
@@ -309,6 +318,9 @@ bool decodeField(const Json::object_t& object, const JsonField<Record, Member>& 
             return true;
         } else {
             JsonError error = failure(value == nullptr ? "required key is missing" : "required key is null");
+            if (value != nullptr) {
+                error.expectedType = std::string(jsonTypeName<Member>());
+            }
             prefixKey(error, field.key);
             status = tl::unexpected(std::move(error));
             return false;
@@ -412,7 +424,37 @@ Json toJsonValue(const Record& record) {
     return object;
 }
 
+template <class T>
+struct IsVector : std::false_type {};
+template <class T>
+struct IsVector<std::vector<T>> : std::true_type {};
+template <class T>
+struct IsStringMap : std::false_type {};
+template <class T>
+struct IsStringMap<std::map<std::string, T>> : std::true_type {};
+
 }  // namespace json_detail
+
+template <class T>
+constexpr std::string_view jsonTypeName() {
+    if constexpr (json_detail::IsOptional<T>::value) {
+        return jsonTypeName<typename T::value_type>();
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return "Bool";
+    } else if constexpr (std::is_same_v<T, std::string> || RawValueEnum<T>) {
+        return "String";
+    } else if constexpr (std::is_integral_v<T>) {
+        return "Int64";
+    } else if constexpr (std::is_floating_point_v<T>) {
+        return "Double";
+    } else if constexpr (json_detail::IsVector<T>::value) {
+        return "Array";
+    } else if constexpr (json_detail::IsStringMap<T>::value || JsonRecord<T>) {
+        return "Object";
+    } else {
+        return "Any";
+    }
+}
 
 template <class T>
 requires(!std::is_same_v<std::remove_cvref_t<T>, AnyEncodable> &&

@@ -37,7 +37,10 @@ INSTANTIATE_TEST_SUITE_P(
                     AcceptedBase{"ipv6", "http://[::1]:5000", "http://[::1]:5000"},
                     AcceptedBase{"leading_zeros", "http://host:05000", "http://host:5000"},
                     AcceptedBase{"lowest_port", "http://host:1", "http://host:1"},
-                    AcceptedBase{"highest_port", "http://host:65535", "http://host:65535"}),
+                    AcceptedBase{"highest_port", "http://host:65535", "http://host:65535"},
+                    AcceptedBase{"empty_port_http", "http://host:", "http://host:80"},
+                    AcceptedBase{"empty_port_https", "HTTPS://host:/path", "https://host:443"},
+                    AcceptedBase{"empty_port_ipv6", "https://[::1]:", "https://[::1]:443"}),
     [](const testing::TestParamInfo<AcceptedBase>& row) { return std::string{row.param.label}; });
 
 struct RefusedBase {
@@ -63,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedBase{"empty", ""}, RefusedBase{"no_scheme", "127.0.0.1:5000"},
         RefusedBase{"file_scheme", "file://host:5000"}, RefusedBase{"ftp_scheme", "ftp://host:21"},
         RefusedBase{"javascript", "javascript://host:1"}, RefusedBase{"no_host", "http://:5000"},
-        RefusedBase{"no_port", "http://host"}, RefusedBase{"empty_port", "http://host:"},
+        RefusedBase{"no_port", "http://host"}, RefusedBase{"empty_port_without_host", "https://:"},
         RefusedBase{"port_zero", "http://host:0"}, RefusedBase{"port_too_high", "http://host:65536"},
         RefusedBase{"port_huge", "http://host:99999999999999999999"},
         RefusedBase{"port_negative", "http://host:-1"}, RefusedBase{"port_signed", "http://host:+80"},

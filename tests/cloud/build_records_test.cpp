@@ -16,6 +16,7 @@ namespace {
 
 using common::Json;
 using testing_support::childPath;
+using testing_support::expectedTypeName;
 using testing_support::keyPath;
 using testing_support::readFixture;
 using testing_support::RecordKeys;
@@ -187,12 +188,13 @@ TEST(BuildRecord, EveryRequiredKeyMissingOrNullFailsWithItsPath) {
                           "' not found (required key is missing), codingPath: " + path);
 
             Json null = buildFixture();
+            const std::string type = expectedTypeName(null[Json::json_pointer(record.pointer)][key]);
             null[Json::json_pointer(record.pointer)][key] = nullptr;
             const auto withNull = decodeBuild(null);
             ASSERT_FALSE(withNull) << path << " null still decoded";
             EXPECT_EQ(withNull.error().path, path);
             EXPECT_EQ(decodingFailureText(withNull.error()),
-                      "Failed to decode JSON, value '" + key +
+                      "Failed to decode JSON, value '" + type +
                           "' not found (required key is null), codingPath: " + path);
         }
     }

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_cloud.h"
+#include "support/raw_tcp_server.h"
 
 namespace brisel::cloud {
 namespace {
@@ -339,18 +340,44 @@ TEST_F(HttpRedirectTest, OtherHostNameOnTheSamePortIsAnotherOrigin) {
     EXPECT_FALSE(requests[1].header("X-brisel-api-key"));
 }
 
-TEST_F(HttpRedirectTest, SeeOtherTurnsAPostIntoAGetWithoutBody) {
-    cloud.reply("POST", "/form", ScriptedReply::redirect(303, "/result"));
-    cloud.reply("GET", "/result", ScriptedReply::json(200, "ok"));
+TEST_F(HttpRedirectTest, RedirectThatWouldDropTheBodyEndsTheRequestUnfollowed) {
+    for (const int status : {301, 302, 303}) {
+        cloud.reply("POST", "/form", ScriptedReply::redirect(status, "/result"));
+        cloud.reply("GET", "/result", ScriptedReply::json(200, "ok"));
+
+        const HttpResult result =
+            send(session, credentialed(cloud.baseUrl() + "/form", "POST", std::string("{}")));
+
+        EXPECT_EQ(errorKind(result), HttpErrorKind::redirectNotFollowed) << status;
+        EXPECT_EQ(result.statusCode, status);
+    }
+    const auto requests = cloud.requests();
+    ASSERT_EQ(requests.size(), 3U);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.method, "POST");
+    }
+}
+
+// The redirect arrives while the file is still being sent: the next request sends it again from its
+// first byte.
+TEST_F(HttpRedirectTest, EarlyTemporaryRedirectSendsTheWholeFileAgain) {
+    TemporaryFolder folder;
+    const std::string bytes = randomBytes(std::size_t{8} * 1024 * 1024);
+    const auto file = writeFile(folder.path() / "sensors_0.bin", bytes);
+    test::RawTcpServer early(
+        {test::RawExchange{test::RawExchange::Reading::headerOnly,
+                           "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.baseUrl() +
+                               "/upload\r\nContent-Length: 0\r\n\r\n",
+                           test::RawExchange::Ending::stayOpen}});
+    elsewhere.reply("POST", "/upload", ScriptedReply::json(200, "{}"));
 
     const HttpResult result =
-        send(session, credentialed(cloud.baseUrl() + "/form", "POST", std::string("{}")));
+        send(session, credentialed(early.baseUrl() + "/upload", "POST", HttpFileBody{file}));
 
     ASSERT_FALSE(result.error) << describe(*result.error);
-    const auto requests = cloud.requests();
-    ASSERT_EQ(requests.size(), 2U);
-    EXPECT_EQ(requests[1].method, "GET");
-    EXPECT_TRUE(requests[1].body.empty());
+    EXPECT_TRUE(result.wholeBodySent);
+    ASSERT_EQ(elsewhere.requests().size(), 1U);
+    EXPECT_TRUE(elsewhere.requests()[0].body == bytes);
 }
 
 TEST_F(HttpRedirectTest, TemporaryRedirectResendsTheFileBody) {

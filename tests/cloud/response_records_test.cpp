@@ -16,6 +16,7 @@ namespace {
 
 using common::Json;
 using testing_support::childPath;
+using testing_support::expectedTypeName;
 using testing_support::keyPath;
 using testing_support::RecordKeys;
 
@@ -44,7 +45,7 @@ const char* const kNotificationReply = R"({
     "label": "walking", "created_at": "2026-11-02T08:01:12Z", "id": 501,
     "instances": [{"collection_id": 501, "id": 60001}], "kind": "TRAINING", "name": "walk-1", "note": null,
     "num_instances": 1, "project_id": 311, "ready": true,
-    "sensors": [{"collection_id": 501, "enabled": true, "id": 7001, "kind": "accel", "sampling_rate": 104}],
+    "sensors": [{"collection_id": 501, "enabled": true, "id": 7001, "kind": "accel", "sampling_rate": 104.0}],
     "upload_file_name": "walk-1.zip"
   }],
   "description": "Upload failed", "id": 12, "project_id": 311, "read": false,
@@ -116,7 +117,7 @@ const std::vector<RecordCase>& recordCases() {
            {"collection_id", "enabled", "id", "kind", "sampling_rate"},
            {"full_scale_range"}}}},
         {"CollectionNewSensorArgsResponse",
-         R"({"enabled": true, "kind": "gyro", "sampling_rate": 208, "full_scale_range": 2000})",
+         R"({"enabled": true, "kind": "gyro", "sampling_rate": 208.0, "full_scale_range": 2000})",
          decoderOf<CollectionNewSensorArgsResponse>(),
          {{"", {"enabled", "kind", "sampling_rate"}, {"full_scale_range"}}}},
     };
@@ -158,11 +159,12 @@ TEST(ResponseRecords, EveryRequiredKeyMissingOrNullFailsWithItsPath) {
                               "' not found (required key is missing), codingPath: " + path);
 
                 Json null = Json::parse(record.reply);
+                const std::string type = expectedTypeName(null[Json::json_pointer(keys.pointer)][key]);
                 null[Json::json_pointer(keys.pointer)][key] = nullptr;
                 const auto withNull = record.decodeAndEncode(null);
                 ASSERT_FALSE(withNull) << record.name << " " << path;
                 EXPECT_EQ(decodingFailureText(withNull.error()),
-                          "Failed to decode JSON, value '" + key +
+                          "Failed to decode JSON, value '" + type +
                               "' not found (required key is null), codingPath: " + path);
             }
         }

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "common/dispatch.h"
 
 #include "common/json_codec.h"
+#include "common/logger.h"
 #include "support/eventually.h"
 #include "support/fake_cloud.h"
 #include "support/log_capture.h"
@@ -268,20 +270,71 @@ TEST_F(StreamingUploaderTest, ReplyCutAfterSuccessIsAFailedTryAndTheRetryDeletes
     EXPECT_TRUE(log.contains("has already been uploaded to collection"));
 }
 
-TEST_F(StreamingUploaderTest, SuccessBeforeTheWholeFileWasTakenKeepsTheFile) {
+// The cloud answers before it has read the file: a 2xx then is no upload, but a 418 says that the
+// cloud already holds the file, whenever it comes.
+TEST_F(StreamingUploaderTest, EarlyReplyCountsOnlyWhenItIs418) {
     session = std::make_shared<HttpSession>(HttpSessionOptions{.idleTimeout = 500ms});
-    for (const auto ending : {test::RawExchange::Ending::close, test::RawExchange::Ending::stayOpen}) {
-        test::RawTcpServer early({test::RawExchange{test::RawExchange::Reading::headerOnly,
-                                                    "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ending}});
+    struct Row {
+        int status;
+        test::RawExchange::Ending ending;
+        bool uploaded;
+    };
+    // A 418 on a connection closed with the file unread could be reset before the reply is read: the
+    // cloud's 418 leaves the connection open.
+    for (const Row row : {Row{200, test::RawExchange::Ending::close, false},
+                          Row{200, test::RawExchange::Ending::stayOpen, false},
+                          Row{418, test::RawExchange::Ending::stayOpen, true}}) {
+        const std::string label = std::to_string(row.status) +
+                                  (row.ending == test::RawExchange::Ending::close ? " close" : " open");
+        test::RawTcpServer early({test::RawExchange{
+            test::RawExchange::Reading::headerOnly,
+            "HTTP/1.1 " + std::to_string(row.status) + " Early\r\nContent-Length: 0\r\n\r\n", row.ending}});
         authorization.setSharedBaseURL(early.baseUrl());
         const fs::path file = segment(0, randomBytes(std::size_t{16} * 1024 * 1024));
-        auto uploader = makeUploader(1);
+        auto uploader = makeUploader(2);
         uploader->process(file, 0, true);
-        ASSERT_TRUE(waitUntilIdle(*uploader));
+        ASSERT_TRUE(waitUntilIdle(*uploader)) << label;
 
-        EXPECT_TRUE(fs::exists(file));
-        EXPECT_FALSE(uploader->uploadedInstance());
-        EXPECT_EQ(early.connections(), 1U);
+        EXPECT_EQ(fs::exists(file), !row.uploaded) << label;
+        EXPECT_EQ(uploader->uploadedInstance(), row.uploaded) << label;
+        EXPECT_EQ(early.connections(), row.uploaded ? 1U : 2U) << label;
+        fs::remove(file);
+    }
+    EXPECT_EQ(log.count("has already been uploaded to collection"), 1U);
+}
+
+// Another request switches the cloud in force while a file is being handed in, after the uploader
+// has begun reading it: whatever the file sends (its upload, or the failure reports of an empty file)
+// still goes to one cloud, with that cloud's credential.
+TEST_F(StreamingUploaderTest, CloudSwitchedWhileAFileIsHandedInLeavesItWithOneCloud) {
+    struct Row {
+        const char* content;
+        const char* switchAtLine;
+        std::size_t requests;
+    };
+    for (const Row row :
+         {Row{"data", "Uploading sensors.bin", 1}, Row{"", "Creating a new notification", 2}}) {
+        FakeCloud other;
+        authorization.setSharedBaseURLAndCookie(cloud.baseUrl(), "secret-token");
+        const std::size_t before = cloud.requests().size();
+        // The log line is written on the thread that hands the file in, between its steps.
+        common::logger().setCaptureSink([&](common::LogLevels, std::string_view line) {
+            if (line.find(row.switchAtLine) != std::string_view::npos) {
+                authorization.setSharedBaseURLAndCookie(other.baseUrl(), "other-token");
+            }
+        });
+        auto uploader = makeUploader();
+        uploader->process(segment(0, row.content), 0, true);
+        common::logger().setCaptureSink(nullptr);
+        ASSERT_TRUE(waitUntilIdle(*uploader)) << row.switchAtLine;
+        ASSERT_TRUE(cloud.waitForRequests(before + row.requests, kPatience)) << row.switchAtLine;
+
+        const auto received = cloud.requests();
+        for (std::size_t index = before; index < received.size(); ++index) {
+            EXPECT_EQ(received[index].header("X-brisel-api-key"), "secret-token") << received[index].path;
+        }
+        EXPECT_TRUE(other.requests().empty()) << row.switchAtLine;
+        fs::remove(collections / "41" / "sensors_0.bin");
     }
 }
 

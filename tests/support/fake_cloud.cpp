@@ -129,7 +129,7 @@ struct FakeCloud::State {
     bool stopping = false;                                                             // guarded by mutex
 };
 
-FakeCloud::FakeCloud() : state_(std::make_unique<State>()) {
+FakeCloud::FakeCloud(int port) : state_(std::make_unique<State>()) {
     State& state = *state_;
     auto handler = [&state](const httplib::Request& request, httplib::Response& response) {
         state.serve(request, response);
@@ -144,7 +144,11 @@ FakeCloud::FakeCloud() : state_(std::make_unique<State>()) {
     state.server.set_keep_alive_max_count(1);
     // No SO_REUSEPORT: the port must belong to this fake alone.
     state.server.set_socket_options([](int) {});
-    state.port = state.server.bind_to_any_port("127.0.0.1");
+    if (port == 0) {
+        state.port = state.server.bind_to_any_port("127.0.0.1");
+    } else if (state.server.bind_to_port("127.0.0.1", port)) {
+        state.port = port;
+    }
     if (state.port <= 0 || !state.server.widenBacklog()) {
         throw std::runtime_error("the fake cloud could not listen on 127.0.0.1");
     }

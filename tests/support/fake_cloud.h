@@ -1,5 +1,5 @@
 // A fake of the cloud's HTTP server for tests: records every request and answers with scripted
-// replies. It listens on 127.0.0.1 on a port that the system picks.
+// replies. It listens on 127.0.0.1, on a port that the system picks unless the test names one.
 #pragma once
 
 #include <chrono>
@@ -57,8 +57,9 @@ struct ScriptedReply {
 // Thread-safe: tests script and inspect it from any thread while its own threads serve.
 class FakeCloud {
   public:
-    // Listens and serves at once. Throws std::runtime_error when it cannot listen.
-    FakeCloud();
+    // Listens on `port` of 127.0.0.1 (a port the system picks when 0) and serves at once. Throws
+    // std::runtime_error when it cannot listen.
+    explicit FakeCloud(int port = 0);
     // Ends waiting delays early, stops serving and joins its threads.
     ~FakeCloud();
 

@@ -44,6 +44,25 @@ inline std::string childPath(const std::string& pointer, const std::string& key)
     return parent.empty() ? key : parent + "." + key;
 }
 
+// The type name that the decoding text gives for a required value found null, read off the fixture's
+// own value of that key (a fixture writes every floating-point field with a fraction).
+inline std::string expectedTypeName(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::boolean:
+            return "Bool";
+        case Json::value_t::string:
+            return "String";
+        case Json::value_t::number_float:
+            return "Double";
+        case Json::value_t::array:
+            return "Array";
+        case Json::value_t::object:
+            return "Object";
+        default:
+            return "Int64";
+    }
+}
+
 // One record inside a fixture, with its keys as the tables list them.
 struct RecordKeys {
     std::string pointer;  // JSON pointer of the record object inside the fixture ("" = the root)

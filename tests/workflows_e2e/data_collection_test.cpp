@@ -24,7 +24,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/eventually.h"
 #include "support/firmware_personality.h"
+#include "support/raw_tcp_server.h"
 #include "workflow_e2e_fixture.h"
 
 namespace brisel::test {
@@ -545,6 +547,129 @@ TEST_F(DataCollectionEndToEnd, TwoSyncsOfOneCollectionSentTogetherUploadEveryFil
     EXPECT_EQ(expectOneRunOfPackets(storedSegments(id)), 0U);
     EXPECT_TRUE(waitForStatusReports(id, "ERROR", 0));
     EXPECT_FALSE(std::filesystem::exists(collectionFolder(id)));
+}
+
+// A cloud that redirects every upload to an address that answers a GET with 200 never took a file:
+// every segment stays on disk, and a later sync against a sound cloud stores each packet once.
+TEST_F(DataCollectionEndToEnd, UploadsRedirectedToAGetStayOnDiskUntilTheSyncStoresThem) {
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    cloud->reply("POST", collectionPath(kId) + "/json", ScriptedReply::redirect(302, "/maintenance"));
+    cloud->reply("GET", "/maintenance", ScriptedReply::json(200, "{}"));
+    startService(2 * kTimeScale);
+    simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
+    auto client = browser();
+    ASSERT_TRUE(client.sendText(startRequest("USB")));
+    EXPECT_EQ(repliesUntil(client, "datacollection", "DONE").back(),
+              "DONE " + progressData(kId, "Finished data collection"));
+    // Three segments, five tries each, every one refused.
+    ASSERT_TRUE(test_support::eventually(
+        [&] { return test_support::occurrences(service->log(), "Failed upload: ") == 3U; }, kWait))
+        << service->log();
+    EXPECT_EQ(test_support::occurrences(service->log(), "statusCode: 302, try #"), 15U);
+    EXPECT_EQ(test_support::occurrences(service->log(), "with 302 to \"http://127.0.0.1:" +
+                                                            std::to_string(cloud->port()) + "/maintenance\""),
+              15U);
+    EXPECT_EQ(test_support::occurrences(service->log(), "Successful upload"), 0U);
+    EXPECT_EQ(count([](const auto& request) { return request.path == "/maintenance"; }), 0U);
+    std::size_t kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(kId))) {
+        kept += entry.path().filename().string().find("temp") == std::string::npos ? 1U : 0U;
+    }
+    EXPECT_EQ(kept, 3U);
+
+    // A later run of the service finds them and uploads them to a sound cloud.
+    service->stop();
+    EXPECT_FALSE(service->sanitizerReported()) << service->output();
+    startService(2 * kTimeScale);
+    auto later = browser();
+    pointServiceAtCloud(later);
+    cloud->reply("POST", collectionPath(kId) + "/json", ScriptedReply::json(200, "{}"));
+    ASSERT_TRUE(later.sendText(syncRequest(kId)));
+    EXPECT_EQ(repliesUntil(later, "collection_sync", "SUCCESS").back(),
+              "SUCCESS: Uploaded data collection files to collection 71")
+        << service->log();
+    const auto stored = storedSegments();
+    EXPECT_EQ(stored.size(), 3U);
+    expectOneRunOfPackets(stored);
+}
+
+// A 307 to another address sends the whole file there once; a 418 that comes before the cloud read
+// any of the file means that the cloud holds it: the file is deleted after that one try.
+TEST_F(DataCollectionEndToEnd, SyncedFileFollowsATemporaryRedirectWholeAndA418EndsItsUploadAtOnce) {
+    // The sync waits 12 s for its upload, enough for a busy machine.
+    startService(4 * kTimeScale);
+    auto client = browser();
+    pointServiceAtCloud(client);
+    // A file of `megabytes` MiB, written as collection `id`'s one segment.
+    const auto write = [this](std::int64_t id, std::size_t megabytes) {
+        std::string bytes(megabytes * 1024 * 1024, '\0');
+        for (std::size_t at = 0; at < bytes.size(); ++at) {
+            bytes[at] = static_cast<char>(at * 7 % 251);
+        }
+        std::filesystem::create_directories(collectionFolder(id));
+        std::ofstream(collectionFolder(id) / "sensors_0.bin", std::ios::binary) << bytes;
+        return bytes;
+    };
+
+    FakeCloud elsewhere;
+    const std::string moved = collectionPath(85) + "/moved";
+    const std::string file = write(85, 1);
+    cloud->reply("POST", collectionPath(85) + "/json",
+                 ScriptedReply::redirect(307, elsewhere.baseUrl() + moved + "?first_packet_index=0"));
+    elsewhere.reply("POST", moved, ScriptedReply::json(200, "{}"));
+    ASSERT_TRUE(client.sendText(syncRequest(85)));
+    EXPECT_EQ(repliesUntil(client, "collection_sync", "SUCCESS").back(),
+              "SUCCESS: Uploaded data collection files to collection 85")
+        << service->log();
+    ASSERT_EQ(elsewhere.requests().size(), 1U);
+    EXPECT_EQ(elsewhere.requests()[0].query, "first_packet_index=0");
+    EXPECT_TRUE(elsewhere.requests()[0].body == file) << elsewhere.requests()[0].body.size() << " bytes";
+    EXPECT_FALSE(std::filesystem::exists(collectionFolder(85)));
+
+    // The first connection takes the start request that points the service at this server; every later
+    // one, the file's upload or a status report, gets 418 before its body is read. Each is left open
+    // (closing it with the body unread would reset it before the client reads the reply) but announced
+    // as closing, so that no later request waits on it.
+    test::RawTcpServer early(
+        {test::RawExchange{test::RawExchange::Reading::wholeRequest,
+                           "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"},
+         test::RawExchange{test::RawExchange::Reading::headerOnly,
+                           "HTTP/1.1 418 I'm a teapot\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
+                           test::RawExchange::Ending::stayOpen}});
+    ASSERT_TRUE(
+        client.sendText(R"({"startDataCollection": true, "command": "start", "project_id": 9, )"
+                        R"("scheme": "http", "host": "localhost", "port": ")" +
+                        std::to_string(early.port()) +
+                        R"(", "auth_token": "t", "kind": "TRAINING", "num_instances": 1, "label": "l",)"
+                        R"( "dataset_name": "d", "sensor_config": [], "data_collection_type": "USB"})"));
+    ASSERT_EQ(repliesUntil(client, "datacollection", "ERROR").size(), 3U);
+    // Larger than what the connection's buffers take in before the reply, which comes unread.
+    write(86, 16);
+    ASSERT_TRUE(client.sendText(syncRequest(86)));
+    EXPECT_EQ(repliesUntil(client, "collection_sync", "SUCCESS").back(),
+              "SUCCESS: Uploaded data collection files to collection 86")
+        << service->log();
+    EXPECT_FALSE(std::filesystem::exists(collectionFolder(86)));
+    EXPECT_EQ(test_support::occurrences(service->log(), "uploadRequest file: "), 2U) << service->log();
+    EXPECT_EQ(test_support::occurrences(service->log(), "has already been uploaded to collection"), 1U);
+}
+
+// A request whose "port" is empty reaches the cloud on the scheme's default port.
+TEST_F(DataCollectionEndToEnd, EmptyPortIsTheSchemesDefaultPort) {
+    FakeCloud onDefaultPort(80);
+    onDefaultPort.reply("POST", "/api/collection", ScriptedReply::json(200, "{}"));
+    startService(kTimeScale);
+    auto client = browser();
+    ASSERT_TRUE(
+        client.sendText(R"({"startDataCollection": true, "command": "start", "project_id": 9, )"
+                        R"("scheme": "http", "host": "localhost", "port": "", "auth_token": "t", )"
+                        R"("kind": "TRAINING", "num_instances": 1, "label": "l", "dataset_name": "d", )"
+                        R"("sensor_config": [], "data_collection_type": "USB"})"));
+    ASSERT_EQ(repliesUntil(client, "datacollection", "ERROR").size(), 3U);
+    const auto requests = onDefaultPort.requests();
+    ASSERT_EQ(requests.size(), 1U);
+    EXPECT_EQ(requests[0].path, "/api/collection");
+    EXPECT_EQ(requests[0].header("X-brisel-api-key"), "t");
 }
 
 }  // namespace

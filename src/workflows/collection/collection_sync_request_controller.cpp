@@ -91,7 +91,7 @@ void CollectionSyncRequestController::sync() const {
     const auto uploaders = uploadFilesInFolder(*folder, id, *claim);
     if (!uploaders) {
         reportCollectionStatus({id, -1, cloud::DataCollectionStatusStringResponse::ERROR, uploaders.error()},
-                               "Failed to set status due to error ");
+                               "Failed to set status due to error ", "Status set to error");
         logger().error("Unable to upload sensor files. Error: " + uploaders.error());
         responseMessage(BriselStringResponseStatus::error,
                         "Error uploading data collection files for collection " + idText);
@@ -105,7 +105,8 @@ void CollectionSyncRequestController::sync() const {
     }
     if (waitForUploadersToFinishStatus(*uploaders)) {
         reportCollectionStatus({id, 200, cloud::DataCollectionStatusStringResponse::DONE, ""},
-                               "Failed to notify API of done status due to error ");
+                               "Failed to notify API of done status due to error ",
+                               "API notified of done status");
         logger().info("API notified of completed sync");
         responseMessage(BriselStringResponseStatus::success,
                         "Uploaded data collection files to collection " + idText);
@@ -151,7 +152,7 @@ CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path
                 responseMessage(BriselStringResponseStatus::message, "Syncing collection " + idText);
                 reportCollectionStatus(
                     {collectionID, 200, cloud::DataCollectionStatusStringResponse::UPLOAD, ""},
-                    "Failed to notify API of upload status due to error ");
+                    "Failed to notify API of upload status due to error ", "API notified of upload status");
             }
             uploader->process(entry, *index, true);
         } else {
