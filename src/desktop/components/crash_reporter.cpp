@@ -305,7 +305,8 @@ std::vector<CrashReporter::QueuedReport> CrashReporter::readOutbox(const fs::pat
 }
 
 void CrashReporter::send(const std::vector<QueuedReport>& reports) {
-    for (const auto& [report, envelope] : reports) {
+    for (const QueuedReport& queued : reports) {
+        const fs::path& report = queued.file;
         if (delivered.contains(report) ||
             std::any_of(inFlight.begin(), inFlight.end(),
                         [&](const auto& sending) { return sending.second == report; })) {
@@ -321,7 +322,7 @@ void CrashReporter::send(const std::vector<QueuedReport>& reports) {
             tls.addCaCertificates(options.extraCertificateAuthorities);
             request.setSslConfiguration(tls);
         }
-        QNetworkReply* reply = network.post(request, envelope);  // owned by `network`, deleted below
+        QNetworkReply* reply = network.post(request, queued.envelope);  // owned by `network`, deleted below
         inFlight[reply] = report;
         QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
             reply->deleteLater();
