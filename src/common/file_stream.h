@@ -40,6 +40,8 @@ class FileStream {
     const std::filesystem::path& filePath() const { return path; }
     // Queues one finished line (without its line end; "\n" is added). Returns at once; any thread.
     void write(std::string_view line) { batcher.add(line); }
+    // Queues `count` finished lines, each with its "\n" already added. Returns at once; any thread.
+    void writeLines(std::string_view lines, std::uint64_t count) { batcher.addLines(lines, count); }
     // Waits until every line written before the call has been appended (and trimmed). Any thread
     // but the stream's own queue.
     void flush() { batcher.flush(); }

@@ -72,6 +72,7 @@ void WebSocket::write(std::string_view text) {
     }
 
     if (!senderWaits) {
+        wakeup->noteFrameQueuedOnServiceThread();
         requestWritableIfPending();
         return;
     }

@@ -317,6 +317,47 @@ TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
     }
 }
 
+// A thread that holds its lines hands nothing to the outputs until a release, a line of another
+// thread, a flush, too many held bytes or the end of the hold; both outputs then get every line in
+// the order logged.
+TEST_F(LoggerFileTest, HeldLinesReachBothOutputsInTheOrderLoggedOnlyWhenHandedOver) {
+    Logger log("Test Logger", LogLevels::info, file);
+    test_support::captureStandardOutput();
+    const auto messagesInFile = [&] {
+        log.stream()->flush();  // what was handed to the file is in it now
+        std::vector<std::string> messages;
+        for (const std::string& line : splitLines(readText(file))) {
+            messages.push_back(parseLine(line).value_or(ParsedLine{}).message);
+        }
+        return messages;
+    };
+    using Messages = std::vector<std::string>;
+    const std::string longMessage(kHeldLogLinesLimit, 'x');
+    std::thread([&] {
+        HeldLogLines held(log);
+        log.info("held 1");
+        log.info("held 2");
+        EXPECT_TRUE(held.holdsLines());
+        EXPECT_EQ(messagesInFile(), Messages{});
+        std::thread([&] { log.info("another thread"); }).join();
+        EXPECT_EQ(messagesInFile(), (Messages{"held 1", "held 2", "another thread"}));
+        log.info("held 3");
+        held.release();
+        EXPECT_FALSE(held.holdsLines());
+        log.info("held 4");
+        log.flush();
+        log.info("held 5");
+        EXPECT_EQ(messagesInFile().size(), 5U);
+        log.info(longMessage);
+        EXPECT_EQ(messagesInFile().size(), 7U);
+        log.info("held 6");
+    }).join();
+    EXPECT_EQ(messagesInFile(), (Messages{"held 1", "held 2", "another thread", "held 3", "held 4", "held 5",
+                                          longMessage, "held 6"}));
+    log.flush();
+    EXPECT_EQ(test_support::capturedStandardOutput(), readText(file));
+}
+
 TEST(GlobalLoggerTest, IsTheSocketLoggerAtInfoWritingToTheUsersLogFile) {
     Logger& global = logger();
     EXPECT_EQ(&global, &logger());
