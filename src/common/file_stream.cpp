@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/file_descriptor.h"
+#include "common/logger.h"
 #include "common/standard_output.h"
 #include "common/system_error.h"
 #include "common/utf8.h"
@@ -105,6 +106,24 @@ class TemporaryFile {
     bool committed = false;
 };
 
+// The byte offset of the first character that starts at or after `offset`: continuation bytes of
+// UTF-8 (at most three) are passed over, so that a cut there never splits a character.
+tl::expected<std::uint64_t, std::string> characterStartFrom(int fd, std::uint64_t offset) {
+    constexpr std::size_t kLongestContinuation = 3;
+    auto bytes = readAt(fd, offset, kLongestContinuation);
+    if (!bytes) {
+        return tl::unexpected(bytes.error());
+    }
+    std::uint64_t start = offset;
+    for (const char byte : *bytes) {
+        if ((static_cast<unsigned char>(byte) & 0xC0U) != 0x80U) {
+            break;
+        }
+        ++start;
+    }
+    return start;
+}
+
 // Copies [offset, end of file) of `source` into `target`.
 tl::expected<void, std::string> copyTail(int source, std::uint64_t offset, std::uint64_t size, int target) {
     constexpr std::size_t kChunk = 1 << 20;
@@ -177,7 +196,17 @@ void trimLogFileIfTooLarge(const std::filesystem::path& file) {
         printLine("Failed to read log contents for dropping");
         return;
     }
-    std::size_t cut = byteOffsetAfterCharacters(*head, kLogTrimCharacters);
+    std::uint64_t cut = byteOffsetAfterCharacters(*head, kLogTrimCharacters);
+    // After an append larger than what a trim drops, the trim alone would leave the file above the
+    // limit: drop as much more as brings it kLogTrimHeadroomBytes below the limit.
+    if (size - cut > kLogFileSizeLimit) {
+        auto start = characterStartFrom(source.get(), size - kLogFileSizeLimit + kLogTrimHeadroomBytes);
+        if (!start) {
+            printLine("Failed to read log contents for dropping");
+            return;
+        }
+        cut = *start;
+    }
 
     auto report = [&](const std::string& description) {
         printLine("Failed to write truncated file data to " + file.string() + " due to " + description);
@@ -214,15 +243,26 @@ tl::expected<void, std::string> prepareLogFile(const std::filesystem::path& file
     return {};
 }
 
-FileStream::FileStream(std::filesystem::path filePath)
+FileStream::FileStream(std::filesystem::path filePath, std::size_t pendingLimitBytes)
     : path(std::move(filePath)),
-      batcher("com.velko.brisel_core.LogFileQueue", QualityOfService::utility,
-              [this](const std::string& lines, std::uint64_t /*linesLeftOutAfter: no limit*/) {
-                  appendLines(lines);
-              }) {}
+      batcher(
+          "com.velko.brisel_core.LogFileQueue", QualityOfService::utility,
+          [this](const std::string& lines, std::uint64_t linesLeftOutAfter) {
+              appendLines(lines, linesLeftOutAfter);
+          },
+          pendingLimitBytes) {}
 
-void FileStream::appendLines(const std::string& lines) {
-    if (auto appended = appendToFile(path, lines); !appended) {
+void FileStream::appendLines(const std::string& lines, std::uint64_t linesLeftOutAfter) {
+    std::string_view batch = lines;
+    std::string withNote;
+    if (linesLeftOutAfter > 0) {
+        withNote = lines + "[" + formatLogTimestamp(std::chrono::system_clock::now()) + "] " +
+                   std::string(levelName(LogLevels::error)) + ": " + std::to_string(linesLeftOutAfter) +
+                   " lines were left out of the log file here: they came faster than the file took them. "
+                   "The lines around this one show what was logging so much.\n";
+        batch = withNote;
+    }
+    if (auto appended = appendToFile(path, batch); !appended) {
         printLine("Failed to write log to file " + path.string() + " due to error " + appended.error());
         return;
     }

@@ -15,17 +15,33 @@ LineBatcher::~LineBatcher() {
 }
 
 void LineBatcher::add(std::string_view line) {
-    std::lock_guard lock(mutex);
-    // Once a line has been left out, so is every later one until the writer takes the waiting lines:
-    // the writer's note on the missed lines then stands where they were.
-    if (leftOut > 0 || (!pending.empty() && pending.size() + line.size() + 1 > pendingLimit)) {
-        ++leftOut;
-        return;
+    append(line, "\n", 1);
+}
+
+void LineBatcher::addLines(std::string_view lines, std::uint64_t count) {
+    if (count > 0) {
+        append(lines, "", count);
     }
-    pending.append(line);
-    pending.push_back('\n');
-    if (!writeScheduled) {
-        writeScheduled = true;
+}
+
+void LineBatcher::append(std::string_view lines, std::string_view lineEnd, std::uint64_t count) {
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex);
+        // Once a line has been left out, so is every later one until the writer takes the waiting
+        // lines: the writer's note on the missed lines then stands where they were.
+        if (leftOut > 0 ||
+            (!pending.empty() && pending.size() + lines.size() + lineEnd.size() > pendingLimit)) {
+            leftOut += count;
+            return;
+        }
+        pending.append(lines);
+        pending.append(lineEnd);
+        // The pass that writes these lines is queued by this caller alone; until it has run, later
+        // callers only add to `pending`.
+        wake = !std::exchange(writeScheduled, true);
+    }
+    if (wake) {
         queue.async([this] { writeWhileBusy(); });
     }
 }

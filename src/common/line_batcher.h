@@ -29,6 +29,9 @@ inline constexpr std::chrono::milliseconds kLineBatchFollowUp{2};
 // A batcher with a limit keeps at most that many bytes waiting: when a line does not fit, it and the
 // lines after it are left out until the writer takes the waiting lines, and the writer is told how
 // many it missed right after that batch.
+//
+// A caller wakes the queue only after it has let go of the batcher's lock, so the woken queue never
+// blocks on that lock and needs no second wake-up.
 class LineBatcher {
   public:
     // Called on the batcher's queue, one call at a time: `lines` are the lines of one batch, each with
@@ -47,11 +50,17 @@ class LineBatcher {
 
     // Queues one line (without its line end). Returns at once; any thread, the writer included.
     void add(std::string_view line);
+    // Queues `count` lines at once: `lines` holds them each with its "\n" already added. Left out
+    // together when they do not fit under the limit. Returns at once; any thread, the writer included.
+    void addLines(std::string_view lines, std::uint64_t count);
     // Waits until every line added before the call has been handed to the writer and the writer has
     // returned. Any thread but the batcher's own queue (the writer must not call it).
     void flush();
 
   private:
+    // Appends `count` lines and `lineEnd` when they fit, or counts them as left out; queues a writing
+    // pass when none is on its way.
+    void append(std::string_view lines, std::string_view lineEnd, std::uint64_t count);
     // On the queue while lines keep coming: writes what is waiting, pauses kLineBatchFollowUp (less
     // when a flush asks) and goes on until a pass finds nothing.
     void writeWhileBusy();

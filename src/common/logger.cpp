@@ -38,6 +38,9 @@ std::optional<LogLevels> logLevelFromRawValue(long rawValue) {
 
 namespace {
 
+// The logger whose lines the calling thread holds (see HeldLogLines), or null.
+thread_local Logger* heldLogger = nullptr;
+
 // "yyyy-MM-ddTHH:mm:ss.SSS+hhmm"
 constexpr std::size_t kLogTimestampLength = 28;
 
@@ -119,7 +122,6 @@ void Logger::commonLog(LogLevels level, std::string_view message) {
     line.append(": ");
     line.append(message);
 
-    printLine(line);
     std::shared_ptr<const LogCaptureSink> sink;
     {
         std::lock_guard lock(sinkMutex);
@@ -128,9 +130,54 @@ void Logger::commonLog(LogLevels level, std::string_view message) {
     if (sink) {
         (*sink)(level, line);
     }
-    if (fileStream) {
-        fileStream->write(line);
+    if (heldLogger == this) {
+        hold(line);
+    } else {
+        handOver(&line);
     }
+}
+
+void Logger::hold(std::string_view line) {
+    bool overLimit = false;
+    {
+        std::lock_guard lock(heldMutex);
+        heldLines.append(line);
+        heldLines.push_back('\n');
+        ++heldCount;
+        linesHeld.store(true, std::memory_order_release);
+        overLimit = heldLines.size() > kHeldLogLinesLimit;
+    }
+    if (overLimit) {
+        handOver(nullptr);
+    }
+}
+
+void Logger::handOver(const std::string* line) {
+    std::lock_guard order(handOverMutex);
+    if (linesHeld.load(std::memory_order_acquire)) {
+        std::string lines;
+        std::uint64_t count = 0;
+        {
+            std::lock_guard lock(heldMutex);
+            lines.swap(heldLines);
+            count = std::exchange(heldCount, 0);
+            linesHeld.store(false, std::memory_order_relaxed);
+        }
+        standardOutput().printLines(lines, count);
+        if (fileStream) {
+            fileStream->writeLines(lines, count);
+        }
+    }
+    if (line != nullptr) {
+        printLine(*line);
+        if (fileStream) {
+            fileStream->write(*line);
+        }
+    }
+}
+
+Logger::~Logger() {
+    handOver(nullptr);
 }
 
 void Logger::setCaptureSink(LogCaptureSink sink) {
@@ -143,11 +190,19 @@ void Logger::setCaptureSink(LogCaptureSink sink) {
 }
 
 void Logger::flush() {
+    handOver(nullptr);
     if (fileStream) {
         fileStream->flush();
     }
     // Last: the file's own failure messages are printed on standard output.
     standardOutput().flush();
+}
+
+HeldLogLines::HeldLogLines(Logger& logger) : heldBy(logger), heldBefore(std::exchange(heldLogger, &logger)) {}
+
+HeldLogLines::~HeldLogLines() {
+    heldLogger = heldBefore;
+    release();
 }
 
 Logger& logger() {

@@ -1,7 +1,10 @@
 // The service's log: one line per call, to standard output and appended to the log file.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -34,13 +37,18 @@ using LogCaptureSink = std::function<void(LogLevels level, std::string_view line
 
 // Writes "[" + time stamp + "] " + level name + ": " + message for every message at or above its
 // threshold: to standard output (standardOutput()) and through its FileStream (when it has a file),
-// both in the order of the calls and in the background, so that the caller waits for neither the disk
-// nor the reader of standard output. All members may be called from any thread; logging never fails
-// towards the caller.
+// both in the same order, the order of the calls (a thread that holds its lines, see HeldLogLines,
+// logs when it hands them over), and in the background, so that the caller waits for neither the
+// disk nor the reader of standard output. All members may be called from any thread; logging never
+// fails towards the caller.
 class Logger {
   public:
     // Opens no file; the file is created by the first append when missing (its folder is not).
     Logger(std::string label, LogLevels threshold, std::optional<std::filesystem::path> filePath);
+    // Hands held lines over to the outputs, which then write what they still have.
+    ~Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
 
     const std::string& label() const { return loggerLabel; }
     LogLevels logLevel() const { return threshold; }
@@ -59,15 +67,58 @@ class Logger {
 
     // Installs (or, with an empty function, removes) the capture sink. For tests.
     void setCaptureSink(LogCaptureSink sink);
-    // Waits until every line logged before the call is in the file and on standard output.
+    // Waits until every line logged before the call, held lines included, is in the file and on
+    // standard output.
     void flush();
 
   private:
+    friend class HeldLogLines;
+
+    // Keeps a line of a holding thread; hands the held lines over once they pass kHeldLogLinesLimit.
+    void hold(std::string_view line);
+    // Hands the held lines, then `line` (unless null), to both outputs.
+    void handOver(const std::string* line);
+
     const std::string loggerLabel;
     const LogLevels threshold;
     std::mutex sinkMutex;
     std::shared_ptr<const LogCaptureSink> captureSink;  // guarded by sinkMutex
+    // Taken for each hand-over, so that both outputs get the lines in one order.
+    std::mutex handOverMutex;
+    // Guarded by heldMutex, which a holding thread takes only to append to `heldLines`: the lines of
+    // holding threads in the order logged, each with its "\n", and how many they are.
+    std::mutex heldMutex;
+    std::string heldLines;
+    std::uint64_t heldCount = 0;
+    std::atomic<bool> linesHeld{false};  // whether `heldLines` has lines, readable without the lock
     std::unique_ptr<FileStream> fileStream;
+};
+
+// Held lines beyond this many bytes (1 MiB) are handed over by the thread that logs the next one.
+inline constexpr std::size_t kHeldLogLinesLimit = 1024U * 1024U;
+
+// While it lives, the lines that the thread which created it logs through `logger` are held: they
+// wait, in the order logged, in the logger's one buffer of held lines instead of going to standard
+// output and the file, so that logging on that thread wakes no other thread and takes no lock that
+// another thread waits for (a capture sink still sees each line at once). They are handed over, in
+// the order logged, by `release()`, by the logger's `flush()`, ahead of the next line of a thread that
+// does not hold its lines, when more than kHeldLogLinesLimit bytes are held, and when the hold ends.
+// Created and destroyed on one thread, which holds one logger's lines at a time; not movable.
+class HeldLogLines {
+  public:
+    explicit HeldLogLines(Logger& logger);
+    ~HeldLogLines();
+    HeldLogLines(const HeldLogLines&) = delete;
+    HeldLogLines& operator=(const HeldLogLines&) = delete;
+
+    // Hands the held lines (of every thread that holds lines of this logger) to the outputs. Any thread.
+    void release() { heldBy.handOver(nullptr); }
+    // Whether lines are held. Any thread; cheap.
+    bool holdsLines() const { return heldBy.linesHeld.load(std::memory_order_acquire); }
+
+  private:
+    Logger& heldBy;
+    Logger* const heldBefore;  // what the creating thread held before, restored at the end
 };
 
 // The one global logger of the service: label "Socket Logger", threshold info, file logFilePath()

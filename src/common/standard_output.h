@@ -28,6 +28,8 @@ class StandardOutput {
 
     // Queues `line` (without its line end; "\n" is added). Returns at once; any thread.
     void print(std::string_view line) { batcher.add(line); }
+    // Queues `count` lines, each with its "\n" already added. Returns at once; any thread.
+    void printLines(std::string_view lines, std::uint64_t count) { batcher.addLines(lines, count); }
     // Waits until every line queued before the call has been written to the stream and flushed. Any
     // thread but the output's own queue.
     void flush() { batcher.flush(); }

@@ -72,6 +72,7 @@ void WebSocket::write(std::string_view text) {
     }
 
     if (!senderWaits) {
+        wakeup->noteFrameQueuedOnServiceThread();
         requestWritableIfPending();
         return;
     }
@@ -83,7 +84,7 @@ void WebSocket::write(std::string_view text) {
             sendersWait = releaseQueuedFrames();
         }
         if (sendersWait) {
-            framesHandedOver.notify_all();
+            wakeWaitingSenders();
         }
         return;
     }
@@ -97,9 +98,9 @@ void WebSocket::write(std::string_view text) {
         }
         pauseBriefly();
     } while (std::chrono::steady_clock::now() < stopLooking);
-    std::unique_lock lock(queueMutex);
+    std::unique_lock lock(handOverMutex);
     const bool done = framesHandedOver.wait_for(
-        lock, kSenderWaitLimit, [&] { return lastDoneSequence.load(std::memory_order_relaxed) >= sequence; });
+        lock, kSenderWaitLimit, [&] { return lastDoneSequence.load(std::memory_order_acquire) >= sequence; });
     if (!done) {
         common::logger().warning("The browser has not taken a reply for " +
                                  std::to_string(kSenderWaitLimit.count()) +
@@ -200,14 +201,11 @@ WebSocket::WriteOutcome WebSocket::writeNextFrame() {
     bool sendersWait = false;
     const auto handedOver = [&](const PendingFrame& frame) {
         sendersWait = sendersWait || frame.senderWaits;
-        std::lock_guard lock(queueMutex);
-        if (lastDoneSequence.load(std::memory_order_relaxed) < frame.sequence) {
-            lastDoneSequence.store(frame.sequence, std::memory_order_release);
-        }
+        markDone(frame.sequence);
     };
     const auto wakeSenders = [&] {
         if (sendersWait) {
-            framesHandedOver.notify_all();
+            wakeWaitingSenders();
         }
     };
     for (int written = 0;; ++written) {
@@ -280,7 +278,7 @@ void WebSocket::connectionClosed() {
         sendersWait = releaseQueuedFrames();
     }
     if (sendersWait) {
-        framesHandedOver.notify_all();
+        wakeWaitingSenders();
     }
 
     std::map<CloseCallbackId, std::function<void()>> callbacks;
@@ -310,8 +308,22 @@ bool WebSocket::releaseQueuedFrames() {
     }
     pendingFrames.clear();
     queuedBytes = 0;
-    lastDoneSequence = lastQueuedSequence;
+    markDone(lastQueuedSequence);
     return sendersWait;
+}
+
+void WebSocket::markDone(std::uint64_t sequence) {
+    std::uint64_t done = lastDoneSequence.load(std::memory_order_relaxed);
+    while (done < sequence && !lastDoneSequence.compare_exchange_weak(
+                                  done, sequence, std::memory_order_release, std::memory_order_relaxed)) {
+    }
+}
+
+void WebSocket::wakeWaitingSenders() {
+    // A sender that found its frame not yet done holds the lock until it sleeps; taking the lock once
+    // after the frames were marked done makes sure that it is asleep, and so is woken, or sees them.
+    { std::lock_guard lock(handOverMutex); }
+    framesHandedOver.notify_all();
 }
 
 }  // namespace brisel::frame

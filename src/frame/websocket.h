@@ -121,6 +121,10 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     bool onWebsocketThread() const;
     // Under queueMutex: drops every queued frame; true when a sender waits for one of them.
     bool releaseQueuedFrames();
+    // Marks every frame up to `sequence` as handed over or dropped (never moves back). Any thread.
+    void markDone(std::uint64_t sequence);
+    // Wakes the senders that sleep until their frames are done. Any thread, without queueMutex.
+    void wakeWaitingSenders();
 
     std::atomic<WebSocketState> currentState{WebSocketState::disconnected};
     const std::string peer;
@@ -140,16 +144,18 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
     std::deque<PendingFrame> pendingFrames;
     std::size_t queuedBytes = 0;
     std::uint64_t lastQueuedSequence = 0;
-    // The last frame handed to the library or dropped. Written under queueMutex; a waiting sender
-    // also looks at it without the lock.
-    std::atomic<std::uint64_t> lastDoneSequence{0};
     bool closed = false;
-    // Wakes the senders that wait for their frames; notified once per writable callback that handed
-    // over a waited-for frame (one wake-up call for all of them, not one per frame).
-    std::condition_variable framesHandedOver;
     // The websocket thread has asked for a writable callback for queued frames and will ask again
     // after each write while frames remain: a sender then needs not wake the service loop.
     bool writesScheduled = false;
+
+    // The last frame handed to the library or dropped; only ever grows (markDone).
+    std::atomic<std::uint64_t> lastDoneSequence{0};
+    // The senders that sleep until their frames are done wait on `framesHandedOver` under
+    // `handOverMutex`, which guards nothing else: waking them never holds up the queue. Notified once
+    // per writable callback that handed over a waited-for frame, not once per frame.
+    std::mutex handOverMutex;
+    std::condition_variable framesHandedOver;
 
     // Guarded by closeMutex.
     std::mutex closeMutex;

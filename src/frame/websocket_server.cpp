@@ -13,6 +13,7 @@
 #include "common/logger.h"
 #include "common/running_process_manager.h"
 #include "frame/peer_address.h"
+#include "frame/service_thread_log.h"
 #include "frame/write_wakeup.h"
 
 namespace brisel::frame {
@@ -226,8 +227,13 @@ void WebSocketServer::serviceLoop(std::uint16_t port,
     listeningPort = *bound;
     started.set_value(listeningPort);
 
-    while (!stopRequested.load()) {
-        lws_service(context, kServiceTimeoutMilliseconds);
+    {
+        // Lines logged on this thread reach the log after the replies of their pass.
+        ServiceThreadLog log(context);
+        while (!stopRequested.load()) {
+            lws_service(context, kServiceTimeoutMilliseconds);
+            log.passEnded(wakeup->takeFramesQueuedOnServiceThread());
+        }
     }
 
     wakeup->detach();

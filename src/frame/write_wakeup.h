@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct lws_context;
@@ -32,11 +33,18 @@ class WriteWakeup {
     // Any thread: true on the thread that services the attached context.
     bool isServiceThread() const;
 
+    // Websocket thread: a frame was queued on the websocket thread itself (a reply sent while a message
+    // is served); it leaves at a later pass of the service.
+    void noteFrameQueuedOnServiceThread() { framesQueuedOnServiceThread = true; }
+    // Websocket thread: whether frames were queued on it since the last call.
+    bool takeFramesQueuedOnServiceThread() { return std::exchange(framesQueuedOnServiceThread, false); }
+
   private:
     mutable std::mutex mutex;
     lws_context* context = nullptr;                // guarded by mutex
     std::atomic<std::thread::id> serviceThread;    // read without the lock on every write
     std::vector<std::weak_ptr<WebSocket>> marked;  // guarded by mutex
+    bool framesQueuedOnServiceThread = false;      // websocket thread only
 };
 
 }  // namespace brisel::frame

@@ -15,10 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/file_descriptor.h"
 #include "common/file_stream.h"
 #include "common/paths.h"
 #include "support/eventually.h"
 #include "support/file_contents.h"
+#include "support/left_out_lines.h"
 #include "support/log_capture.h"
 #include "support/standard_output_capture.h"
 #include "support/temporary_folder.h"
@@ -315,6 +317,47 @@ TEST_F(LoggerFileTest, LinesOfManyThreadsAreWholeAndInOrderPerThread) {
     }
 }
 
+// A thread that holds its lines hands nothing to the outputs until a release, a line of another
+// thread, a flush, too many held bytes or the end of the hold; both outputs then get every line in
+// the order logged.
+TEST_F(LoggerFileTest, HeldLinesReachBothOutputsInTheOrderLoggedOnlyWhenHandedOver) {
+    Logger log("Test Logger", LogLevels::info, file);
+    test_support::captureStandardOutput();
+    const auto messagesInFile = [&] {
+        log.stream()->flush();  // what was handed to the file is in it now
+        std::vector<std::string> messages;
+        for (const std::string& line : splitLines(readText(file))) {
+            messages.push_back(parseLine(line).value_or(ParsedLine{}).message);
+        }
+        return messages;
+    };
+    using Messages = std::vector<std::string>;
+    const std::string longMessage(kHeldLogLinesLimit, 'x');
+    std::thread([&] {
+        HeldLogLines held(log);
+        log.info("held 1");
+        log.info("held 2");
+        EXPECT_TRUE(held.holdsLines());
+        EXPECT_EQ(messagesInFile(), Messages{});
+        std::thread([&] { log.info("another thread"); }).join();
+        EXPECT_EQ(messagesInFile(), (Messages{"held 1", "held 2", "another thread"}));
+        log.info("held 3");
+        held.release();
+        EXPECT_FALSE(held.holdsLines());
+        log.info("held 4");
+        log.flush();
+        log.info("held 5");
+        EXPECT_EQ(messagesInFile().size(), 5U);
+        log.info(longMessage);
+        EXPECT_EQ(messagesInFile().size(), 7U);
+        log.info("held 6");
+    }).join();
+    EXPECT_EQ(messagesInFile(), (Messages{"held 1", "held 2", "another thread", "held 3", "held 4", "held 5",
+                                          longMessage, "held 6"}));
+    log.flush();
+    EXPECT_EQ(test_support::capturedStandardOutput(), readText(file));
+}
+
 TEST(GlobalLoggerTest, IsTheSocketLoggerAtInfoWritingToTheUsersLogFile) {
     Logger& global = logger();
     EXPECT_EQ(&global, &logger());
@@ -414,6 +457,83 @@ TEST_F(LogTrimTest, MixedValidAndBrokenSequencesAreCountedLeniently) {
     prepareAndAppend(prefix, kLogFileSizeLimit + 1);
     EXPECT_EQ(fileSize(), kLogFileSizeLimit + 1 - prefix.size());
     EXPECT_EQ(head(1), "Z");
+}
+
+// One append of 3 MiB past the limit: the trim drops more than its least, up to the first whole
+// character, so that the file ends a mebibyte under the limit with the appended line whole.
+TEST_F(LogTrimTest, AppendLargerThanATrimLeavesTheFileAMebibyteUnderTheLimit) {
+    // The cut falls on the second byte of an "é": one byte more is dropped.
+    const std::uint64_t sizeBefore = kLogFileSizeLimit - 100;
+    {
+        std::ofstream output(file, std::ios::binary);
+        output << repeat("é", 2 * kLogTrimCharacters);
+    }
+    ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(sizeBefore)), 0);
+    const std::string line(3U * 1024U * 1024U, 'L');
+    {
+        FileStream stream(file);
+        stream.write(line);
+        stream.flush();
+    }
+    const std::uint64_t sizeAfterAppend = sizeBefore + line.size() + 1;
+    const std::uint64_t cut = sizeAfterAppend - kLogFileSizeLimit + kLogTrimHeadroomBytes;
+    ASSERT_EQ(cut % 2, 1U);
+    EXPECT_EQ(fileSize(), sizeAfterAppend - cut - 1);
+    EXPECT_LE(fileSize(), kLogFileSizeLimit - kLogTrimHeadroomBytes);
+    EXPECT_EQ(head(2), "é");
+    std::ifstream input(file, std::ios::binary);
+    input.seekg(-static_cast<std::streamoff>(line.size() + 1), std::ios::end);
+    std::string tail(line.size() + 1, '\0');
+    input.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    EXPECT_EQ(tail, line + "\n");
+}
+
+// The file is a FIFO that nobody reads at first: the stream's queue is stuck opening it, later lines
+// are left out once the limit waits, and a log line in their place says how many.
+TEST(LogFileStreamTest, LinesPastThePendingLimitAreLeftOutAndCountedInTheFile) {
+    TemporaryFolder folder;
+    const std::filesystem::path fifo = folder.path() / "desktop_client.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    constexpr std::size_t kLimit = 4096;
+    constexpr int kLines = 1000;
+    const std::string filler(90, 'x');
+    std::string text;
+    std::thread reader;
+    {
+        FileStream stream(fifo, kLimit);
+        for (int line = 0; line < kLines; ++line) {
+            stream.write(std::to_string(line) + " " + filler);
+        }
+        // Every append opens the FIFO anew: read until the last line.
+        reader = std::thread([&] {
+            while (!text.ends_with("last\n")) {
+                FileDescriptor readEnd(::open(fifo.c_str(), O_RDONLY | O_CLOEXEC));
+                std::array<char, 65536> buffer{};
+                for (ssize_t got = 0; (got = ::read(readEnd.get(), buffer.data(), buffer.size())) > 0;) {
+                    text.append(buffer.data(), static_cast<std::size_t>(got));
+                }
+            }
+        });
+        stream.flush();
+        stream.write("last");
+        stream.flush();
+    }
+    reader.join();
+
+    const std::string note =
+        " lines were left out of the log file here: they came faster than the file took them. The lines "
+        "around this one show what was logging so much.";
+    const auto tally = test_support::tallyLeftOutLines(text, filler, "last", [&](const std::string& line) {
+        const auto parsed = parseLine(line);
+        return parsed && parsed->level == "error" && parsed->message.ends_with(note)
+                   ? std::optional<int>(std::stoi(parsed->message))
+                   : std::nullopt;
+    });
+    ASSERT_TRUE(tally) << tally.error();
+    EXPECT_GT(tally->leftOut, 0);
+    EXPECT_LE(static_cast<std::size_t>(tally->shown) * (filler.size() + 3), 2 * kLimit);
+    EXPECT_EQ(tally->shown + tally->leftOut, kLines);
+    EXPECT_TRUE(text.ends_with("\nlast\n"));
 }
 
 TEST(PrepareLogFileTest, CreatesMissingFoldersAndReplacesAnEarlierFile) {

@@ -8,11 +8,12 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "support/eventually.h"
+#include "support/left_out_lines.h"
 
 namespace brisel::common {
 namespace {
@@ -57,24 +58,17 @@ TEST(StandardOutputTest, AReaderThatStopsReadingHoldsUpNoCallerAndTheLeftOutLine
 
     const std::string note =
         " lines were not printed here because standard output was not being read; the log file has them";
-    std::istringstream lines(text);
-    int expected = 0;
-    int shown = 0;
-    int leftOut = 0;
-    for (std::string line; std::getline(lines, line) && line != "after the reader came back";) {
-        if (line.ends_with(note)) {
-            const int count = std::stoi(line.substr(0, line.size() - note.size()));
-            leftOut += count;
-            expected += count;
-            continue;
-        }
-        ASSERT_EQ(line, std::to_string(expected) + " " + filler);
-        ++expected;
-        ++shown;
-    }
+    const auto tally = test_support::tallyLeftOutLines(
+        text, filler, "after the reader came back", [&](const std::string& line) -> std::optional<int> {
+            if (!line.ends_with(note)) {
+                return std::nullopt;
+            }
+            return std::stoi(line.substr(0, line.size() - note.size()));
+        });
+    ASSERT_TRUE(tally) << tally.error();
     EXPECT_TRUE(text.ends_with("\nafter the reader came back\n"));
-    EXPECT_GT(leftOut, 0);
-    EXPECT_EQ(shown + leftOut, printed);
+    EXPECT_GT(tally->leftOut, 0);
+    EXPECT_EQ(tally->shown + tally->leftOut, printed);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "frame/feature_replies.h"
 #include "frame/library_log_bridge.h"
 #include "frame/replies.h"
+#include "support/file_contents.h"
 #include "support/websocket_fixture.h"
 
 namespace brisel::frame {
@@ -127,6 +128,22 @@ TEST_F(RouteTest, CredentialIsMaskedAndLineEndsEscapedInTheReceivedLine) {
     EXPECT_EQ(loggedMessages(log, "Received web socket data: "),
               std::vector<std::string>{
                   R"(Received web socket data: {"buildNumber": 1, "auth_token":\u{0A}"***"})"});
+}
+
+// The websocket thread holds its lines while it serves a message; once the reply has left they reach
+// the log file with nothing else logged and no flush.
+TEST_F(RouteTest, LinesLoggedWhileServingReachTheLogFileAfterTheReply) {
+    ASSERT_TRUE(common::prepareLogFile().has_value());
+    auto client = connect();
+    ASSERT_TRUE(client.sendText(R"({"buildNumber": 1, "served": "held"})"));
+    EXPECT_EQ(replyText(client), kHandshakeReply);
+    EXPECT_TRUE(test_support::eventuallySees(
+        [] { return test_support::readText(common::logger().stream()->filePath()); },
+        [](const std::string& text) {
+            return text.find(R"(] info: Received web socket data: {"buildNumber": 1, "served": "held"})") !=
+                   std::string::npos;
+        },
+        "the received line in the log file"));
 }
 
 TEST_F(RouteTest, BluetoothRelaysAreNotLogged) {

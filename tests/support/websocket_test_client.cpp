@@ -190,7 +190,8 @@ bool WebSocketTestClient::sendFragmentedText(const std::vector<std::string>& pie
 }
 
 bool WebSocketTestClient::fill(std::size_t count, std::chrono::steady_clock::time_point deadline) {
-    std::array<char, 65536> chunk{};
+    // Not cleared for each call: a reply burst calls this for every few replies.
+    thread_local std::array<char, 65536> chunk;
     while (buffer.size() < count) {
         if (peerClosed) {
             return false;
