@@ -258,11 +258,16 @@ class DataCollectionEndToEnd : public WorkflowEndToEnd {
     std::int64_t packetsOnDisk(std::int64_t id) const {
         const auto size = static_cast<std::int64_t>(simulatedSamplePacket(kSensorIds, 0).size());
         std::int64_t reach = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(id))) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(id), error)) {
             const std::string name = entry.path().filename().string();
             const std::size_t from = name.rfind('_') + 1;
             const std::int64_t first = std::stoll(name.substr(from, name.size() - from - 4));
-            reach = std::max(reach, first + static_cast<std::int64_t>(entry.file_size()) / size);
+            // A file that a save renamed or an upload removed meanwhile counts under its next name.
+            const std::uintmax_t bytes = entry.file_size(error);
+            if (!error) {
+                reach = std::max(reach, first + static_cast<std::int64_t>(bytes) / size);
+            }
         }
         return reach;
     }
@@ -523,31 +528,44 @@ class StoppedRecording : public DataCollectionEndToEnd,
                          public ::testing::WithParamInterface<std::tuple<std::string, int>> {};
 
 // A service stopped while it records, by SIGTERM (the tray's Quit, a logout, a shutdown) or by SIGKILL
-// (as a crash), leaves what reached its files for a collection sync: a fresh service's sync brings each
-// of those packets to the cloud once, at contiguous indices, whether its segment had been uploaded
-// already, was uploading, or was the file being recorded. SIGTERM saves that file as a segment.
-TEST_P(StoppedRecording, EveryPacketThatReachedTheDiskIsStoredOnceAfterTheSync) {
+// (as a crash), leaves its packets for a collection sync: a fresh service's sync brings them to the
+// cloud once each, at contiguous indices, whether their segment had been uploaded already, was
+// uploading, or was the file being recorded. After SIGTERM that is every packet the board had sent
+// once the service had taken them in (that file is saved as a segment); after SIGKILL every packet that
+// had reached the disk.
+TEST_P(StoppedRecording, EveryPacketTakenInIsStoredOnceAfterTheSync) {
     const auto& [link, signal] = GetParam();
     scriptCloud(common::DeviceKind::NANO_33_BLE);
     ScriptedReply slowUpload = ScriptedReply::json(200, "{}");
     slowUpload.delay = 300ms;  // so that an upload is in flight when the service stops
     cloud->reply("POST", collectionPath(kId) + "/json", slowUpload);
     startService(kTimeScale);
+    // The packets the board has begun to send so far; the n-th carries the sequence number n - 1.
+    std::function<std::size_t()> packetsSent;
     if (link == "USB") {
-        simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application,
-                              streamingFirmware());
+        const BoardId board = simulator->usb().plug(common::DeviceKind::NANO_33_BLE,
+                                                    UsbBoardMode::application, streamingFirmware());
+        packetsSent = [this, board] {
+            return simulator->usb().board(board)->bursts;
+        };
     } else {
         auto& board = simulator->addWifiBoard(6012, streamingFirmware());
         ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kWait));
+        packetsSent = [&board] {
+            return board.snapshot().bursts;
+        };
     }
-    std::int64_t onDisk = 0;
+    std::uint32_t firstRecorded = 0;
+    std::int64_t expected = 0;
     {
         auto client = browser();
         ASSERT_TRUE(client.sendText(startRequest(link, 100)));
         ASSERT_TRUE(waitForCloud([&] { return storedSegments().size() == 1; }));
+        firstRecorded = expectOneRunOfPackets(storedSegments());
         ASSERT_TRUE(waitForRecordedPackets(kId, 5));
         if (signal == SIGTERM) {
-            onDisk = packetsOnDisk(kId);
+            expected = static_cast<std::int64_t>(packetsSent()) - firstRecorded;
+            ASSERT_TRUE(test_support::eventually([&] { return packetsOnDisk(kId) >= expected; }, kWait));
             const auto exit = service->stop();
             ASSERT_TRUE(exit);
             EXPECT_EQ(*exit, (common::ProcessExit{common::ExitKind::killedBySignal, SIGTERM}));
@@ -557,7 +575,7 @@ TEST_P(StoppedRecording, EveryPacketThatReachedTheDiskIsStoredOnceAfterTheSync) 
             }
         } else {
             service->kill();
-            onDisk = packetsOnDisk(kId);
+            expected = packetsOnDisk(kId);
         }
     }
 
@@ -568,12 +586,12 @@ TEST_P(StoppedRecording, EveryPacketThatReachedTheDiskIsStoredOnceAfterTheSync) 
     EXPECT_EQ(repliesUntil(client, "collection_sync", "SUCCESS").back(),
               "SUCCESS: Uploaded data collection files to collection 71");
     const auto stored = storedSegments();
-    expectOneRunOfPackets(stored);
+    EXPECT_EQ(expectOneRunOfPackets(stored), firstRecorded);
     std::size_t bytes = 0;
     for (const auto& [index, segment] : stored) {
         bytes += segment.size();
     }
-    EXPECT_GE(bytes / simulatedSamplePacket(kSensorIds, 0).size(), static_cast<std::size_t>(onDisk))
+    EXPECT_GE(bytes / simulatedSamplePacket(kSensorIds, 0).size(), static_cast<std::size_t>(expected))
         << service->log();
 }
 

@@ -195,6 +195,9 @@ TEST_F(SampleReaderTest, SegmentsAreNamedByTheIndexOfTheirFirstPacket) {
         handed.push_back(segment);
     };
     ASSERT_TRUE(reader->saveSegment(keep));
+    // The next file names its first packet, so that a sync after a crash knows where it belongs.
+    const auto next = reader->withFileLock([&] { return *reader->fileURL(); });
+    EXPECT_EQ(temporaryFileFirstPacketIndex(next.filename().string()), 3);
     buffer_->append(packetWithTemperature(9));
     ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
     ASSERT_TRUE(reader->saveSegment(keep));
