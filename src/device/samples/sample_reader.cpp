@@ -48,7 +48,10 @@ void SampleReader::start(std::unique_ptr<ByteSource> source) {
 
 void SampleReader::stop() {
     stopReading();
-    withFileLock([this] { file_.remove(); });
+    withFileLock([this] {
+        file_.remove();
+        packetCount_ = 0;
+    });
 }
 
 void SampleReader::stopReading() {

@@ -82,7 +82,8 @@ class SampleReader {
     void start(std::unique_ptr<ByteSource> source);
 
     // Ends the loop: interrupts the source, joins the thread (so no read touches the link after it
-    // returns), then deletes the current file. Idempotent. Any thread but the loop's.
+    // returns), then deletes the current file, which then holds no packet. Idempotent. Any thread but
+    // the loop's.
     void stop();
 
     // Ends the loop like `stop()` but keeps the current file, which can still be saved as a segment.

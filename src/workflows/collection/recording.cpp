@@ -232,6 +232,9 @@ DeviceStatus Recording::finish(std::int64_t saves) {
         saveSegment();
         ++saves;
     }
+    // The recording is over: what the board sends from now on is no part of it. Its file goes now, so
+    // that a service that ends during the wait for the uploads leaves nothing of it for a sync.
+    board->sampleReader()->stop();
     const double nominal = static_cast<double>(n);
     if (saves != expected &&
         static_cast<double>(board->totalPacketsReceived()) - kExpectedPacketsPerSecond * nominal >

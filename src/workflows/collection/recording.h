@@ -66,7 +66,8 @@ class Recording {
     void startSaver();
     // Waits until no segment is being saved or uploaded, for at most 60 s.
     void waitForUploads() const;
-    // The end of a whole recording: the last segment, the upload wait and the reports of the outcome.
+    // The end of a whole recording: the last segment, the end of the board's reading (its file deleted),
+    // the upload wait and the reports of the outcome.
     device::DeviceStatus finish(std::int64_t saves);
     std::int64_t packetsInFile() const;
 
