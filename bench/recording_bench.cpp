@@ -95,7 +95,7 @@ void recording(benchmark::State& state) {
     std::vector<std::uint8_t> received;
     for (auto _ : state) {
         SampleFile file(benchFolder() / "recording");
-        file.begin(OldFile::remove);
+        file.begin(OldFile::remove, 0);
         PacketCutter cutter;
         for (std::size_t offset = 0; offset < bytes.size(); offset += kChunkBytes) {
             const std::size_t count = std::min(kChunkBytes, bytes.size() - offset);

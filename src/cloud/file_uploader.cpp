@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -109,8 +110,19 @@ bool removeUploadedFile(const FileUpload& upload) {
     return true;
 }
 
+// True when the settings say that the collection folder `folder` (named by its collection id) is in use.
+bool folderInUse(const UploaderSettings& settings, const std::filesystem::path& folder) {
+    if (!settings.collectionInUse) {
+        return false;
+    }
+    const std::string name = folder.filename().string();
+    std::int64_t id = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), id);
+    return error == std::errc() && end == name.data() + name.size() && settings.collectionInUse(id);
+}
+
 // Removes every empty folder directly inside the collections folder, when the uploaded file's folder
-// is one of them. Never removes a folder that holds anything.
+// is one of them. Never removes a folder that holds anything, nor the folder of a collection in use.
 void removeEmptyCollectionFolders(const FileUpload& upload) {
     const auto collections = collectionsFolderOf(upload.uploader->settings());
     if (!collections) {
@@ -128,7 +140,8 @@ void removeEmptyCollectionFolders(const FileUpload& upload) {
     for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
         std::error_code statusError;
         const std::filesystem::file_status status = entry->symlink_status(statusError);
-        if (statusError || !std::filesystem::is_directory(status)) {
+        if (statusError || !std::filesystem::is_directory(status) ||
+            folderInUse(upload.uploader->settings(), entry->path())) {
             continue;
         }
         // Removing a folder never removes what it holds: a folder that is not empty stays.

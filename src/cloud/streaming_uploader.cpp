@@ -96,6 +96,12 @@ void StreamingUploader::process(const std::filesystem::path& srcPath, std::int64
         logger().error("Incoming data is empty from " + std::string{common::rawValue(boardKind)});
         reportFailure(localizedDescription(StreamingUploaderError::NoDataReceived), access);
         noDataReceived.store(true);
+        // Reported once: kept, the file would report the same failure at every later sync.
+        std::error_code removeError;
+        if (!std::filesystem::remove(srcPath, removeError) && removeError) {
+            logger().error("Could not remove the empty file " + srcPath.string() + ": " +
+                           removeError.message() + "; remove it by hand");
+        }
         processEnded(*group, FileUploadOutcome::empty, ended);
         return;
     }

@@ -39,7 +39,8 @@ using FileUploadEnded = std::function<void(FileUploadOutcome)>;
 // Takes saved sample files of one collection, one at a time, and uploads each in the background
 // (see `FileUploader`). An empty or unreadable file is not uploaded; its failure is reported to the
 // cloud instead (the collection's data-collection status is set to "ERROR" and a "Data Collection" /
-// "FAILED" notification is posted), and the file stays on disk.
+// "FAILED" notification is posted). An unreadable file stays on disk; an empty one is removed, so that
+// its failure is reported once.
 //
 // Always held by std::shared_ptr (see `create`): its callers share it and every upload in flight
 // keeps it alive. All members may be called from any thread; the flags are atomic.

@@ -1,7 +1,9 @@
 // The seams of the uploaders: session, retry timing, credential source and the collections folder.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -24,6 +26,10 @@ struct UploaderSettings {
     // The folder whose empty collection folders are removed after a successful upload. Absent means
     // `common::privateTempFolder()` / "velko_brisel_collection".
     std::optional<std::filesystem::path> collectionsFolder;
+    // True for a collection whose folder is in use (a recording may be about to create its file in
+    // it): that folder is never removed, empty or not. Empty means none is in use. Called on the
+    // thread that handles an upload's outcome.
+    std::function<bool(std::int64_t collectionId)> collectionInUse;
 };
 
 // `settings.authorization`, or `Authorization::shared()`.

@@ -21,6 +21,7 @@
 #include "frame/library_log_bridge.h"
 #include "frame/request_dispatcher.h"
 #include "frame/websocket_server.h"
+#include "workflows/collection/running_recordings.h"
 #include "workflows/wifi_presence_notice.h"
 #include "workflows/workflow_controllers.h"
 
@@ -68,15 +69,17 @@ void blockTerminationSignals() {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-// Parks the calling thread until a termination signal arrives, then puts the lines still on their way
-// into the log file and ends the process by that very signal, as if it had not been caught. A log
-// file that does not take the lines within 2 s ends the process by SIGALRM instead.
+// Parks the calling thread until a termination signal arrives, then keeps what the running recordings
+// recorded on the disk for a collection sync, puts the lines still on their way into the log file and
+// ends the process by that very signal, as if it had not been caught. A disk that does not take the
+// files and lines within 2 s ends the process by SIGALRM instead.
 [[noreturn]] void parkUntilTerminated() {
     const sigset_t signals = terminationSignals();
     int received = 0;
     while (sigwait(&signals, &received) != 0) {
     }
     alarm(2);
+    brisel::workflows::keepRecordingsForExit();
     logger().flush();
     std::signal(received, SIG_DFL);
     sigset_t only;

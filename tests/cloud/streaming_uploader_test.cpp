@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -83,8 +84,10 @@ class StreamingUploaderTest : public ::testing::Test {
         EXPECT_TRUE(log.waitFor("Notification created", kPatience));
     }
 
-    std::shared_ptr<StreamingUploader> makeUploader(int maxTries = 5) {
+    std::shared_ptr<StreamingUploader> makeUploader(int maxTries = 5,
+                                                    std::function<bool(std::int64_t)> collectionInUse = {}) {
         UploaderSettings settings;
+        settings.collectionInUse = std::move(collectionInUse);
         settings.client.session = session;
         settings.client.retry = RetryPolicy{maxTries, kWaitUnit};
         settings.authorization = &authorization;
@@ -115,7 +118,8 @@ class StreamingUploaderTest : public ::testing::Test {
     std::shared_ptr<HttpSession> session = std::make_shared<HttpSession>();
 };
 
-TEST_F(StreamingUploaderTest, EmptyFileIsReportedToTheCloudAndKept) {
+// Reported once: the file goes, so that no later sync reports it again.
+TEST_F(StreamingUploaderTest, EmptyFileIsReportedToTheCloudAndRemoved) {
     const fs::path file = segment(0, "");
     auto uploader = makeUploader();
     uploader->process(file, 0, true);
@@ -125,7 +129,7 @@ TEST_F(StreamingUploaderTest, EmptyFileIsReportedToTheCloudAndKept) {
     EXPECT_TRUE(uploader->stopDataCollection());
     EXPECT_EQ(uploader->exceptionType(), StreamingUploaderError::NoDataReceived);
     EXPECT_FALSE(uploader->exceptionOccured());
-    EXPECT_TRUE(fs::exists(file));
+    EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(uploads().empty());
     EXPECT_EQ(log.count("error: Incoming data is empty from NANO_33_BLE"), 1U);
 
@@ -415,12 +419,15 @@ TEST_F(StreamingUploaderTest, CleanUpRemovesOnlyEmptyFoldersDirectlyInsideTheCol
     fs::create_directories(collections / "4" / "empty");
     fs::create_directories(temporary.path() / "elsewhere");
     fs::create_directory_symlink(temporary.path() / "elsewhere", collections / "link");
-    auto uploader = makeUploader();
+    // A recording of collection 5 has made its folder and is about to make its file there.
+    fs::create_directories(collections / "5");
+    auto uploader = makeUploader(5, [](std::int64_t id) { return id == 5; });
     uploader->process(file, 0, true);
     ASSERT_TRUE(waitUntilIdle(*uploader));
 
     EXPECT_FALSE(fs::exists(collections / "41"));
     EXPECT_FALSE(fs::exists(collections / "2"));
+    EXPECT_TRUE(fs::exists(collections / "5"));
     EXPECT_TRUE(fs::exists(collections / "3" / "sensors_0.bin"));
     EXPECT_TRUE(fs::exists(collections / "4" / "empty"));
     EXPECT_TRUE(fs::is_symlink(collections / "link"));

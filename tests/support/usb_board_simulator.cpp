@@ -588,7 +588,11 @@ class SimulatedUsbBoard {
         const auto now = Clock::now();
         if (scheduled.empty() && unsent.size() < kOutputBound && now >= nextBurst) {
             auto due = now;
-            for (auto& write : output.nextBurst()) {
+            auto burst = output.nextBurst();
+            if (!burst.empty()) {
+                ++state.bursts;
+            }
+            for (auto& write : burst) {
                 due += write.delay;
                 scheduled.push_back(ScheduledWrite{due, std::move(write.bytes)});
             }

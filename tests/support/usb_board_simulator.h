@@ -58,6 +58,7 @@ struct UsbBoardSnapshot {
     std::vector<std::string> imagesFlashed;  // paths of the images written onto it, in order
     FirmwarePersonality firmware;
     std::size_t restarts = 0;  // times it came back after leaving its port
+    std::size_t bursts = 0;    // bursts of firmware output begun (a sample packet each while recording)
 };
 
 struct UsbBoardSimulatorOptions {

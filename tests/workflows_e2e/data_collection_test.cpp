@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -41,6 +43,10 @@ constexpr auto kWait = 60s;
 const std::vector<std::uint32_t> kSensorIds{1, 5};
 const std::string kDisconnected =
     "Device got disconnected. Please connect the device again and restart the process.";
+// How a 25-second recording whose three segments all failed to upload ends.
+const std::string kThreeSegmentsKept =
+    "Data collection ended with errors: 3 segments could not be uploaded. Segments that are not uploaded "
+    "are kept on this computer: run a collection sync of this collection to upload them.";
 
 FirmwarePersonality streamingFirmware(BoardFault fault = BoardFault::none) {
     FirmwarePersonality firmware;
@@ -250,6 +256,26 @@ class DataCollectionEndToEnd : public WorkflowEndToEnd {
         return reached;
     }
 
+    // The packets in the files of collection `id`'s folder, counted from the first of the recording:
+    // the highest index of a file's first packet plus the packets in it. A file's index is the number
+    // between the last "_" of its name and ".bin" (segments and temporary files both end so).
+    std::int64_t packetsOnDisk(std::int64_t id) const {
+        const auto size = static_cast<std::int64_t>(simulatedSamplePacket(kSensorIds, 0).size());
+        std::int64_t reach = 0;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(id), error)) {
+            const std::string name = entry.path().filename().string();
+            const std::size_t from = name.rfind('_') + 1;
+            const std::int64_t first = std::stoll(name.substr(from, name.size() - from - 4));
+            // A file that a save renamed or an upload removed meanwhile counts under its next name.
+            const std::uintmax_t bytes = entry.file_size(error);
+            if (!error) {
+                reach = std::max(reach, first + static_cast<std::int64_t>(bytes) / size);
+            }
+        }
+        return reach;
+    }
+
     std::filesystem::path collectionFolder(std::int64_t id) const {
         return service->temporaryFolder() / ("velko-" + std::to_string(getuid())) /
                "velko_brisel_collection" / std::to_string(id);
@@ -258,9 +284,14 @@ class DataCollectionEndToEnd : public WorkflowEndToEnd {
 
 class RecordingOverLink : public DataCollectionEndToEnd, public ::testing::WithParamInterface<std::string> {};
 
-TEST_P(RecordingOverLink, RecordsTwentyFiveSecondsIntoThreeSegmentsAndReportsDoneAfterTheLastUpload) {
+// The cloud acknowledges the start 12 recorded seconds after it was sent, past the first segment's mark:
+// nothing recorded before the acknowledgement reaches the cloud, and the recording lasts its 25 seconds
+// from there.
+TEST_P(RecordingOverLink, RecordsTwentyFiveSecondsFromTheAcknowledgementIntoThreeSegmentsAndReportsDone) {
     const std::string link = GetParam();
-    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    constexpr double timeScale = 2 * kTimeScale;
+    scriptCloud(common::DeviceKind::NANO_33_BLE, kId,
+                std::chrono::milliseconds(static_cast<std::int64_t>(12'000 * timeScale)));
     if (link == "WIFI") {
         // Three failed tries of the first upload: the segment is still stored once.
         cloud->replies("POST", collectionPath(kId) + "/json",
@@ -268,7 +299,7 @@ TEST_P(RecordingOverLink, RecordsTwentyFiveSecondsIntoThreeSegmentsAndReportsDon
                         ScriptedReply::text(500, "busy"), ScriptedReply::json(200, "{}")});
     }
     // Ten recorded seconds (1 s) hold the 40 packets of a segment even from a board slowed by a busy machine.
-    startService(2 * kTimeScale);
+    startService(timeScale);
     std::jthread relay;
     if (link == "USB") {
         simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application,
@@ -316,7 +347,8 @@ TEST_P(RecordingOverLink, RecordsTwentyFiveSecondsIntoThreeSegmentsAndReportsDon
 
     const auto stored = storedSegments();
     EXPECT_EQ(stored.size(), 3U) << service->log();
-    // The packets before the acknowledgement went with the first file.
+    // The packets before the acknowledgement went with the first file: a segment of them would stand
+    // apart from the rest, and the run would break.
     EXPECT_GT(expectOneRunOfPackets(stored), 0U);
     std::vector<std::string> order;
     for (const auto& request : requests) {
@@ -435,6 +467,11 @@ TEST_F(DataCollectionEndToEnd, CollectionSyncUploadsSampleFilesDeletesTheRestAnd
           "sensors_temp_1700000000.5.bin", "notes.txt", "sensors_123456789012345678901234567890.bin"}) {
         write(80, name, name);
     }
+    // Left by a recording that never ended: its whole packets are uploaded as a segment, a file without
+    // one is deleted.
+    const std::string cutShort = packetRun(20, 3) + packetRun(23, 1).substr(0, 25);
+    write(80, "sensors_temp_1700000000.5_20.bin", cutShort);
+    write(80, "sensors_temp_1700000001.5_23.bin", "");
     cloud->replies("POST", collectionPath(80) + "/json",
                    {ScriptedReply::json(200, "{}"), ScriptedReply::text(418, "")});
     cloud->reply("PATCH", collectionPath(80) + "/data_collection/status", ScriptedReply::json(200, "{}"));
@@ -444,6 +481,11 @@ TEST_F(DataCollectionEndToEnd, CollectionSyncUploadsSampleFilesDeletesTheRestAnd
                                         "SUCCESS: Uploaded data collection files to collection 80"}));
     EXPECT_EQ(count([](const auto& request) { return request.query == "first_packet_index=12"; }), 1U);
     EXPECT_EQ(count([](const auto& request) { return request.query == "first_packet_index=-3"; }), 1U);
+    EXPECT_EQ(count([](const auto& request) {
+                  return request.query == "first_packet_index=20" && request.body == packetRun(20, 3);
+              }),
+              1U);
+    EXPECT_EQ(count([](const auto& request) { return request.query == "first_packet_index=23"; }), 0U);
     EXPECT_FALSE(std::filesystem::exists(collectionFolder(80)));
     EXPECT_TRUE(waitForStatusReports(80, "DONE"));
     EXPECT_TRUE(waitForStatusReports(80, "UPLOAD"));
@@ -473,27 +515,71 @@ TEST_F(DataCollectionEndToEnd, CollectionSyncUploadsSampleFilesDeletesTheRestAnd
         std::vector<std::string>{"ERROR: Incomplete upload of data collection files for collection 83"});
     EXPECT_TRUE(waitForStatusReports(83, "DONE", 0));
     EXPECT_TRUE(std::filesystem::exists(collectionFolder(83) / "sensors_0.bin"));
+
+    // An empty segment is reported to the cloud once, then it is gone.
+    write(85, "sensors_0.bin", "");
+    cloud->reply("PATCH", collectionPath(85) + "/data_collection/status", ScriptedReply::json(200, "{}"));
+    for (const auto* reply : {"ERROR: Incomplete upload of data collection files for collection 85",
+                              "ERROR: No local data collection files to upload for collection 85"}) {
+        ASSERT_TRUE(client.sendText(syncRequest(85)));
+        EXPECT_EQ(repliesUntil(client, "collection_sync", "ERROR").back(), reply);
+    }
+    EXPECT_TRUE(waitForStatusReports(85, "ERROR"));
+    EXPECT_FALSE(std::filesystem::exists(collectionFolder(85)));
 }
 
-// A service killed while it records loses no saved segment: the next one's sync uploads what was left,
-// and the cloud stores every packet once (a segment already stored is answered with 418).
-TEST_F(DataCollectionEndToEnd, SegmentsOfAKilledRecordingAreStoredOnceAfterTheSync) {
+class StoppedRecording : public DataCollectionEndToEnd,
+                         public ::testing::WithParamInterface<std::tuple<std::string, int>> {};
+
+// A service stopped while it records, by SIGTERM (the tray's Quit, a logout, a shutdown) or by SIGKILL
+// (as a crash), leaves its packets for a collection sync: a fresh service's sync brings them to the
+// cloud once each, at contiguous indices, whether their segment had been uploaded already, was
+// uploading, or was the file being recorded. After SIGTERM that is every packet the board had sent
+// once the service had taken them in (that file is saved as a segment); after SIGKILL every packet that
+// had reached the disk.
+TEST_P(StoppedRecording, EveryPacketTakenInIsStoredOnceAfterTheSync) {
+    const auto& [link, signal] = GetParam();
     scriptCloud(common::DeviceKind::NANO_33_BLE);
     ScriptedReply slowUpload = ScriptedReply::json(200, "{}");
-    slowUpload.delay = 300ms;  // so that an upload is in flight when the service dies
+    slowUpload.delay = 300ms;  // so that an upload is in flight when the service stops
     cloud->reply("POST", collectionPath(kId) + "/json", slowUpload);
     startService(kTimeScale);
-    simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
+    // The packets the board has begun to send so far; the n-th carries the sequence number n - 1.
+    std::function<std::size_t()> packetsSent;
+    if (link == "USB") {
+        const BoardId board = simulator->usb().plug(common::DeviceKind::NANO_33_BLE,
+                                                    UsbBoardMode::application, streamingFirmware());
+        packetsSent = [this, board] {
+            return simulator->usb().board(board)->bursts;
+        };
+    } else {
+        auto& board = simulator->addWifiBoard(6012, streamingFirmware());
+        ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kWait));
+        packetsSent = [&board] {
+            return board.snapshot().bursts;
+        };
+    }
+    std::uint32_t firstRecorded = 0;
+    std::int64_t expected = 0;
     {
         auto client = browser();
-        ASSERT_TRUE(client.sendText(startRequest("USB", 100)));
-        ASSERT_TRUE(waitForCloud([&] { return storedSegments().size() == 2; }));
-    }
-    service->kill();
-    std::vector<std::int64_t> saved;
-    for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(kId))) {
-        if (const auto name = entry.path().filename().string(); name.find("temp") == std::string::npos) {
-            saved.push_back(std::stoll(name.substr(8)));
+        ASSERT_TRUE(client.sendText(startRequest(link, 100)));
+        ASSERT_TRUE(waitForCloud([&] { return storedSegments().size() == 1; }));
+        firstRecorded = expectOneRunOfPackets(storedSegments());
+        ASSERT_TRUE(waitForRecordedPackets(kId, 5));
+        if (signal == SIGTERM) {
+            expected = static_cast<std::int64_t>(packetsSent()) - firstRecorded;
+            ASSERT_TRUE(test_support::eventually([&] { return packetsOnDisk(kId) >= expected; }, kWait));
+            const auto exit = service->stop();
+            ASSERT_TRUE(exit);
+            EXPECT_EQ(*exit, (common::ProcessExit{common::ExitKind::killedBySignal, SIGTERM}));
+            for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(kId))) {
+                EXPECT_EQ(entry.path().filename().string().find("temp"), std::string::npos)
+                    << entry.path() << " kept its temporary name";
+            }
+        } else {
+            service->kill();
+            expected = packetsOnDisk(kId);
         }
     }
 
@@ -504,10 +590,60 @@ TEST_F(DataCollectionEndToEnd, SegmentsOfAKilledRecordingAreStoredOnceAfterTheSy
     EXPECT_EQ(repliesUntil(client, "collection_sync", "SUCCESS").back(),
               "SUCCESS: Uploaded data collection files to collection 71");
     const auto stored = storedSegments();
-    expectOneRunOfPackets(stored);
-    for (const auto index : saved) {
-        EXPECT_TRUE(stored.contains(index)) << index << " was not stored";
+    EXPECT_EQ(expectOneRunOfPackets(stored), firstRecorded);
+    std::size_t bytes = 0;
+    for (const auto& [index, segment] : stored) {
+        bytes += segment.size();
     }
+    EXPECT_GE(bytes / simulatedSamplePacket(kSensorIds, 0).size(), static_cast<std::size_t>(expected))
+        << service->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedRecording,
+                         ::testing::Combine(::testing::Values("USB", "WIFI"),
+                                            ::testing::Values(SIGTERM, SIGKILL)),
+                         [](const auto& row) {
+                             return std::get<0>(row.param) +
+                                    (std::get<1>(row.param) == SIGTERM ? "_SIGTERM" : "_SIGKILL");
+                         });
+
+// A cloud that takes no upload gets the status ERROR, not DONE, and the browser an ERROR reply that
+// says what is kept and what to do; the segments stay for a collection sync.
+TEST_F(DataCollectionEndToEnd, ACloudThatTakesNoUploadGetsErrorAndTheBrowserHearsWhatIsKept) {
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    cloud->reply("POST", collectionPath(kId) + "/json", ScriptedReply::text(500, "down"));
+    // The five tries of the last segment end well inside the minute of the wait for the uploads.
+    startService(2 * kTimeScale);
+    simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
+    auto client = browser();
+    ASSERT_TRUE(client.sendText(startRequest("USB")));
+
+    ASSERT_EQ(repliesUntil(client, "datacollection", "start waiting").back(),
+              "start waiting " + progressData(kId));
+    // While the uploads are waited for, nothing the board sends goes to a file that a crash would leave
+    // for a sync: the recording's packets are all in its segments.
+    for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(kId))) {
+        EXPECT_EQ(entry.path().filename().string().find("temp"), std::string::npos) << entry.path();
+    }
+    EXPECT_EQ(repliesUntil(client, "datacollection", "ERROR"),
+              (std::vector<std::string>{"finish waiting " + progressData(kId),
+                                        "ERROR " + progressData(kId, kThreeSegmentsKept)}))
+        << service->log();
+    ASSERT_TRUE(waitForStatusReports(kId, "ERROR"));
+    EXPECT_TRUE(waitForStatusReports(kId, "DONE", 0));
+    EXPECT_EQ(count([&](const RecordedRequest& request) {
+                  return request.method == "PATCH" &&
+                         request.body == R"({"error_code":-1,"error_description":")" + kThreeSegmentsKept +
+                                             R"(","status":"ERROR"})";
+              }),
+              1U);
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(collectionFolder(kId))) {
+        if (const auto name = entry.path().filename().string(); name.find("temp") == std::string::npos) {
+            kept.push_back(name);
+        }
+    }
+    EXPECT_EQ(kept.size(), 3U);
 }
 
 // Two syncs of one collection sent together: one uploads every file once and reports it done, the
@@ -559,8 +695,9 @@ TEST_F(DataCollectionEndToEnd, UploadsRedirectedToAGetStayOnDiskUntilTheSyncStor
     simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
     auto client = browser();
     ASSERT_TRUE(client.sendText(startRequest("USB")));
-    EXPECT_EQ(repliesUntil(client, "datacollection", "DONE").back(),
-              "DONE " + progressData(kId, "Finished data collection"));
+    // No segment reached the cloud: the recording ends in an error that says what is kept.
+    EXPECT_EQ(repliesUntil(client, "datacollection", "ERROR").back(),
+              "ERROR " + progressData(kId, kThreeSegmentsKept));
     // Three segments, five tries each, every one refused.
     ASSERT_TRUE(test_support::eventually(
         [&] { return test_support::occurrences(service->log(), "Failed upload: ") == 3U; }, kWait))
@@ -589,7 +726,7 @@ TEST_F(DataCollectionEndToEnd, UploadsRedirectedToAGetStayOnDiskUntilTheSyncStor
               "SUCCESS: Uploaded data collection files to collection 71")
         << service->log();
     const auto stored = storedSegments();
-    EXPECT_EQ(stored.size(), 3U);
+    EXPECT_EQ(stored.size(), 3U) << service->log();
     expectOneRunOfPackets(stored);
 }
 

@@ -29,7 +29,8 @@ SampleReader::SampleReader(common::DeviceKind deviceKind, std::int64_t collectio
       disconnectEvent_(std::move(disconnectEvent)),
       options_(options),
       lastReadTicks_(std::chrono::steady_clock::now().time_since_epoch().count()),
-      file_(temporaryDirectory / collectionsFolderName / std::to_string(collectionID)) {}
+      file_(temporaryDirectory / collectionsFolderName / std::to_string(collectionID),
+            options.renameNoReplace) {}
 
 SampleReader::~SampleReader() {
     stop();
@@ -47,7 +48,10 @@ void SampleReader::start(std::unique_ptr<ByteSource> source) {
 
 void SampleReader::stop() {
     stopReading();
-    withFileLock([this] { file_.remove(); });
+    withFileLock([this] {
+        file_.remove();
+        packetCount_ = 0;
+    });
 }
 
 void SampleReader::stopReading() {
@@ -68,8 +72,12 @@ bool SampleReader::hasLoop() const {
 
 void SampleReader::setBinaryFileURL(OldFile old) {
     assert(holdsFileLock());
-    file_.begin(old);
+    if (keptForSync_) {
+        return;
+    }
+    file_.begin(old, totalPacketsSaved_.load());
     packetCount_ = 0;
+    lostInFile_ = 0;
     writeFailureLogged_ = false;
 }
 
@@ -92,28 +100,22 @@ bool SampleReader::waitForPacketCount(std::int64_t count,
 
 void SampleReader::beginRecording() {
     withFileLock([this] {
-        setBinaryFileURL(OldFile::remove);
         totalPacketsSaved_.store(0);
+        setBinaryFileURL(OldFile::remove);
     });
 }
 
 tl::expected<SavedSegment, SegmentError> SampleReader::saveSegment(const SegmentHandOver& handOver) {
     auto saved = withFileLock([this]() -> tl::expected<SavedSegment, SegmentError> {
+        if (keptForSync_) {
+            return tl::unexpected(SegmentError::keptForSync);
+        }
         if (!file_.path()) {
             common::logger().error("No recording file to save at " + sourceLine() +
                                    "; start the data collection again.");
             return tl::unexpected(SegmentError::noRecordingFile);
         }
-        SavedSegment segment;
-        segment.firstPacketIndex = totalPacketsSaved_.load();
-        segment.packetCount = packetCount_;
-        common::logger().info("oldPacketsRecieved: " + std::to_string(segment.firstPacketIndex));
-        common::logger().error("Renaming file: " + file_.path()->string());
-        if (auto renamed = file_.rename(segmentFileName(segment.firstPacketIndex)); !renamed) {
-            common::logger().error("Failed to rename file. Error: " + renamed.error());
-        }
-        segment.path = *file_.path();
-        totalPacketsSaved_.store(segment.firstPacketIndex + segment.packetCount);
+        SavedSegment segment = renameToSegment();
         numEmptyPackets_.store(0);
         setBinaryFileURL(OldFile::keep);
         return segment;
@@ -122,6 +124,46 @@ tl::expected<SavedSegment, SegmentError> SampleReader::saveSegment(const Segment
         handOver(*saved);
     }
     return saved;
+}
+
+SavedSegment SampleReader::renameToSegment() {
+    assert(holdsFileLock() && file_.path());
+    SavedSegment segment;
+    segment.firstPacketIndex = totalPacketsSaved_.load();
+    segment.packetCount = packetCount_;
+    segment.packetsLost = lostInFile_;
+    common::logger().info("oldPacketsRecieved: " + std::to_string(segment.firstPacketIndex));
+    common::logger().error("Renaming file: " + file_.path()->string());
+    if (auto renamed = file_.rename(segmentFileName(segment.firstPacketIndex)); !renamed) {
+        common::logger().error("Failed to rename file. Error: " + renamed.error());
+    }
+    segment.path = *file_.path();
+    totalPacketsSaved_.store(segment.firstPacketIndex + segment.packetCount + segment.packetsLost);
+    return segment;
+}
+
+std::optional<SavedSegment> SampleReader::keepForSync() {
+    return withFileLock([this]() -> std::optional<SavedSegment> {
+        if (keptForSync_) {
+            return std::nullopt;
+        }
+        keptForSync_ = true;
+        if (!file_.path()) {
+            return std::nullopt;
+        }
+        if (packetCount_ == 0) {
+            file_.remove();
+            file_.release();
+            return std::nullopt;
+        }
+        SavedSegment segment = renameToSegment();
+        if (auto persisted = file_.persist(); !persisted) {
+            common::logger().error("Could not put " + segment.path.string() + " on the disk: " +
+                                   persisted.error() + "; a power loss now may lose its samples");
+        }
+        file_.release();
+        return segment;
+    });
 }
 
 std::optional<int> SampleReader::integrityCheckErrorCode() const {
@@ -189,6 +231,9 @@ void SampleReader::record(const CutReport& report,
     }
     const auto packets = static_cast<std::int64_t>(report.acceptedPackets);
     withFileLock([&] {
+        if (keptForSync_) {
+            return;  // the service is stopping; its recordings are kept as they were
+        }
         if (auto written = file_.append(accepted); written) {
             packetCount_ += packets;
             packetsWritten_.notify_all();
@@ -200,6 +245,7 @@ void SampleReader::record(const CutReport& report,
                                    ". Samples are being lost; free disk space and start the data "
                                    "collection again.");
         }
+        lostInFile_ += packets;
         numPacketsLost_.fetch_add(packets);
     });
 }

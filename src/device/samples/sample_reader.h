@@ -36,17 +36,24 @@ struct SampleReaderOptions {
     std::chrono::microseconds passPause{781};
     // A header without a footer is given up past this many bytes.
     std::size_t maxPacketBytes = Sample::maxSampleBytes();
+    // Renames a saved file without replacing another (a seam for tests).
+    RenameNoReplace renameNoReplace = device::renameNoReplace;
 };
 
 // A saved segment: the file handed to the uploader and the index of its first packet in the recording.
 struct SavedSegment {
     std::filesystem::path path;
     std::int64_t firstPacketIndex = 0;
+    // Packets in the file.
     std::int64_t packetCount = 0;
+    // Valid packets received for the file that could not be written to it (they still count in the
+    // index of the next segment, so that the gap shows).
+    std::int64_t packetsLost = 0;
 };
 
 enum class SegmentError {
     noRecordingFile,  // no file was begun; nothing to save
+    keptForSync,      // the reader kept its file for a later sync (keepForSync): nothing more is saved
 };
 
 // Takes a saved segment over, for example `StreamingUploader::process(path, firstPacketIndex, ...)`.
@@ -75,7 +82,8 @@ class SampleReader {
     void start(std::unique_ptr<ByteSource> source);
 
     // Ends the loop: interrupts the source, joins the thread (so no read touches the link after it
-    // returns), then deletes the current file. Idempotent. Any thread but the loop's.
+    // returns), then deletes the current file, which then holds no packet. Idempotent. Any thread but
+    // the loop's.
     void stop();
 
     // Ends the loop like `stop()` but keeps the current file, which can still be saved as a segment.
@@ -94,8 +102,9 @@ class SampleReader {
     // True when the calling thread holds the file lock.
     bool holdsFileLock() const { return fileLockOwner_.load() == std::this_thread::get_id(); }
 
-    // Begins a new empty temporary file; `OldFile::remove` deletes the current one. The packet count
-    // starts again from 0. Requires the file lock.
+    // Begins a new empty temporary file, named with the index of its first packet
+    // (`totalPacketsSaved()`); `OldFile::remove` deletes the current one. The packet count starts
+    // again from 0. Nothing after keepForSync(). Requires the file lock.
     void setBinaryFileURL(OldFile old);
     // The current file, if one was begun. Requires the file lock.
     std::optional<std::filesystem::path> fileURL() const;
@@ -105,17 +114,26 @@ class SampleReader {
     // does. Must not be called while holding the file lock. Any thread but the loop's.
     bool waitForPacketCount(std::int64_t count, std::chrono::steady_clock::time_point deadline) const;
 
-    // Begins a recording: a fresh file (the old one deleted) and no saved packets. Takes the file lock.
+    // Begins a recording: no saved packets and a fresh file (the old one deleted). Takes the file lock.
     void beginRecording();
 
     // Saves the current file as a segment, then hands it over. In one file-lock block: takes the count
-    // of packets in the file, renames it `sensors_<packets saved before>.bin` (keeping the temporary
-    // name if that fails, which is logged), adds the count to `totalPacketsSaved()`, clears
-    // `numEmptyPackets()` and begins the next file. Then calls `handOver` (if set) outside the lock and
-    // returns once it has returned. Must not be called while holding the file lock. Any thread.
+    // of packets in the file, renames it `sensors_<packets received before>.bin` (keeping the
+    // temporary name if that fails, which is logged), adds the packets received for it (written or
+    // lost) to `totalPacketsSaved()`, clears `numEmptyPackets()` and begins the next file. Then calls
+    // `handOver` (if set) outside the lock and returns once it has returned. Must not be called while
+    // holding the file lock. Any thread.
     tl::expected<SavedSegment, SegmentError> saveSegment(const SegmentHandOver& handOver);
 
-    // Packets in every segment saved since `beginRecording()`: the index of the next segment.
+    // Keeps what was recorded for a later collection sync, for a service that is stopping: saves the
+    // current file as a segment as saveSegment() does but hands it to nobody (an empty file is deleted
+    // instead), puts its bytes and name on the disk, and records nothing more: later packets are
+    // dropped, saves and new files do nothing, and stop() leaves the file. Returns the segment, or
+    // none when nothing was kept. Must not be called while holding the file lock. Any thread.
+    std::optional<SavedSegment> keepForSync();
+
+    // Packets received (written or lost) for every segment saved since `beginRecording()`: the index
+    // of the current file's first packet.
     std::int64_t totalPacketsSaved() const { return totalPacketsSaved_.load(); }
 
     bool running() const { return running_.load(); }
@@ -144,6 +162,9 @@ class SampleReader {
     tl::expected<void, PortError> readUntilStopped(PacketCutter& cutter);
     void record(const CutReport& report, const std::vector<std::span<const std::uint8_t>>& accepted);
     void endOnLinkFailure(std::string_view reason);
+    // Renames the current file to its segment name and counts its packets as saved. Requires the
+    // file lock and a current file.
+    SavedSegment renameToSegment();
 
     const common::DeviceKind deviceKind_;
     const std::int64_t collectionID_;
@@ -169,7 +190,9 @@ class SampleReader {
     mutable std::atomic<std::thread::id> fileLockOwner_{};
     SampleFile file_;                  // guarded by the file lock
     std::int64_t packetCount_ = 0;     // guarded by the file lock
+    std::int64_t lostInFile_ = 0;      // guarded by the file lock
     bool writeFailureLogged_ = false;  // guarded by the file lock
+    bool keptForSync_ = false;         // guarded by the file lock
 };
 
 // ---- inline definitions

@@ -10,6 +10,14 @@ CollectionFolderClaims& CollectionFolderClaims::shared() {
     return registry;
 }
 
+cloud::UploaderSettings CollectionFolderClaims::uploaderSettings() {
+    cloud::UploaderSettings settings;
+    settings.collectionInUse = [](std::int64_t collectionId) {
+        return shared().isHeld(collectionId);
+    };
+    return settings;
+}
+
 CollectionFolderClaims::Claim::Claim(Claim&& other) noexcept
     : registry(std::exchange(other.registry, nullptr)), token(std::exchange(other.token, 0)) {}
 
@@ -56,6 +64,13 @@ std::optional<CollectionFolderClaims::Claim> CollectionFolderClaims::claimIfFree
 bool CollectionFolderClaims::isClaimed(std::int64_t collectionId) {
     std::lock_guard lock(mutex);
     return claimedLocked(collectionId);
+}
+
+bool CollectionFolderClaims::isHeld(std::int64_t collectionId) {
+    std::lock_guard lock(mutex);
+    return std::any_of(entries.begin(), entries.end(), [&](const auto& entry) {
+        return entry.second.held && entry.second.collectionId == collectionId;
+    });
 }
 
 CollectionFolderClaims::Claim CollectionFolderClaims::addClaimLocked(std::int64_t collectionId) {

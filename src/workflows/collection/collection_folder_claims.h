@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cloud/streaming_uploader.h"
+#include "cloud/uploader_settings.h"
 
 namespace brisel::workflows {
 
@@ -17,6 +18,10 @@ class CollectionFolderClaims {
   public:
     // The one registry of the service.
     static CollectionFolderClaims& shared();
+
+    // The settings of the service's uploaders: the clean-up after an upload leaves the folder of a
+    // collection alone while a claim of it is held (see isHeld) in the shared registry.
+    static cloud::UploaderSettings uploaderSettings();
 
     // Holds a collection's folder for the workflow that owns it. Move-only; releasing it (destruction)
     // ends the claim unless an uploader named with `keepWhileUploading` still has uploads in flight.
@@ -53,6 +58,9 @@ class CollectionFolderClaims {
     // True while a claim of the folder is held, or a kept uploader of a released one still uploads.
     // Forgets released claims whose uploads have ended. Any thread.
     bool isClaimed(std::int64_t collectionId);
+
+    // True while a claim of the folder is held (not counting the uploads of released ones). Any thread.
+    bool isHeld(std::int64_t collectionId);
 
   private:
     struct Entry {

@@ -42,9 +42,10 @@ void CollectionReporter::send(frame::BriselDataCollectionResponseStatus status,
 }
 
 void CollectionReporter::notifyStatus(cloud::DataCollectionStatusStringResponse status,
-                                      const std::string& what) const {
+                                      const std::string& what, std::int64_t errorCode,
+                                      std::string description) const {
     logger().info(line("Notifying API of " + what));
-    reportCollectionStatus({collectionID.value_or(0), 200, status, ""},
+    reportCollectionStatus({collectionID.value_or(0), errorCode, status, std::move(description)},
                            line("Failed to notify API of " + what + " due to error "),
                            line("API notified of " + what));
 }

@@ -38,10 +38,11 @@ class CollectionReporter {
     // `text` with the link's prefix ("USB: ", "WIFI: ", "BLUETOOTH: ").
     std::string line(std::string_view text) const { return prefix + std::string(text); }
 
-    // Reports `status` with error code 200 and no description for the collection (the id must be
-    // set), logging "Notifying API of <what>" first and the outcome as "API notified of <what>" or
-    // "Failed to notify API of <what> due to error ...".
-    void notifyStatus(cloud::DataCollectionStatusStringResponse status, const std::string& what) const;
+    // Reports `status` with `errorCode` and `description` for the collection (the id must be set),
+    // logging "Notifying API of <what>" first and the outcome as "API notified of <what>" or "Failed to
+    // notify API of <what> due to error ...".
+    void notifyStatus(cloud::DataCollectionStatusStringResponse status, const std::string& what,
+                      std::int64_t errorCode = 200, std::string description = "") const;
 
     const std::shared_ptr<frame::WebSocket>& connection() const { return socket; }
 

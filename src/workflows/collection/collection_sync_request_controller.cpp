@@ -1,6 +1,7 @@
 #include "workflows/collection/collection_sync_request_controller.h"
 
 #include <chrono>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "common/logger.h"
 #include "common/paths.h"
 #include "common/time_scale.h"
+#include "device/samples/sample_file.h"
 #include "device/samples/sample_reader.h"
 #include "frame/replies.h"
 #include "workflows/cloud_access.h"
@@ -26,6 +28,29 @@ using namespace std::chrono_literals;
 constexpr auto kEntryPause = 100ms;
 constexpr auto kScanPause = 500ms;
 constexpr auto kWaitLimit = 60s;
+
+// The first packet index of a temporary file with one in its name, which a recording that never ended
+// (the service crashed or the power went) left behind: its whole packets are uploaded as a segment.
+// None for such a file without a whole packet and for every other entry.
+std::optional<std::int64_t> leftByUnfinishedRecording(const std::filesystem::path& entry) {
+    const auto index = device::temporaryFileFirstPacketIndex(entry.filename().string());
+    if (!index) {
+        return std::nullopt;
+    }
+    if (auto cut = device::keepWholePackets(entry); !cut) {
+        logger().warning("Could not cut " + entry.string() + " after its last whole packet (" + cut.error() +
+                         "); it is uploaded as it is");
+    }
+    std::error_code error;
+    if (std::filesystem::file_size(entry, error) == 0 && !error) {
+        return std::nullopt;
+    }
+    logger().info("File " + entry.filename().string() +
+                  " was left by a recording that did not end; it is "
+                  "uploaded as the segment of first packet index " +
+                  std::to_string(*index));
+    return index;
+}
 
 // One scan: true while an upload is still running (the scan stops at the first running uploader);
 // clears `allUploaded` for every visited uploader that has not uploaded.
@@ -103,7 +128,10 @@ void CollectionSyncRequestController::sync() const {
                         "No local data collection files to upload for collection " + idText);
         return;
     }
-    if (waitForUploadersToFinishStatus(*uploaders)) {
+    const bool allUploaded = waitForUploadersToFinishStatus(*uploaders);
+    // An upload leaves the folder of a claimed collection in place: once empty, this sync removes it.
+    std::filesystem::remove(*folder, error);
+    if (allUploaded) {
         reportCollectionStatus({id, 200, cloud::DataCollectionStatusStringResponse::DONE, ""},
                                "Failed to notify API of done status due to error ",
                                "API notified of done status");
@@ -143,9 +171,14 @@ CollectionSyncRequestController::uploadFilesInFolder(const std::filesystem::path
     std::vector<std::shared_ptr<cloud::StreamingUploader>> uploaders;
     for (const auto& entry : entries) {
         const std::string name = entry.filename().string();
-        if (const auto index = sampleFileIndex(name); index) {
+        std::optional<std::int64_t> index = sampleFileIndex(name);
+        if (!index) {
+            index = leftByUnfinishedRecording(entry);
+        }
+        if (index) {
             auto uploader = cloud::StreamingUploader::create(collectionID, collectionSyncRequest.projectID,
-                                                             collectionSyncRequest.deviceKind);
+                                                             collectionSyncRequest.deviceKind,
+                                                             CollectionFolderClaims::uploaderSettings());
             uploaders.push_back(uploader);
             claim.keepWhileUploading(uploader);
             if (uploaders.size() == 1) {

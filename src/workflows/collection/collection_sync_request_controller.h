@@ -38,10 +38,11 @@ class CollectionSyncRequestController final
     static tl::expected<std::filesystem::path, std::string> getCollectionFolderURL(std::int64_t collectionID);
 
     // Hands every sample file of the folder to an uploader of its own (reporting "Syncing collection"
-    // and the status UPLOAD with the first one) and deletes every other entry; an empty folder is
-    // deleted. `claim`, the caller's claim of the folder, is kept by every uploader made for as long
-    // as it uploads.
-    // Errors: the text of a listing or removal failure, which ends the scan. Blocks 0.1 s per entry.
+    // and the status UPLOAD with the first one), and so the whole packets of every temporary file that
+    // names its first packet index (left by a recording that never ended), and deletes every other
+    // entry; an empty folder is deleted. `claim`, the caller's claim of the folder, is kept by every uploader
+    // made for as long as it uploads. Errors: the text of a listing or removal failure, which ends the scan.
+    // Blocks 0.1 s per entry.
     tl::expected<std::vector<std::shared_ptr<cloud::StreamingUploader>>, std::string> uploadFilesInFolder(
         const std::filesystem::path& collectionFolderURL, std::int64_t collectionID,
         CollectionFolderClaims::Claim& claim) const;

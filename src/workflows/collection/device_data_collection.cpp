@@ -26,7 +26,6 @@ using Status = frame::BriselDataCollectionResponseStatus;
 
 constexpr std::string_view kDisconnectedText =
     "Device got disconnected. Please connect the device again and restart the process.";
-constexpr std::string_view kFinishedText = "Finished data collection";
 
 constexpr int kMaxConnectionRetries = 10;
 
@@ -136,13 +135,11 @@ void DeviceDataCollection::initialize(const std::shared_ptr<frame::WebSocket>& s
     }
     logger().info(reporter.line("Connected to device"));
     reporter.send(Status::active);
-    const auto uploader = cloud::StreamingUploader::create(collection.id, project->id, project->deviceKind);
+    const auto uploader = cloud::StreamingUploader::create(collection.id, project->id, project->deviceKind,
+                                                           CollectionFolderClaims::uploaderSettings());
     claim.keepWhileUploading(uploader);
     logger().info(reporter.line("Beginning continuous collection"));
-    const DeviceStatus status = runContinuous(socket, board, request, *project, collection, uploader, *stop);
-    if (status == DeviceStatus::DEVICE_OK) {
-        reporter.send(Status::done, kFinishedText);
-    }
+    runContinuous(socket, board, request, *project, collection, uploader, *stop);
     if (device::SampleReader* reader = board->sampleReader(); reader != nullptr) {
         reader->stop();
     }

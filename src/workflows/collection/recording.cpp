@@ -13,6 +13,7 @@
 #include "common/logger.h"
 #include "common/time_scale.h"
 #include "device/boards/brisel_device.h"
+#include "workflows/collection/running_recordings.h"
 
 namespace brisel::workflows {
 namespace {
@@ -25,6 +26,9 @@ using namespace std::chrono_literals;
 constexpr std::string_view kDisconnectedText =
     "Device got disconnected. Please connect the device again and restart the process.";
 constexpr std::string_view kNotRespondingText = "Device not responding. Please reset the device.";
+constexpr std::string_view kFinishedText = "Finished data collection";
+// The error code of the ERROR status of a recording that lost packets or left segments behind.
+constexpr std::int64_t kRecordingErrorCode = -1;
 
 // A segment is saved every this many seconds of recording, when the file holds enough packets.
 constexpr std::int64_t kSegmentSeconds = 10;
@@ -40,9 +44,10 @@ constexpr auto kUploadWaitLimit = 60s;
 constexpr auto kPacketWaitLimit = 60s;
 constexpr auto kSettleBeforeUploadWait = 2s;
 
+using SteadyClock = std::chrono::steady_clock;
+
 // Seconds of recording in `real` time: real seconds divided by the time scale.
-template <class Duration>
-double recordingSeconds(Duration real) {
+double recordingSeconds(SteadyClock::duration real) {
     return std::chrono::duration<double>(real).count() / common::timeScale();
 }
 
@@ -61,25 +66,29 @@ std::int64_t expectedSegments(std::int64_t n) {
 
 }  // namespace
 
-// The recording's clock and the cloud's acknowledgement of its start, shared with the completion of
-// the start call: while the gate is open an acknowledgement begins the recording again, with an empty
-// file and the clock at zero. Any thread.
+// The recording's clock and the cloud's answer to its start, shared with the completion of the start
+// call. The clock counts from the board's reset until the cloud acknowledges the start; while the gate
+// is open the acknowledgement begins the recording again, with an empty file, no packet counted and
+// the clock at zero. Before either answer the recording has not begun: its clock shows nothing. Any
+// thread.
 class Recording::StartGate {
   public:
     explicit StartGate(std::shared_ptr<device::BriselDeviceBase> recorded) : board(std::move(recorded)) {}
 
-    // The clock counts from `time`.
-    void startClock(std::optional<Clock::time_point> time) {
+    // The board was reset now; the cloud's answer is awaited.
+    void boardReset() {
         std::lock_guard lock(mutex);
-        startTime = time;
+        startTime = SteadyClock::now();
+        answered = false;
     }
 
-    std::optional<Clock::time_point> clockStart() const {
+    // When the recording's clock began; none while the cloud has not answered the start.
+    std::optional<SteadyClock::time_point> clockStart() const {
         std::lock_guard lock(mutex);
-        return startTime;
+        return answered ? std::optional(startTime) : std::nullopt;
     }
 
-    // Acknowledgements restart the recording from now on.
+    // Acknowledgements begin the recording again from now on.
     void open() {
         std::lock_guard lock(mutex);
         isOpen = true;
@@ -94,19 +103,27 @@ class Recording::StartGate {
 
     void acknowledged() {
         std::lock_guard lock(mutex);
+        answered = true;
         if (!isOpen || !board) {
             return;
         }
         if (device::SampleReader* reader = board->sampleReader(); reader != nullptr) {
-            reader->withFileLock([reader] { reader->setBinaryFileURL(device::OldFile::remove); });
+            reader->beginRecording();
         }
-        startTime = Clock::now();
+        startTime = SteadyClock::now();
+    }
+
+    // The announcement failed: the clock counts from the reset.
+    void refused() {
+        std::lock_guard lock(mutex);
+        answered = true;
     }
 
   private:
     mutable std::mutex mutex;
     std::shared_ptr<device::BriselDeviceBase> board;  // guarded by mutex
-    std::optional<Clock::time_point> startTime;       // guarded by mutex
+    SteadyClock::time_point startTime;                // guarded by mutex
+    bool answered = false;                            // guarded by mutex
     bool isOpen = false;                              // guarded by mutex
 };
 
@@ -122,10 +139,27 @@ Recording::Recording(CollectionReporter replies, std::shared_ptr<device::BriselD
       tally(std::make_shared<RecordingTally>()),
       uploads(std::make_shared<SegmentUploads>(uploader, tally)),
       gate(std::make_shared<StartGate>(board)),
-      boardDisconnected(std::make_shared<std::atomic<bool>>(false)) {}
+      boardDisconnected(std::make_shared<std::atomic<bool>>(false)) {
+    RunningRecordings::shared().add(*this);
+}
 
 Recording::~Recording() {
+    RunningRecordings::shared().remove(*this);
     gate->close();
+}
+
+void Recording::keepForExit() {
+    uploads->closeForExit();
+    device::SampleReader* reader = board->sampleReader();
+    if (reader == nullptr) {
+        return;
+    }
+    if (const auto kept = reader->keepForSync()) {
+        logger().notice(reporter.line("The service is stopping: the last " +
+                                      std::to_string(kept->packetCount) + " packets of collection " +
+                                      std::to_string(collectionID) + " are kept in " + kept->path.string() +
+                                      " for a collection sync"));
+    }
 }
 
 void Recording::deviceDisconnected(Status status) {
@@ -152,6 +186,7 @@ void Recording::notifyStart(bool restartOnAcknowledgement) {
             cloud::APIResult<cloud::DataCollectionStatusResponse> result) {
             if (!result) {
                 logger().error(failed + cloud::describe(result.error()));
+                gate->refused();
                 return;
             }
             gate->acknowledged();
@@ -162,7 +197,7 @@ void Recording::notifyStart(bool restartOnAcknowledgement) {
 void Recording::saveSegment() {
     tally->segmentStarted();
     if (!board->saveBinaryFile(*uploads)) {
-        tally->segmentEnded();
+        tally->segmentEnded(SegmentOutcome::notSaved);
     }
 }
 
@@ -171,7 +206,7 @@ void Recording::startSaver() {
     common::dispatchAsync(common::QualityOfService::defaultPriority,
                           [board = board, uploads = uploads, tally = tally] {
                               if (!board->saveBinaryFile(*uploads)) {
-                                  tally->segmentEnded();
+                                  tally->segmentEnded(SegmentOutcome::notSaved);
                               }
                           });
 }
@@ -197,6 +232,9 @@ DeviceStatus Recording::finish(std::int64_t saves) {
         saveSegment();
         ++saves;
     }
+    // The recording is over: what the board sends from now on is no part of it. Its file goes now, so
+    // that a service that ends during the wait for the uploads leaves nothing of it for a sync.
+    board->sampleReader()->stop();
     const double nominal = static_cast<double>(n);
     if (saves != expected &&
         static_cast<double>(board->totalPacketsReceived()) - kExpectedPacketsPerSecond * nominal >
@@ -208,11 +246,24 @@ DeviceStatus Recording::finish(std::int64_t saves) {
     reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::UPLOAD, "upload status");
     pause(kSettleBeforeUploadWait);
     waitForUploads();
-    reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status");
+    // Lost packets or segments that did not reach the cloud make the collection's end an error.
+    const auto problems = recordingProblems(tally->counts());
+    if (problems) {
+        logger().error(reporter.line(*problems));
+        reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::ERROR, "error status",
+                              kRecordingErrorCode, *problems);
+    } else {
+        reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status");
+    }
     reporter.send(Status::finishWaiting);
     logger().info(reporter.line("Finished waiting"));
     if (uploader->stopDataCollection() && uploader->exceptionOccured()) {
         logger().error(reporter.line("Error occured during upload"));
+    }
+    if (problems) {
+        reporter.send(Status::error, *problems);
+    } else {
+        reporter.send(Status::done, kFinishedText);
     }
     return DeviceStatus::DEVICE_OK;
 }
@@ -222,7 +273,7 @@ DeviceStatus Recording::run() {
     reporter.send(Status::startReset);
     logger().info(reporter.line("Resetting device"));
     board->reset();
-    gate->startClock(board->readTime());
+    gate->boardReset();
     board->setDisconnectEvent([disconnected = boardDisconnected] { disconnected->store(true); });
     device::SampleReader* reader = board->sampleReader();
     if (reader == nullptr) {
@@ -262,8 +313,10 @@ DeviceStatus Recording::run() {
                 leftEarly = true;
                 break;
             }
-            const auto now = Clock::now();
-            const double elapsed = recordingSeconds(now - gate->clockStart().value_or(now));
+            // Nothing counts before the cloud answered the start: what is recorded until its
+            // acknowledgement is not part of the recording.
+            const auto clockStart = gate->clockStart();
+            const double elapsed = clockStart ? recordingSeconds(SteadyClock::now() - *clockStart) : 0.0;
             const std::int64_t packets = packetsInFile();
             const auto wholeSeconds = static_cast<std::int64_t>(elapsed);
             // A segment is due in the second of each 10-second mark; a pass held up past that whole
@@ -293,7 +346,7 @@ DeviceStatus Recording::run() {
             }
             const auto started = gate->clockStart();
             secondsLeft =
-                started ? static_cast<double>(n) - recordingSeconds(Clock::now() - *started) : -1e-9;
+                static_cast<double>(n) - (started ? recordingSeconds(SteadyClock::now() - *started) : 0.0);
             pause(kLoopPause);
         }
     }

@@ -1,10 +1,9 @@
 // One recording of a data collection: the loop that records an opened board for the request's length,
-// the savers that hand its segments to the collection's uploads, the gate that lets the cloud's
-// acknowledgement of the start restart it, its clock, and the tally of its segments.
+// the savers that hand its segments to the collection's uploads, the gate through which the cloud's
+// answer to the start begins it, its clock, and the tally of what became of its packets.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -24,36 +23,42 @@ struct RecordingStop {
 };
 
 // Lengths are in seconds of the request ("num_instances"); every fixed wait and the recording clock
-// follow common::timeScale(). Runs on the thread of its collection's workflow; the savers and the
-// cloud's completions run on global queues and keep what they use.
+// follow common::timeScale(), and the clock is the steady one. Runs on the thread of its collection's
+// workflow; the savers and the cloud's completions run on global queues and keep what they use. While
+// it exists it is one of the RunningRecordings.
 class Recording {
   public:
     // `reporter` carries the collection id. `stop` must outlive the recording.
     Recording(CollectionReporter reporter, std::shared_ptr<device::BriselDeviceBase> board,
               std::shared_ptr<cloud::StreamingUploader> uploader, std::int64_t collectionID,
               std::int64_t numInstances, const RecordingStop& stop);
-    // Closes the start gate: an acknowledgement that comes later changes nothing.
+    // Closes the start gate: an answer that comes later changes nothing.
     ~Recording();
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
 
     // Resets the board, announces the start to the cloud and records for "num_instances" seconds,
-    // counted from the cloud's acknowledgement of the start, saving a segment every 10 seconds. Returns
-    // the board's state at the end: DEVICE_OK after a whole recording (its last segment saved, the
-    // status reported to the cloud once no upload is in flight), DEVICE_DISCONNECTED when the board,
-    // its link or the browser connection went away (what was recorded is saved and uploaded),
-    // DEVICE_NOT_TRANSMITTING_DATA. Blocks the calling thread; call once.
+    // counted from the cloud's acknowledgement of the start (from the reset when the announcement
+    // failed), saving a segment every 10 seconds; nothing is saved before the cloud answered. Returns
+    // the board's state at the end: DEVICE_OK after a whole recording, whose end is reported to the
+    // cloud and the browser once no upload is in flight (DONE, or ERROR with what was lost or is left
+    // for a collection sync); DEVICE_DISCONNECTED when the board, its link or the browser connection
+    // went away (what was recorded is saved and uploaded); DEVICE_NOT_TRANSMITTING_DATA. Blocks the
+    // calling thread; call once.
     device::DeviceStatus run();
 
+    // For a service that is stopping: keeps the current file as a segment on the disk for a collection
+    // sync, and starts no further upload. Any thread; returns once the file is on the disk.
+    void keepForExit();
+
   private:
-    using Clock = device::BriselDeviceBase::Clock;
     class StartGate;
 
     // Ends the board's reading (keeping the recorded file), closes the board and reports `status`.
     // Only the first call does anything.
     void deviceDisconnected(frame::BriselDataCollectionResponseStatus status);
-    // Announces the start to the cloud; its acknowledgement restarts the recording while the gate is
-    // open (`restartOnAcknowledgement`).
+    // Announces the start to the cloud; its acknowledgement begins the recording again while the gate
+    // is open (`restartOnAcknowledgement`).
     void notifyStart(bool restartOnAcknowledgement);
     // Saves the current file as a segment and hands it to the uploads, on the calling thread.
     void saveSegment();
@@ -61,7 +66,8 @@ class Recording {
     void startSaver();
     // Waits until no segment is being saved or uploaded, for at most 60 s.
     void waitForUploads() const;
-    // The end of a whole recording: the last segment, the status reports and the upload wait.
+    // The end of a whole recording: the last segment, the end of the board's reading (its file deleted),
+    // the upload wait and the reports of the outcome.
     device::DeviceStatus finish(std::int64_t saves);
     std::int64_t packetsInFile() const;
 

@@ -33,6 +33,14 @@ constexpr std::int64_t kCollection = 77;
 // How long a test waits for the reader to get somewhere.
 constexpr auto kWait = 10s;
 
+Bytes joinedBytes(const std::vector<Bytes>& pieces) {
+    Bytes all;
+    for (const Bytes& piece : pieces) {
+        all.insert(all.end(), piece.begin(), piece.end());
+    }
+    return all;
+}
+
 Bytes packetWithTemperature(std::int16_t value) {
     SamplePacketContents contents;
     contents.entries = {{5, {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)}}};
@@ -76,7 +84,7 @@ TEST_F(SampleReaderTest, RecordsValidPacketsIntoTheTemporaryFile) {
     const auto path = reader->withFileLock([&] { return *reader->fileURL(); });
     EXPECT_EQ(path.parent_path(), root_ / "velko_brisel_collection" / "77");
     EXPECT_EQ(path.filename().string().rfind("sensors_temp_", 0), 0u);
-    EXPECT_EQ(path.extension(), ".bin");
+    EXPECT_EQ(temporaryFileFirstPacketIndex(path.filename().string()), 0);
     Bytes both = good;
     both.insert(both.end(), good.begin(), good.end());
     EXPECT_EQ(readBytes(path), both);
@@ -187,6 +195,9 @@ TEST_F(SampleReaderTest, SegmentsAreNamedByTheIndexOfTheirFirstPacket) {
         handed.push_back(segment);
     };
     ASSERT_TRUE(reader->saveSegment(keep));
+    // The next file names its first packet, so that a sync after a crash knows where it belongs.
+    const auto next = reader->withFileLock([&] { return *reader->fileURL(); });
+    EXPECT_EQ(temporaryFileFirstPacketIndex(next.filename().string()), 3);
     buffer_->append(packetWithTemperature(9));
     ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
     ASSERT_TRUE(reader->saveSegment(keep));
@@ -217,7 +228,7 @@ TEST_F(SampleReaderTest, FailedRenameHandsOverTheTemporaryFileWithTheSameIndex) 
     EXPECT_TRUE(log_.contains("Failed to rename file. Error: "));
 }
 
-TEST_F(SampleReaderTest, WriteFailureLosesPacketsVisiblyInsteadOfCountingThem) {
+TEST_F(SampleReaderTest, WriteFailureLosesPacketsVisiblyAndTheirIndicesStayCounted) {
     // The collection folder cannot be created: a file stands where it belongs.
     std::filesystem::create_directories(root_ / "velko_brisel_collection");
     std::ofstream(root_ / "velko_brisel_collection" / "77") << "in the way";
@@ -228,6 +239,48 @@ TEST_F(SampleReaderTest, WriteFailureLosesPacketsVisiblyInsteadOfCountingThem) {
     EXPECT_EQ(packetCount(*reader), 0);
     EXPECT_TRUE(log_.contains("Could not create file at "));
     EXPECT_TRUE(log_.contains("Could not write recorded samples to "));
+
+    const auto saved = reader->saveSegment({});
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->packetsLost, 1);
+    // The next segment's index counts the lost packet: the gap shows in the cloud.
+    EXPECT_EQ(reader->totalPacketsSaved(), 1);
+}
+
+// Where the file system lacks the no-replace rename, a hard link and the removal of the temporary name
+// give the segment its name, and still never replace a segment that waits for upload.
+TEST_F(SampleReaderTest, SegmentsGetTheirNameWhereTheNoReplaceRenameIsMissing) {
+    struct Row {
+        int renameError;
+        bool segmentWaits;  // a sensors_0.bin of an earlier recording is there
+        bool renamed;
+    };
+    static int failure = 0;
+    for (const Row row : {Row{EINVAL, false, true}, Row{ENOSYS, false, true}, Row{EINVAL, true, false},
+                          Row{EPERM, false, false}}) {
+        test_support::TemporaryFolder folder;
+        SampleReaderOptions options;
+        failure = row.renameError;
+        options.renameNoReplace = [](const char*, const char*) {
+            errno = failure;
+            return -1;
+        };
+        SampleReader reader(kBoard, kCollection, folder.path(), {}, options);
+        reader.beginRecording();
+        const auto segment = reader.collectionFolder() / "sensors_0.bin";
+        if (row.segmentWaits) {
+            std::ofstream(segment) << "waiting";
+        }
+        const auto temporary = reader.withFileLock([&] { return *reader.fileURL(); });
+        const auto saved = reader.saveSegment({});
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->path, row.renamed ? segment : temporary) << row.renameError;
+        EXPECT_TRUE(std::filesystem::exists(saved->path));
+        EXPECT_EQ(std::filesystem::exists(temporary), !row.renamed);
+        if (row.segmentWaits) {
+            EXPECT_EQ(readBytes(segment), Bytes({'w', 'a', 'i', 't', 'i', 'n', 'g'}));
+        }
+    }
 }
 
 TEST_F(SampleReaderTest, SavingWithoutAFileIsAnError) {
@@ -237,6 +290,92 @@ TEST_F(SampleReaderTest, SavingWithoutAFileIsAnError) {
     ASSERT_FALSE(saved);
     EXPECT_EQ(saved.error(), SegmentError::noRecordingFile);
     EXPECT_FALSE(handedOver);
+}
+
+// A service that is stopping keeps what was recorded as a segment and records nothing more; an empty
+// file is not kept.
+TEST_F(SampleReaderTest, KeptForSyncTheFileIsASegmentThatNothingChangesAnyMore) {
+    auto reader = makeReader();
+    reader->start(std::make_unique<BufferByteSource>(buffer_));
+    buffer_->append(packetWithTemperature(1));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
+    ASSERT_TRUE(reader->saveSegment({}));
+    buffer_->append(packetWithTemperature(2));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
+
+    const auto kept = reader->keepForSync();
+
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->path, reader->collectionFolder() / "sensors_1.bin");
+    EXPECT_EQ(kept->firstPacketIndex, 1);
+    buffer_->append(packetWithTemperature(3));
+    buffer_->append(packetWithTemperature(4));
+    // The loop takes the later packets (their bytes leave the buffer) and drops them.
+    ASSERT_TRUE(eventually([&] { return buffer_->size() == 0; }, kWait));
+    const auto later = reader->saveSegment({});
+    ASSERT_FALSE(later);
+    EXPECT_EQ(later.error(), SegmentError::keptForSync);
+    EXPECT_FALSE(reader->keepForSync());
+    reader->beginRecording();
+    reader->stop();
+    EXPECT_EQ(readBytes(kept->path), packetWithTemperature(2));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(reader->collectionFolder()),
+                            std::filesystem::directory_iterator()),
+              2);
+
+    auto idle = makeReader();
+    const auto empty = idle->withFileLock([&] { return *idle->fileURL(); });
+    EXPECT_FALSE(idle->keepForSync());
+    EXPECT_FALSE(std::filesystem::exists(empty));
+}
+
+TEST(SampleFileNameTest, TemporaryNamesCarryTheIndexOfTheirFirstPacket) {
+    EXPECT_EQ(temporarySampleFileName(1733650000.123456, 120), "sensors_temp_1733650000.123456_120.bin");
+    const std::vector<std::pair<std::string, std::optional<std::int64_t>>> rows{
+        {"sensors_temp_1733650000.123456_120.bin", 120},
+        {"sensors_temp_1700000000_0.bin", 0},
+        {"sensors_temp_1700000000.5.bin", std::nullopt},  // written before names carried the index
+        {"sensors_temp_1700000000.5_-3.bin", std::nullopt},
+        {"sensors_temp_1700000000.5_+3.bin", std::nullopt},
+        {"sensors_temp_1700000000.5_.bin", std::nullopt},
+        {"sensors_temp__4.bin", std::nullopt},
+        {"sensors_temp_x_4.bin", std::nullopt},
+        {"sensors_temp_1.5_99999999999999999999.bin", std::nullopt},
+        {"sensors_temp_1.5_4.bin.part", std::nullopt},
+        {"sensors_4.bin", std::nullopt},
+        {"sensors_temp_.bin", std::nullopt},
+    };
+    for (const auto& [name, index] : rows) {
+        EXPECT_EQ(temporaryFileFirstPacketIndex(name), index) << name;
+    }
+}
+
+// A file that a crash cut short keeps its whole packets only, also when its last footer lies across the
+// border of the windows in which it is searched from the end.
+TEST(SampleFileNameTest, KeepingWholePacketsCutsAfterTheLastFooter) {
+    test_support::TemporaryFolder folder;
+    const Bytes packet = packetWithTemperature(1);
+    // The files are searched from the end in windows of 64 KiB: this footer ends 5 bytes into the last.
+    const Bytes acrossTheBorder = joinedBytes({packet, Bytes(64 * 1024 - 5, 0)});
+    const std::vector<std::pair<Bytes, std::size_t>> rows{
+        {joinedBytes({packet, packet}), 2 * packet.size()},
+        {joinedBytes({packet, packet, Bytes(packet.begin(), packet.begin() + 30)}), 2 * packet.size()},
+        {joinedBytes({packet, Bytes(packet.end() - 8, packet.end() - 2)}), packet.size()},
+        {Bytes(packet.begin(), packet.begin() + 10), 0},
+        {acrossTheBorder, packet.size()},
+        {joinedBytes({packet, packet, Bytes(200000, 'x')}), 2 * packet.size()},
+        {{}, 0},
+    };
+    for (const auto& [content, kept] : rows) {
+        const auto file = folder.path() / "sensors_temp_1.5_0.bin";
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(content.data()),
+                   static_cast<std::streamsize>(content.size()));
+        ASSERT_TRUE(keepWholePackets(file));
+        EXPECT_EQ(readBytes(file),
+                  Bytes(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(kept)));
+    }
+    EXPECT_FALSE(keepWholePackets(folder.path() / "missing.bin"));
 }
 
 // A producer writes 20,000 packets as fast as the reader takes them while segments are saved every

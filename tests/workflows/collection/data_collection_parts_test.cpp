@@ -1,12 +1,19 @@
 // The pieces of the data collection and the collection sync that hold no board or cloud: which folder
-// entries are sample files, the sampling-rate map, and the folder claims of recordings.
+// entries are sample files, the sampling-rate map, the folder claims of recordings, and what a
+// recording's tally makes of its end.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <limits>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "workflows/collection/collection_folder_claims.h"
 #include "workflows/collection/device_data_collection.h"
+#include "workflows/collection/recording_tally.h"
 #include "workflows/collection/sample_file_index.h"
 
 namespace brisel::workflows {
@@ -59,6 +66,7 @@ TEST(CollectionFolderClaimsTest, AFolderStaysClaimedWhileItsClaimIsHeld) {
         auto moved = std::move(first);
         { auto second = claims.claim(5); }
         EXPECT_TRUE(claims.isClaimed(5));
+        EXPECT_TRUE(claims.isHeld(5));
         EXPECT_FALSE(claims.isClaimed(6));
         // An uploader without uploads in flight keeps nothing once the claim is released.
         const std::shared_ptr<const cloud::StreamingUploader> idle =
@@ -66,6 +74,60 @@ TEST(CollectionFolderClaimsTest, AFolderStaysClaimedWhileItsClaimIsHeld) {
         moved.keepWhileUploading(idle);
     }
     EXPECT_FALSE(claims.isClaimed(5));
+    EXPECT_FALSE(claims.isHeld(5));
+}
+
+// A recording ends as done only when no packet was lost and every segment reached the cloud; otherwise
+// one text says what happened, for the cloud and the browser, and what to do.
+TEST(RecordingProblemsTest, SayWhatWasLostAndWhatIsKeptForASync) {
+    using Counts = RecordingTally::Counts;
+    const std::string sync =
+        " Segments that are not uploaded are kept on this computer: run a collection sync of this collection "
+        "to upload them.";
+    const std::vector<std::pair<Counts, std::optional<std::string>>> rows{
+        {Counts{.uploaded = 3}, std::nullopt},
+        {Counts{}, std::nullopt},
+        {Counts{.uploaded = 1, .failed = 3},
+         "Data collection ended with errors: 3 segments could not be uploaded." + sync},
+        {Counts{.inFlight = 1, .uploaded = 2},
+         "Data collection ended with errors: 1 segment was still uploading when the wait for the uploads "
+         "ended." +
+             sync},
+        {Counts{.uploaded = 3, .packetsLost = 1},
+         "Data collection ended with errors: 1 packet could not be written to the disk (is it full?) and "
+         "was lost."},
+        {Counts{.empty = 1},
+         "Data collection ended with errors: 1 segment held no valid packet (check the board's firmware "
+         "and the sensors of the request)."},
+        {Counts{.failed = 1, .unreadable = 2, .packetsLost = 12},
+         "Data collection ended with errors: 12 packets could not be written to the disk (is it full?) and "
+         "were lost; 2 segments could not be read; 1 segment could not be uploaded." +
+             sync},
+        {Counts{.keptForSync = 2},
+         "Data collection ended with errors: 2 segments were kept for a collection sync as the service "
+         "stopped." +
+             sync},
+    };
+    for (const auto& [counts, text] : rows) {
+        EXPECT_EQ(recordingProblems(counts), text);
+    }
+}
+
+TEST(RecordingTallyTest, SettlesWhenTheLastSegmentInFlightEnds) {
+    RecordingTally tally;
+    EXPECT_TRUE(tally.waitUntilSettled(std::chrono::steady_clock::now()));
+    tally.segmentStarted();
+    tally.segmentStarted();
+    tally.segmentSaved(2);
+    tally.segmentEnded(SegmentOutcome::uploaded);
+    EXPECT_FALSE(tally.waitUntilSettled(std::chrono::steady_clock::now()));
+    std::thread upload([&] { tally.segmentEnded(SegmentOutcome::failed); });
+    EXPECT_TRUE(tally.waitUntilSettled(std::chrono::steady_clock::now() + std::chrono::seconds(20)));
+    upload.join();
+    const auto counts = tally.counts();
+    EXPECT_EQ(counts.uploaded, 1);
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(counts.packetsLost, 2);
 }
 
 }  // namespace
