@@ -13,7 +13,7 @@ trap 'rm -rf "$scratch"' EXIT
 cases=(
   'device/serial/usb_id.h|#include "device/wifi/wifi_mode.h"'
   'device/wifi/crc16.h|#include "device/serial/usb_id.h"'
-  'device/samples/sample.h|#include "device/serial/unique_fd.h"'
+  'device/samples/sample.h|#include "device/serial/usb_id.h"'
   'device/boards/device_status.h|#include "workflows/board_text.h"'
   'device/boards/device_status.h|#include "cloud/api_error.h"'
   'device/wifi/wifi_mode.h|#include "frame/replies.h"'
