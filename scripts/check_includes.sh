@@ -35,7 +35,7 @@ declare -A rules=(
   [desktop/components/updates]="$build_info|desktop/components/updates/|desktop/components/windows/"
   [desktop/components/windows]="$build_info|desktop/components/windows/"
   [desktop/link]="$desktop_link|desktop/link/"
-  [desktop/app]="$desktop_link|desktop/link/|desktop/components/|desktop/app/"
+  [desktop/app]="$desktop_link|common/home_folder_expansion\.h$|desktop/link/|desktop/components/|desktop/app/"
   [desktop/launcher]="$desktop_link|desktop/link/|desktop/launcher/"
 )
 # The registration of every feature's controllers is the one file of the base that includes them.
