@@ -1,6 +1,6 @@
-// The fatal-signal handler (desktop/components/crash_handler.h) when a second fatal signal comes while it
-// writes the marker: the helper aborts while its marker path is a FIFO, so the handler waits in open()
-// until the test opens the FIFO for reading, or for ever.
+// The fatal-signal handler (desktop/components/crash_reports/crash_handler.h) when a second fatal signal
+// comes while it writes the marker: the helper aborts while its marker path is a FIFO, so the handler waits
+// in open() until the test opens the FIFO for reading, or for ever.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
