@@ -44,8 +44,8 @@
 #include <vector>
 
 #include "common/file_stream.h"
-#include "desktop/components/log_lines_view.h"
-#include "desktop/components/log_view_controller.h"
+#include "desktop/components/logs/log_lines_view.h"
+#include "desktop/components/logs/log_view_controller.h"
 #include "support/temporary_folder.h"
 
 namespace {

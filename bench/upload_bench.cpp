@@ -14,7 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "cloud/http_session.h"
+#include "cloud/http/session.h"
 #include "cloud/streaming_uploader.h"
 #include "support/fake_cloud.h"
 

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "desktop/components/appcast.h"
+#include "desktop/components/updates/appcast.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray document(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

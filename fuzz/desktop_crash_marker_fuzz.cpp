@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "desktop/components/crash_envelope.h"
-#include "desktop/components/crash_marker.h"
+#include "desktop/components/crash_reports/crash_envelope.h"
+#include "desktop/components/crash_reports/crash_marker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "cloud/http_response_headers.h"
+#include "cloud/http/response_headers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t kLimit = 512;

@@ -13,7 +13,7 @@ trap 'rm -rf "$scratch"' EXIT
 cases=(
   'device/serial/usb_id.h|#include "device/wifi/wifi_mode.h"'
   'device/wifi/crc16.h|#include "device/serial/usb_id.h"'
-  'device/samples/sample.h|#include "device/serial/unique_fd.h"'
+  'device/samples/sample.h|#include "device/serial/usb_id.h"'
   'device/boards/device_status.h|#include "workflows/board_text.h"'
   'device/boards/device_status.h|#include "cloud/api_error.h"'
   'device/wifi/wifi_mode.h|#include "frame/replies.h"'
@@ -25,6 +25,16 @@ cases=(
   'workflows/unfiled/helper.h|#include "common/ascii.h"'
   'frame/replies.h|#include "cloud/api_error.h"'
   'common/ascii.h|#include "device/samples/sample.h"'
+  'cloud/http/session.h|#include "cloud/streaming_uploader.h"'
+  'cloud/http/transfer.cpp|#include "cloud/api_client.h"'
+  'desktop/app/alerts.cpp|#include "workflows/board_text.h"'
+  'desktop/app/alerts.cpp|#include "common/logger.h"'
+  'desktop/launcher/app_delegate.cpp|#include "frame/replies.h"'
+  'desktop/link/notice_bus.cpp|#include "desktop/app/alerts.h"'
+  'desktop/components/logs/log_text.h|#include "device/serial/usb_id.h"'
+  'desktop/components/windows/about_panel.cpp|#include "desktop/app/branch_rules.h"'
+  'desktop/components/updates/appcast.h|#include "cloud/http/request.h"'
+  'desktop/components/stray.h|#include "desktop/components/build_info.h"'
 )
 cp -r "$source_root/src" "$scratch/src"
 for row in "${cases[@]}"; do

@@ -11,7 +11,7 @@
 
 #include "cloud/api_client_settings.h"
 #include "cloud/api_error.h"
-#include "cloud/http_method.h"
+#include "cloud/http/method.h"
 #include "cloud/url_request.h"
 #include "common/json_codec.h"
 

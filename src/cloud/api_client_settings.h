@@ -4,7 +4,7 @@
 #include <chrono>
 #include <memory>
 
-#include "cloud/http_session.h"
+#include "cloud/http/session.h"
 #include "common/time_scale.h"
 
 namespace brisel::cloud {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "cloud/base_url.h"
-#include "cloud/http_request.h"
+#include "cloud/http/request.h"
 #include "common/logger.h"
 #include "common/peer_text.h"
 

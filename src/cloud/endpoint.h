@@ -10,7 +10,7 @@
 
 #include "cloud/api_error.h"
 #include "cloud/authorization.h"
-#include "cloud/http_method.h"
+#include "cloud/http/method.h"
 #include "cloud/url_request.h"
 
 namespace brisel::cloud {

@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "cloud/endpoint.h"
-#include "cloud/http_request.h"
-#include "cloud/http_result.h"
+#include "cloud/http/request.h"
+#include "cloud/http/result.h"
 #include "common/logger.h"
 
 namespace brisel::cloud {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "cloud/http_method.h"
-#include "cloud/http_request.h"
+#include "cloud/http/method.h"
+#include "cloud/http/request.h"
 
 namespace brisel::cloud {
 

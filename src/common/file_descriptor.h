@@ -30,6 +30,7 @@ class FileDescriptor {
     // Closes the held descriptor (if any) and takes `descriptor`.
     void reset(int descriptor = -1) {
         if (fd >= 0) {
+            // close() releases the descriptor even when it reports EINTR on Linux: never retry.
             ::close(fd);
         }
         fd = descriptor;

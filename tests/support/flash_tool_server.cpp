@@ -30,7 +30,7 @@ tl::expected<std::unique_ptr<FlashToolServer>, std::string> FlashToolServer::sta
         return tl::unexpected("socket path too long (" + std::to_string(text.size()) + " bytes): " + text);
     }
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-    device::UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    common::FileDescriptor listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!listener.valid()) {
         return tl::unexpected("cannot make a socket: " + std::string(std::strerror(errno)));
     }
@@ -45,7 +45,7 @@ tl::expected<std::unique_ptr<FlashToolServer>, std::string> FlashToolServer::sta
 }
 
 FlashToolServer::FlashToolServer(std::filesystem::path socketPath, ToolHandler handler_,
-                                 device::UniqueFd listener_)
+                                 common::FileDescriptor listener_)
     : path(std::move(socketPath)),
       handler(std::move(handler_)),
       listener(std::move(listener_)),
@@ -73,7 +73,7 @@ void FlashToolServer::run() {
             return;
         }
         if ((watched[0].revents & POLLIN) != 0) {
-            device::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            common::FileDescriptor client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
             if (client.valid()) {
                 serve(client.get());
             }

@@ -18,7 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <tl/expected.hpp>
 
-#include "device/serial/unique_fd.h"
+#include "common/file_descriptor.h"
 
 namespace brisel::test {
 
@@ -69,14 +69,14 @@ class FlashToolServer {
     nlohmann::ordered_json stateJson() const;
 
   private:
-    FlashToolServer(std::filesystem::path socketPath, ToolHandler handler, device::UniqueFd listener);
+    FlashToolServer(std::filesystem::path socketPath, ToolHandler handler, common::FileDescriptor listener);
     void run();
     void serve(int client);
 
     const std::filesystem::path path;
     const ToolHandler handler;
-    device::UniqueFd listener;
-    device::UniqueFd wake;
+    common::FileDescriptor listener;
+    common::FileDescriptor wake;
     mutable std::mutex mutex;
     mutable std::condition_variable arrived;
     std::vector<ToolCall> recorded;              // guarded by mutex

@@ -18,7 +18,7 @@
 #include <utility>
 
 #include <cstdio>
-#include "device/serial/unique_fd.h"
+#include "common/file_descriptor.h"
 #include "support/file_contents.h"
 
 namespace brisel::test {
@@ -240,7 +240,7 @@ class UsbTestbed {
         std::lock_guard lock(mutex);
         // The testbed keeps the descriptor number and closes it itself: putting /dev/null in its place
         // closes our end of the pseudo-terminal without taking the number away from the testbed.
-        device::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+        common::FileDescriptor null(::open("/dev/null", O_RDWR | O_CLOEXEC));
         if (null.valid()) {
             ::dup2(null.get(), tty.master);
         }
@@ -640,7 +640,7 @@ class SimulatedUsbBoard {
     UsbTestbed& testbed;
     const UsbBoardSimulatorOptions& options;
     const std::function<void()> onChange;
-    device::UniqueFd wake;
+    common::FileDescriptor wake;
     std::atomic<bool> stopping{false};
 
     mutable std::mutex mutex;

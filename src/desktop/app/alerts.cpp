@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <memory>
 
-#include "desktop/components/plain_message_box.h"
+#include "desktop/components/windows/plain_message_box.h"
 
 namespace brisel::desktop::app {
 

@@ -1,8 +1,8 @@
 #include "desktop/app/branch_rules.h"
 
 #include "desktop/components/build_info.h"
-#include "desktop/components/crash_report_dsn.h"
-#include "desktop/components/update_feed.h"
+#include "desktop/components/crash_reports/crash_report_dsn.h"
+#include "desktop/components/updates/update_feed.h"
 
 namespace brisel::desktop::app {
 

@@ -1,7 +1,6 @@
 // The seam of crash reporting. The launch sequence starts the reporter with the options that
-// `configureCrashReporting` fills, and the quit path closes it. The crash reporter of
-// src/desktop/components takes this place by implementing `CrashReporter`; until it is wired in (in
-// main.cpp), `LoggingCrashReporter` logs the start and the close.
+// `configureCrashReporting` fills, and the quit path closes it. main.cpp puts the crash reporter of
+// src/desktop/components/crash_reports behind it.
 #pragma once
 
 #include <QString>
@@ -26,12 +25,6 @@ class CrashReporter {
     virtual void start(const CrashReportingOptions& options) = 0;
     // Ends the session; called on the quit path. Main thread.
     virtual void close() = 0;
-};
-
-class LoggingCrashReporter : public CrashReporter {
-  public:
-    void start(const CrashReportingOptions& options) override;
-    void close() override;
 };
 
 }  // namespace brisel::desktop::app

@@ -27,11 +27,11 @@
 #include "desktop/app/quit_on_signals.h"
 #include "desktop/app/status_menu.h"
 #include "desktop/app/updater.h"
-#include "desktop/components/about_panel.h"
-#include "desktop/components/crash_reporter.h"
-#include "desktop/components/general_preferences_view_controller.h"
-#include "desktop/components/log_view_controller.h"
-#include "desktop/components/update_checker.h"
+#include "desktop/components/crash_reports/crash_reporter.h"
+#include "desktop/components/logs/log_view_controller.h"
+#include "desktop/components/updates/update_checker.h"
+#include "desktop/components/windows/about_panel.h"
+#include "desktop/components/windows/general_preferences_view_controller.h"
 #include "desktop/link/link_text.h"
 
 namespace app = brisel::desktop::app;

@@ -2,14 +2,9 @@
 
 #include <QDir>
 
-namespace brisel::desktop::app {
+#include "common/home_folder_expansion.h"
 
-QString expandHomeFolder(const QString& folder) {
-    if (folder == QStringLiteral("~") || folder.startsWith(QStringLiteral("~/"))) {
-        return QDir::homePath() + folder.mid(1);
-    }
-    return folder;
-}
+namespace brisel::desktop::app {
 
 std::unique_ptr<QProcess> runShellCommand(const ShellCommand& command) {
     auto process = std::make_unique<QProcess>();
@@ -17,7 +12,8 @@ std::unique_ptr<QProcess> runShellCommand(const ShellCommand& command) {
     process->setProgram(QStringLiteral("/bin/bash"));
     process->setArguments({QStringLiteral("-c"), command.commandLine});
     if (command.workingDirectory) {
-        process->setWorkingDirectory(expandHomeFolder(*command.workingDirectory));
+        process->setWorkingDirectory(QString::fromStdString(common::expandHomeFolder(
+            command.workingDirectory->toStdString(), QDir::homePath().toStdString())));
     }
     if (!command.input) {
         process->setStandardInputFile(QProcess::nullDevice());

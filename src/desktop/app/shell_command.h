@@ -26,7 +26,4 @@ struct ShellCommand {
 // shell that still runs.
 std::unique_ptr<QProcess> runShellCommand(const ShellCommand& command);
 
-// `folder` with a leading "~" (alone or before "/") replaced by the home folder.
-QString expandHomeFolder(const QString& folder);
-
 }  // namespace brisel::desktop::app

@@ -31,19 +31,7 @@ QIcon menuBarIcon() {
     return icon;
 }
 
-std::function<void()> loggingHook(QString window) {
-    return [window = std::move(window)] {
-        qInfo().noquote() << "The" << window << "is not part of this build";
-    };
-}
-
 }  // namespace
-
-MenuHooks loggingMenuHooks() {
-    return {.preferences = loggingHook(QStringLiteral("Preferences window")),
-            .logs = loggingHook(QStringLiteral("Logs window")),
-            .about = loggingHook(QStringLiteral("About panel"))};
-}
 
 StatusMenu::StatusMenu(MenuHooks menuHooks)
     : hooks(std::move(menuHooks)), appMenu(std::make_unique<QMenu>()) {

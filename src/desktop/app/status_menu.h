@@ -20,16 +20,13 @@ inline constexpr const char* kCollectingDiagnosticsTitle =
     "Brisel Server not running, collecting diagnostics, please wait 20 seconds...";
 inline constexpr const char* kNotRunningTitle = "Brisel Server not running";
 
-// What the menu's window items do. The Logs window, the Preferences window and the About panel of
-// src/desktop/components are wired in here (in main.cpp); until then each item logs.
+// What the menu's window items do: main.cpp opens the Logs window, the Preferences window and the
+// About panel of src/desktop/components through them.
 struct MenuHooks {
     std::function<void()> preferences;
     std::function<void()> logs;
     std::function<void()> about;
 };
-
-// Hooks that only log that the window is not in this build.
-MenuHooks loggingMenuHooks();
 
 class StatusMenu : public QObject {
     Q_OBJECT

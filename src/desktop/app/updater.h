@@ -1,7 +1,6 @@
 // The seam of the update framework. The launch sequence points the updater at the branch's feed, the
-// "--feed-url" option prints that address and the menu's "Check for Updates" asks for a check. The
-// update checker of src/desktop/components takes this place by implementing `Updater`; until it is
-// wired in (in main.cpp), `LoggingUpdater` keeps the address and logs the check.
+// "--feed-url" option prints that address and the menu's "Check for Updates" asks for a check. main.cpp
+// puts the update checker of src/desktop/components/updates behind it.
 #pragma once
 
 #include <QUrl>
@@ -18,17 +17,6 @@ class Updater {
     virtual std::optional<QUrl> feedURL() const = 0;
     // Starts a check for updates; it reports to the user itself. Main thread; returns at once.
     virtual void checkForUpdates() = 0;
-};
-
-// Keeps the feed address and logs each check.
-class LoggingUpdater : public Updater {
-  public:
-    void setFeedURL(const QUrl& feed) override;
-    std::optional<QUrl> feedURL() const override { return feed; }
-    void checkForUpdates() override;
-
-  private:
-    std::optional<QUrl> feed;
 };
 
 }  // namespace brisel::desktop::app

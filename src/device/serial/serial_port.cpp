@@ -185,7 +185,7 @@ tl::expected<void, PortError> USBDevice::open(BaudRate baudRate, StopBits stopBi
                        systemError(errno) + "); close other programs and try again");
         return tl::unexpected(portError(PortError::Kind::failedToOpen));
     }
-    UniqueFd port(::open(path_->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    common::FileDescriptor port(::open(path_->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!port.valid()) {
         const int openError = errno;
         logger().error("Could not open " + *path_ + ": " + systemError(openError) +

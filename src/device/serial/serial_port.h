@@ -11,8 +11,8 @@
 
 #include <tl/expected.hpp>
 
+#include "common/file_descriptor.h"
 #include "device/samples/port_error.h"
-#include "device/serial/unique_fd.h"
 #include "device/serial/usb_id.h"
 
 namespace brisel::device {
@@ -124,8 +124,8 @@ class USBDevice {
     std::optional<std::string> path_;
     UsbId ids_;
     std::uint8_t timeout_;
-    UniqueFd port_;
-    UniqueFd wake_;                          // eventfd that interrupt() signals; lives as long as the object
+    common::FileDescriptor port_;
+    common::FileDescriptor wake_;            // eventfd that interrupt() signals; lives as long as the object
     std::optional<std::string> sysfsEntry_;  // the tty's kernel entry while open, when it had one
 };
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/dispatch_internal.h"
+#include "common/home_folder_expansion.h"
 #include "common/logger.h"
 #include "common/paths.h"
 #include "common/system_error.h"
@@ -46,16 +47,6 @@ void consumeBrokenPipeSignal() {
 }
 
 }  // namespace
-
-std::filesystem::path expandTildeInPath(const std::string& pwd) {
-    if (pwd == "~") {
-        return common::homeFolder();
-    }
-    if (pwd.starts_with("~/")) {
-        return common::homeFolder() / pwd.substr(2);
-    }
-    return pwd;
-}
 
 ShellProcess::ShellProcess(std::shared_ptr<common::ChildProcess> child, common::FileDescriptor output,
                            common::FileDescriptor input, std::string inputText, ShellOutputHandler onData)
@@ -139,7 +130,7 @@ std::unique_ptr<ShellProcess> shell(const std::filesystem::path& executable,
     options.standardOutput = common::OutputHandling::pipe;
     options.standardError = common::OutputHandling::intoStandardOutput;
     if (pwd) {
-        options.workingDirectory = expandTildeInPath(*pwd);
+        options.workingDirectory = common::expandHomeFolder(*pwd, common::homeFolder().string());
     }
     auto started = common::ChildProcess::spawn(options);
     if (!started) {

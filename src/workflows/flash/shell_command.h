@@ -73,8 +73,4 @@ std::unique_ptr<ShellProcess> shell(const std::filesystem::path& executable,
                                     std::optional<std::string> pwd = std::nullopt,
                                     ShellOutputHandler onData = {});
 
-// `pwd` with a leading "~" (alone or before "/") replaced by the home folder; unchanged otherwise. Pure
-// apart from reading HOME.
-std::filesystem::path expandTildeInPath(const std::string& pwd);
-
 }  // namespace brisel::workflows

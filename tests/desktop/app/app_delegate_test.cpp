@@ -10,9 +10,11 @@
 #include <QAction>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QMutex>
+#include <QUrl>
 #include <csignal>
 #include <optional>
 
@@ -78,6 +80,32 @@ class StatusLines {
     }
     QtMessageHandler previous;
 };
+
+// Keeps the feed address and logs each check.
+class LoggingUpdater : public Updater {
+  public:
+    void setFeedURL(const QUrl& address) override { feed = address; }
+    std::optional<QUrl> feedURL() const override { return feed; }
+    void checkForUpdates() override {
+        qInfo().noquote() << "Check for updates asked (feed"
+                          << (feed ? feed->toString() : QStringLiteral("none")) + ")";
+    }
+
+  private:
+    std::optional<QUrl> feed;
+};
+
+// Hooks that log which window the menu asked for.
+MenuHooks loggingMenuHooks() {
+    const auto hook = [](QString window) {
+        return [window = std::move(window)] {
+            qInfo().noquote() << "The menu asks for the" << window;
+        };
+    };
+    return {.preferences = hook(QStringLiteral("Preferences window")),
+            .logs = hook(QStringLiteral("Logs window")),
+            .about = hook(QStringLiteral("About panel"))};
+}
 
 class CountingCrashReporter : public CrashReporter {
   public:

@@ -6,7 +6,7 @@
 
 #include "desktop/app/branch_rules.h"
 #include "desktop/app/crash_reporter.h"
-#include "desktop/components/update_feed.h"
+#include "desktop/components/updates/update_feed.h"
 #include "support/temporary_folder.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <array>
 #include <thread>
 
+#include "common/file_descriptor.h"
 #include "device/samples/sample_packet_builder.h"
 #include "device/samples/sample_reader.h"
 #include "support/eventually.h"
@@ -41,7 +42,7 @@ class BoardEnd {
     void hangUp() { master_.reset(); }
 
   private:
-    UniqueFd master_;
+    common::FileDescriptor master_;
     std::string path_;
 };
 

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/file_descriptor.h"
 #include "support/log_capture.h"
 #include "support/temporary_folder.h"
 
@@ -73,7 +74,7 @@ class PseudoTerminal {
     }
 
   private:
-    UniqueFd master_;
+    common::FileDescriptor master_;
     std::string path_;
 };
 
