@@ -10,6 +10,7 @@
 #include <umockdev.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <deque>
@@ -480,6 +481,7 @@ class SimulatedUsbBoard {
         }
         if (!open && changed) {
             ::tcflush(tty->master, TCIOFLUSH);  // what nobody read is lost, as on a real line
+            discardUnreadInput();
         }
         lineWasOpen = open;
         if (!open) {
@@ -494,6 +496,21 @@ class SimulatedUsbBoard {
             move(UsbBoardMode::unplugged, kUnplugAfterHalfPacket);
         }
         return changed;
+    }
+
+    // A real board's line goes with its last close, and with it what the service had not read yet; the
+    // service's end of a pseudo-terminal keeps those bytes for its next open (a flush of the board's end does
+    // not reach them), so that a measurement after a flash would read the old firmware's lines.
+    void discardUnreadInput() {
+        std::array<char, 128> name{};
+        if (::ptsname_r(tty->master, name.data(), name.size()) != 0) {
+            return;
+        }
+        const common::FileDescriptor serviceEnd(
+            ::open(name.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (serviceEnd.valid()) {
+            ::tcflush(serviceEnd.get(), TCIFLUSH);
+        }
     }
 
     // Requires `mutex`.
