@@ -5,8 +5,12 @@
 # of each fuzz target (side by side).
 # Usage: scripts/test.sh [format|includes|plain|package|address|thread|fuzz]...
 #        scripts/test.sh soak [N] [--flavour plain|address|thread]
+#        scripts/test.sh repeat REGEX [N] [--flavour plain|address|thread]
 # The soak builds one flavour (plain unless told) and runs the end-to-end cases N times (5 unless told)
 # while every core is kept busy, then lists the cases that failed and how often.
+# The repeat builds one flavour (plain unless told) and runs the cases whose names match REGEX (a ctest
+# regular expression) N times (20 unless told), then lists the cases that failed: a case that fails
+# one run in twenty would fail CI for everyone, so each changed case passes it in every flavour first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -113,15 +117,16 @@ stop_cpu_load() {
   fi
 }
 
-# Builds `flavour` and runs the cases labelled end_to_end `runs` times (ctest --repeat until-fail)
-# under a CPU load on every core. Prints each case that failed with its failures and runs.
-soak() {
-  local runs=5 flavour=plain
+# Reads "[N] [--flavour plain|address|thread]" into `runs` and `flavour` (set to their defaults by
+# the caller); `what` names the step in messages.
+read_runs_and_flavour() {
+  local what=$1
+  shift
   while (($# > 0)); do
     case $1 in
       --flavour) flavour=${2:?--flavour needs plain, address or thread}; shift ;;
       --flavour=*) flavour=${1#--flavour=} ;;
-      *[!0-9]* | "") echo "test.sh: soak takes a run count and --flavour, not '$1'" >&2; exit 2 ;;
+      *[!0-9]* | "") echo "test.sh: $what takes a run count and --flavour, not '$1'" >&2; exit 2 ;;
       *) runs=$1 ;;
     esac
     shift
@@ -130,7 +135,32 @@ soak() {
     plain | address | thread) ;;
     *) echo "test.sh: unknown flavour '$flavour'" >&2; exit 2 ;;
   esac
-  ((runs > 0)) || { echo "test.sh: soak needs at least one run" >&2; exit 2; }
+  ((runs > 0)) || { echo "test.sh: $what needs at least one run" >&2; exit 2; }
+}
+
+# Prints, from a ctest log of repeated runs, each case that failed with its failures and runs, then
+# "<what>: <cases> cases, <runs> runs".
+summarise_runs() {
+  local what=$1 log=$2 summary
+  # Each run of a case leaves one result line: "Test #12: Name ....   Passed" or "....***Failed".
+  summary=$(awk -v what="$what" '/Test +#[0-9]+: / {
+                   line = $0; sub(/^.*Test +#[0-9]+: /, "", line); split(line, field, " ")
+                   if (match(line, /\.\.\.+ *\**[A-Za-z][^ ]*/)) {
+                     result = substr(line, RSTART, RLENGTH); gsub(/^[. *]+/, "", result)
+                     runs[field[1]]++; if (result != "Passed") failed[field[1]]++
+                   } }
+                 END { for (name in runs) { cases++; total += runs[name]
+                         if (failed[name]) printf "  %s: failed %d of %d runs\n", name, failed[name], runs[name] }
+                       printf "%s: %d cases, %d runs\n", what, cases, total }' "$log" | sort)
+  echo "$summary" | grep -v "^$what:" || true
+  echo "$summary" | grep "^$what:"
+}
+
+# Builds `flavour` and runs the cases labelled end_to_end `runs` times (ctest --repeat until-fail)
+# under a CPU load on every core. Prints each case that failed with its failures and runs.
+soak() {
+  local runs=5 flavour=plain
+  read_runs_and_flavour soak "$@"
   build_flavour "$flavour"
   local dir=build/$flavour log=build/$flavour/soak.log status=0 started
   echo "== soak: the end-to-end cases, $runs runs each, $flavour, with $jobs busy processes"
@@ -142,19 +172,7 @@ soak() {
     --output-on-failure --no-tests=error | tee "$log" || status=$?
   stop_cpu_load
   local elapsed=$((SECONDS - started))
-  # Each run of a case leaves one result line: "Test #12: Name ....   Passed" or "....***Failed".
-  local summary
-  summary=$(awk '/Test +#[0-9]+: / {
-                   line = $0; sub(/^.*Test +#[0-9]+: /, "", line); split(line, field, " ")
-                   if (match(line, /\.\.\.+ *\**[A-Za-z][^ ]*/)) {
-                     result = substr(line, RSTART, RLENGTH); gsub(/^[. *]+/, "", result)
-                     runs[field[1]]++; if (result != "Passed") failed[field[1]]++
-                   } }
-                 END { for (name in runs) { cases++; total += runs[name]
-                         if (failed[name]) printf "  %s: failed %d of %d runs\n", name, failed[name], runs[name] }
-                       printf "soak: %d cases, %d runs\n", cases, total }' "$log" | sort)
-  echo "$summary" | grep -v '^soak:' || true
-  echo "$summary" | grep '^soak:'
+  summarise_runs soak "$log"
   echo "soak: $flavour, $runs runs each, ${elapsed}s under load"
   if ((status != 0)); then
     echo "soak: failures above; the output of each failed run is in $log" >&2
@@ -163,11 +181,31 @@ soak() {
   echo "== soak passed"
 }
 
-if [[ ${1:-} == soak ]]; then
+# Builds `flavour` and runs the cases matching a ctest regular expression `runs` times each (a case
+# stops at its first failure). Prints each case that failed.
+repeat_cases() {
+  local pattern=${1:-}
+  [[ -n $pattern ]] || { echo "test.sh: repeat needs a regular expression of case names" >&2; exit 2; }
   shift
-  soak "$@"
-  exit 0
-fi
+  local runs=20 flavour=plain
+  read_runs_and_flavour repeat "$@"
+  build_flavour "$flavour"
+  local dir=build/$flavour log=build/$flavour/repeat.log status=0
+  echo "== repeat: the cases matching '$pattern', $runs runs each, $flavour"
+  run_ctest --test-dir "$dir" -R "$pattern" --repeat until-fail:"$runs" -j "$jobs" \
+    --output-on-failure --no-tests=error | tee "$log" || status=$?
+  summarise_runs repeat "$log"
+  if ((status != 0)); then
+    echo "repeat: failures above; the output of each failed run is in $log" >&2
+    exit "$status"
+  fi
+  echo "== repeat passed"
+}
+
+case ${1:-} in
+  soak) shift; soak "$@"; exit 0 ;;
+  repeat) shift; repeat_cases "$@"; exit 0 ;;
+esac
 
 passed_total=0
 failed_total=0

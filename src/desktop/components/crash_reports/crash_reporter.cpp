@@ -136,8 +136,28 @@ std::optional<fs::path> queueReport(const fs::path& databaseFolder, const QByteA
     return report;
 }
 
+// What the worker reads, copied for it: plain values and the frame-naming function, never an object
+// that another thread shares (the certificates, for one, hold OpenSSL objects of Qt's network thread).
+struct EarlierRunsOptions {
+    CrashReportDsn dsn;
+    std::string environment;
+    std::string release;
+    bool enableAutoSessionTracking;
+    fs::path databaseFolder;
+    std::function<bool(CrashMarker&, std::stop_token)> nameFrames;
+};
+
+EarlierRunsOptions earlierRunsOptions(const CrashReporterOptions& options) {
+    return {options.dsn,
+            options.environment,
+            options.release,
+            options.enableAutoSessionTracking,
+            options.databaseFolder,
+            options.nameFrames};
+}
+
 // False when the run is to be reported again later: stopped, or the report could not be written.
-bool reportEarlierRun(const CrashReporterOptions& options, const fs::path& run, std::stop_token stop) {
+bool reportEarlierRun(const EarlierRunsOptions& options, const fs::path& run, std::stop_token stop) {
     const fs::path markerPath = withSuffix(run, kNamingMarkerSuffix);
     std::error_code error;
     const bool namingEndedBefore = fs::exists(markerPath, error);
@@ -185,7 +205,7 @@ bool reportEarlierRun(const CrashReporterOptions& options, const fs::path& run, 
 }
 
 // Reports each run that was set aside, oldest first, until `stop`. Worker thread.
-void reportEarlierRuns(const CrashReporterOptions& options, std::stop_token stop) {
+void reportEarlierRuns(const EarlierRunsOptions& options, std::stop_token stop) {
     std::set<fs::path> runs;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(options.databaseFolder / kSetAsideFolder, error)) {
@@ -248,12 +268,12 @@ void CrashReporter::start() {
     startWorker();
 }
 
-// The worker has its own copy of the options and hands the outbox's reports to the main thread only
+// The worker has its own copy of what it reads and hands the outbox's reports to the main thread only
 // while close() has not given up on it.
 void CrashReporter::startWorker() {
     reportingEarlier = true;
-    earlierRunsWorker =
-        std::jthread([this, share = workerShare, workerOptions = options](std::stop_token stop) {
+    earlierRunsWorker = std::jthread(
+        [this, share = workerShare, workerOptions = earlierRunsOptions(options)](std::stop_token stop) {
             const auto handOn = [&](bool last) {
                 std::vector<QueuedReport> reports = readOutbox(workerOptions.databaseFolder);
                 const std::lock_guard lock(share->mutex);
