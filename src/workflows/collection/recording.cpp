@@ -195,19 +195,17 @@ void Recording::notifyStart(bool restartOnAcknowledgement) {
 }
 
 void Recording::saveSegment() {
-    tally->segmentStarted();
-    if (!board->saveBinaryFile(*uploads)) {
-        tally->segmentEnded(SegmentOutcome::notSaved);
-    }
+    tally->saveStarted();
+    board->saveBinaryFile(*uploads);
+    tally->saveEnded();
 }
 
 void Recording::startSaver() {
-    tally->segmentStarted();
+    tally->saveStarted();
     common::dispatchAsync(common::QualityOfService::defaultPriority,
                           [board = board, uploads = uploads, tally = tally] {
-                              if (!board->saveBinaryFile(*uploads)) {
-                                  tally->segmentEnded(SegmentOutcome::notSaved);
-                              }
+                              board->saveBinaryFile(*uploads);
+                              tally->saveEnded();
                           });
 }
 
@@ -235,6 +233,7 @@ DeviceStatus Recording::finish(std::int64_t saves) {
     // The recording is over: what the board sends from now on is no part of it. Its file goes now, so
     // that a service that ends during the wait for the uploads leaves nothing of it for a sync.
     board->sampleReader()->stop();
+    tally->setPacketsLost(board->sampleReader()->numPacketsLost());
     const double nominal = static_cast<double>(n);
     if (saves != expected &&
         static_cast<double>(board->totalPacketsReceived()) - kExpectedPacketsPerSecond * nominal >
@@ -359,7 +358,7 @@ DeviceStatus Recording::run() {
         return finish(saves);
     }
     // What was recorded before the disconnect goes to the cloud; an empty file is only deleted.
-    if (packetsInFile() > 0) {
+    if (reader->withFileLock([reader] { return reader->packetsSinceSave(); }) > 0) {
         saveSegment();
     }
     waitForUploads();

@@ -93,6 +93,10 @@ TEST(RecordingProblemsTest, SayWhatWasLostAndWhatIsKeptForASync) {
          "Data collection ended with errors: 1 segment was still uploading when the wait for the uploads "
          "ended." +
              sync},
+        {Counts{.inFlight = 1, .saving = 1},
+         "Data collection ended with errors: 2 segments were still uploading when the wait for the uploads "
+         "ended." +
+             sync},
         {Counts{.uploaded = 3, .packetsLost = 1},
          "Data collection ended with errors: 1 packet could not be written to the disk (is it full?) and "
          "was lost."},
@@ -113,18 +117,27 @@ TEST(RecordingProblemsTest, SayWhatWasLostAndWhatIsKeptForASync) {
     }
 }
 
-TEST(RecordingTallyTest, SettlesWhenTheLastSegmentInFlightEnds) {
+// A save counts until it has handed its segments over, each of which is in flight until its upload
+// ends.
+TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEnd) {
     RecordingTally tally;
-    EXPECT_TRUE(tally.waitUntilSettled(std::chrono::steady_clock::now()));
-    tally.segmentStarted();
-    tally.segmentStarted();
-    tally.segmentSaved(2);
-    tally.segmentEnded(SegmentOutcome::uploaded);
-    EXPECT_FALSE(tally.waitUntilSettled(std::chrono::steady_clock::now()));
-    std::thread upload([&] { tally.segmentEnded(SegmentOutcome::failed); });
-    EXPECT_TRUE(tally.waitUntilSettled(std::chrono::steady_clock::now() + std::chrono::seconds(20)));
+    const auto now = [] {
+        return std::chrono::steady_clock::now();
+    };
+    EXPECT_TRUE(tally.waitUntilSettled(now()));
+
+    tally.saveStarted();
+    tally.uploadStarted();
+    tally.uploadStarted();
+    tally.saveEnded();
+    EXPECT_FALSE(tally.waitUntilSettled(now()));
+    tally.uploadEnded(SegmentOutcome::uploaded);
+    tally.setPacketsLost(2);
+    std::thread upload([&] { tally.uploadEnded(SegmentOutcome::failed); });
+    EXPECT_TRUE(tally.waitUntilSettled(now() + std::chrono::seconds(20)));
     upload.join();
     const auto counts = tally.counts();
+    EXPECT_EQ(counts.inFlight, 0);
     EXPECT_EQ(counts.uploaded, 1);
     EXPECT_EQ(counts.failed, 1);
     EXPECT_EQ(counts.packetsLost, 2);
