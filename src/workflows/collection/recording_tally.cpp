@@ -30,6 +30,10 @@ void RecordingTally::saveEnded() {
     ended([](Counts& counts) { --counts.saving; });
 }
 
+void RecordingTally::savesAbandoned() {
+    ended([](Counts& counts) { counts.saving = 0; });
+}
+
 void RecordingTally::uploadStarted() {
     std::lock_guard lock(mutex);
     ++tally.inFlight;
@@ -72,6 +76,11 @@ void RecordingTally::setPacketsLost(std::int64_t packets) {
 RecordingTally::Counts RecordingTally::counts() const {
     std::lock_guard lock(mutex);
     return tally;
+}
+
+bool RecordingTally::waitUntilSaved(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock lock(mutex);
+    return changed.wait_until(lock, deadline, [this] { return tally.saving == 0; });
 }
 
 bool RecordingTally::waitUntilSettled(std::chrono::steady_clock::time_point deadline) const {

@@ -43,6 +43,8 @@ class RecordingTally {
     // A save has begun: it counts until saveEnded(), after it handed its segments over.
     void saveStarted();
     void saveEnded();
+    // The saves still counted will never hand anything over: they count no more.
+    void savesAbandoned();
     // A segment was handed over: it is in flight until uploadEnded().
     void uploadStarted();
     void uploadEnded(SegmentOutcome outcome);
@@ -50,6 +52,8 @@ class RecordingTally {
     void setPacketsLost(std::int64_t packets);
 
     Counts counts() const;
+    // Waits until no save is running, or `deadline` passes; true when none is.
+    bool waitUntilSaved(std::chrono::steady_clock::time_point deadline) const;
     // Waits until no save is running and no segment is in flight, or `deadline` passes; true when
     // none is.
     bool waitUntilSettled(std::chrono::steady_clock::time_point deadline) const;

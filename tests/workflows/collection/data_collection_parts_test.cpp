@@ -118,7 +118,7 @@ TEST(RecordingProblemsTest, SayWhatWasLostAndWhatIsKeptForASync) {
 }
 
 // A save counts until it has handed its segments over, each of which is in flight until its upload
-// ends.
+// ends; saves that will never run can be given up.
 TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEnd) {
     RecordingTally tally;
     const auto now = [] {
@@ -127,9 +127,11 @@ TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEnd) {
     EXPECT_TRUE(tally.waitUntilSettled(now()));
 
     tally.saveStarted();
+    EXPECT_FALSE(tally.waitUntilSaved(now()));
     tally.uploadStarted();
     tally.uploadStarted();
     tally.saveEnded();
+    EXPECT_TRUE(tally.waitUntilSaved(now()));
     EXPECT_FALSE(tally.waitUntilSettled(now()));
     tally.uploadEnded(SegmentOutcome::uploaded);
     tally.setPacketsLost(2);
@@ -141,6 +143,10 @@ TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEnd) {
     EXPECT_EQ(counts.uploaded, 1);
     EXPECT_EQ(counts.failed, 1);
     EXPECT_EQ(counts.packetsLost, 2);
+    tally.saveStarted();
+    tally.saveStarted();
+    tally.savesAbandoned();
+    EXPECT_TRUE(tally.waitUntilSaved(now()));
 }
 
 }  // namespace
