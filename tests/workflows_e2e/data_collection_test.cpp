@@ -593,6 +593,47 @@ TEST_F(DataCollectionEndToEnd, ACloudThatTakesNoUploadGetsErrorAndTheBrowserHear
     EXPECT_EQ(kept.size(), 3U);
 }
 
+// The last upload outlives the wait for the uploads: the recording ends with ERROR and the advice to
+// run a collection sync; once that upload has succeeded nothing is lost or left, the collection's
+// status goes to DONE, and the sync finds nothing more to upload.
+TEST_F(DataCollectionEndToEnd, AnUploadThatOutlivesTheWaitAndThenSucceedsLeavesTheCollectionDone) {
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    // Past the settling pause and the minute of the wait (both scaled), by half of them.
+    ScriptedReply late = ScriptedReply::json(200, "{}");
+    late.delay = std::chrono::milliseconds(static_cast<std::int64_t>(1.5 * 62'000 * kTimeScale));
+    cloud->replies("POST", collectionPath(kId) + "/json",
+                   {ScriptedReply::json(200, "{}"), ScriptedReply::json(200, "{}"), late});
+    startService(kTimeScale);
+    simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
+    auto client = browser();
+    ASSERT_TRUE(client.sendText(startRequest("USB")));
+    EXPECT_EQ(
+        repliesUntil(client, "datacollection", "ERROR").back(),
+        "ERROR " + progressData(kId,
+                                "Data collection ended with errors: 1 segment was still uploading when "
+                                "the wait for the uploads ended. Segments that are not uploaded are kept "
+                                "on this computer: run a collection sync of this collection to upload "
+                                "them."))
+        << service->log();
+    ASSERT_TRUE(waitForStatusReports(kId, "DONE")) << service->log();
+    std::vector<std::string> statuses;
+    for (const auto& request : cloud->requests()) {
+        if (request.method == "PATCH") {
+            statuses.push_back(nlohmann::json::parse(request.body)["status"]);
+        }
+    }
+    EXPECT_EQ(statuses, (std::vector<std::string>{"UPLOAD", "ERROR", "DONE"}));
+    EXPECT_EQ(storedSegments().size(), 3U);
+    expectOneRunOfPackets(storedSegments());
+    EXPECT_TRUE(test_support::eventually(
+        [&] { return test_support::occurrences(service->log(), "USB: API notified of done status") == 1; },
+        kWait))
+        << service->log();
+    ASSERT_TRUE(client.sendText(syncRequest(kId)));
+    EXPECT_EQ(repliesUntil(client, "collection_sync", "ERROR"),
+              std::vector<std::string>{"ERROR: No local data collection files to upload for collection 71"});
+}
+
 // The temporary folder is on a small tmpfs that fills during a WiFi recording and has space again a
 // little later: the file being recorded ends as a segment with the packets it holds and the next one
 // begins with the next packet written, at its index. Every stored segment is one unbroken run at its

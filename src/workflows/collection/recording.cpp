@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "cloud/authorization.h"
 #include "cloud/services.h"
 #include "common/dispatch.h"
 #include "common/logger.h"
@@ -259,6 +260,23 @@ void Recording::startSaver() {
     });
 }
 
+std::function<void()> Recording::doneAfterLateUploads(const RecordingTally::Counts& atEnd,
+                                                      const cloud::CloudAccess& access) const {
+    if (atEnd.inFlight + atEnd.saving == 0) {
+        return {};
+    }
+    // Once the cloud has answered the ERROR: a DONE never overtakes it.
+    return [tally = tally, reporter = reporter, access] {
+        tally->whenSettled([reporter, access](const RecordingTally::Counts& counts) {
+            if (!recordingProblems(counts)) {
+                logger().info(reporter.line("The uploads that outlived the wait have all succeeded"));
+                reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status", 200, "",
+                                      {access, {}});
+            }
+        });
+    };
+}
+
 bool Recording::endSavers() {
     if (tally->counts().saving > 0) {
         logger().info(reporter.line("Waiting for the last segment to be saved"));
@@ -318,13 +336,16 @@ DeviceStatus Recording::finish(std::int64_t saves) {
     pause(kSettleBeforeUploadWait);
     waitForUploads();
     // Lost packets or segments that did not reach the cloud make the collection's end an error.
-    const auto problems = recordingProblems(tally->counts());
+    const cloud::CloudAccess access = cloud::Authorization::shared().snapshot();
+    const RecordingTally::Counts counts = tally->counts();
+    const auto problems = recordingProblems(counts);
     if (problems) {
         logger().error(reporter.line(*problems));
         reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::ERROR, "error status",
-                              kRecordingErrorCode, *problems);
+                              kRecordingErrorCode, *problems, {access, doneAfterLateUploads(counts, access)});
     } else {
-        reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status");
+        reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status", 200, "",
+                              {access, {}});
     }
     reporter.send(Status::finishWaiting);
     logger().info(reporter.line("Finished waiting"));

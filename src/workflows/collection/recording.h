@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "cloud/authorization.h"
 #include "cloud/streaming_uploader.h"
 #include "device/boards/brisel_device_base.h"
 #include "device/boards/device_status.h"
@@ -51,7 +52,8 @@ class Recording {
     // failed), saving a segment every 10 seconds; nothing is saved before the cloud answered. Returns
     // the board's state at the end: DEVICE_OK after a whole recording, whose end is reported to the
     // cloud and the browser once no upload is in flight (DONE, or ERROR with what was lost or is left
-    // for a collection sync); DEVICE_DISCONNECTED when the board, its link or the
+    // for a collection sync; when the only problem was uploads that outlived the wait and they all
+    // succeed, the cloud is told DONE after them); DEVICE_DISCONNECTED when the board, its link or the
     // browser connection went away (what was recorded is saved and uploaded); DEVICE_NOT_TRANSMITTING_DATA.
     // Blocks the calling thread; call once.
     device::DeviceStatus run();
@@ -77,6 +79,10 @@ class Recording {
     // Waits until the savers started have saved, for at most 60 s, and lets none save afterwards;
     // true when all of them had.
     bool endSavers();
+    // For an ERROR end while saves or uploads still ran (`atEnd`): what reports the collection DONE
+    // to the cloud of `access` once they have all ended well; nothing when none ran.
+    std::function<void()> doneAfterLateUploads(const RecordingTally::Counts& atEnd,
+                                               const cloud::CloudAccess& access) const;
     // Waits until no segment is being saved or uploaded, for at most 60 s.
     void waitForUploads() const;
     // The end of a whole recording: the end of the board's reading, the savers it started, the last

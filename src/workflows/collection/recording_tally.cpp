@@ -63,9 +63,21 @@ void RecordingTally::uploadEnded(SegmentOutcome outcome) {
 }
 
 void RecordingTally::ended(const std::function<void(Counts&)>& update) {
-    std::lock_guard lock(mutex);
-    update(tally);
-    changed.notify_all();
+    Settled then;
+    Counts now;
+    {
+        std::lock_guard lock(mutex);
+        update(tally);
+        changed.notify_all();
+        if (!settled(tally)) {
+            return;
+        }
+        then = std::exchange(kept, {});
+        now = tally;
+    }
+    if (then) {
+        then(now);
+    }
 }
 
 void RecordingTally::setPacketsLost(std::int64_t packets) {
@@ -86,6 +98,19 @@ bool RecordingTally::waitUntilSaved(std::chrono::steady_clock::time_point deadli
 bool RecordingTally::waitUntilSettled(std::chrono::steady_clock::time_point deadline) const {
     std::unique_lock lock(mutex);
     return changed.wait_until(lock, deadline, [this] { return settled(tally); });
+}
+
+void RecordingTally::whenSettled(Settled then) {
+    Counts now;
+    {
+        std::lock_guard lock(mutex);
+        if (!settled(tally)) {
+            kept = std::move(then);
+            return;
+        }
+        now = tally;
+    }
+    then(now);
 }
 
 std::optional<std::string> recordingProblems(const RecordingTally::Counts& counts) {

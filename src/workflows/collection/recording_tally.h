@@ -40,6 +40,10 @@ class RecordingTally {
         int saving = 0;
     };
 
+    // Called once with the counts at the moment the last save and upload in flight ended, on the
+    // thread that ended it.
+    using Settled = std::function<void(const Counts&)>;
+
     // A save has begun: it counts until saveEnded(), after it handed its segments over.
     void saveStarted();
     void saveEnded();
@@ -57,14 +61,19 @@ class RecordingTally {
     // Waits until no save is running and no segment is in flight, or `deadline` passes; true when
     // none is.
     bool waitUntilSettled(std::chrono::steady_clock::time_point deadline) const;
+    // Calls `settled` once no save is running and no segment is in flight: at once (on the calling
+    // thread) when none is, otherwise when the last of them ends. It replaces one kept before.
+    void whenSettled(Settled settled);
 
   private:
-    // Applies `update`, which ends one save or upload. Takes the lock.
+    // Applies `update`, which ends one save or upload, and calls the kept `Settled` when nothing is
+    // running any more. Takes the lock.
     void ended(const std::function<void(Counts&)>& update);
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     Counts tally;  // guarded by mutex
+    Settled kept;  // guarded by mutex
 };
 
 // What went wrong with a recording, as one text for the collection's status in the cloud and for the

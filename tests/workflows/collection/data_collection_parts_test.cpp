@@ -118,12 +118,18 @@ TEST(RecordingProblemsTest, SayWhatWasLostAndWhatIsKeptForASync) {
 }
 
 // A save counts until it has handed its segments over, each of which is in flight until its upload
-// ends; saves that will never run can be given up.
-TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEnd) {
+// ends; what waits for them to settle is told once, with the final counts, at once when nothing runs.
+TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEndAndTellsWhatWaitsForThat) {
     RecordingTally tally;
+    std::vector<RecordingTally::Counts> settled;
+    const auto record = [&](const RecordingTally::Counts& counts) {
+        settled.push_back(counts);
+    };
     const auto now = [] {
         return std::chrono::steady_clock::now();
     };
+    tally.whenSettled(record);
+    EXPECT_EQ(settled.size(), 1U);
     EXPECT_TRUE(tally.waitUntilSettled(now()));
 
     tally.saveStarted();
@@ -135,18 +141,22 @@ TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEnd) {
     EXPECT_FALSE(tally.waitUntilSettled(now()));
     tally.uploadEnded(SegmentOutcome::uploaded);
     tally.setPacketsLost(2);
+    tally.whenSettled(record);
+    EXPECT_EQ(settled.size(), 1U);
     std::thread upload([&] { tally.uploadEnded(SegmentOutcome::failed); });
     EXPECT_TRUE(tally.waitUntilSettled(now() + std::chrono::seconds(20)));
     upload.join();
-    const auto counts = tally.counts();
-    EXPECT_EQ(counts.inFlight, 0);
-    EXPECT_EQ(counts.uploaded, 1);
-    EXPECT_EQ(counts.failed, 1);
-    EXPECT_EQ(counts.packetsLost, 2);
+    ASSERT_EQ(settled.size(), 2U);
+    EXPECT_EQ(settled[1].inFlight, 0);
+    EXPECT_EQ(settled[1].uploaded, 1);
+    EXPECT_EQ(settled[1].failed, 1);
+    EXPECT_EQ(settled[1].packetsLost, 2);
+    // Told once only; saves that will never run count no more.
     tally.saveStarted();
     tally.saveStarted();
     tally.savesAbandoned();
     EXPECT_TRUE(tally.waitUntilSaved(now()));
+    EXPECT_EQ(settled.size(), 2U);
 }
 
 }  // namespace
