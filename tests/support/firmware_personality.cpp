@@ -191,6 +191,16 @@ std::vector<std::uint8_t> simulatedSamplePacket(const std::vector<std::uint32_t>
     return device::buildSamplePacket(contents);
 }
 
+std::string simulatedPacketRun(const std::vector<std::uint32_t>& sensorIds, std::uint32_t first,
+                               std::size_t count) {
+    std::string bytes;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const auto packet = simulatedSamplePacket(sensorIds, first + i);
+        bytes.append(packet.begin(), packet.end());
+    }
+    return bytes;
+}
+
 FirmwareOutput::FirmwareOutput(FirmwarePersonality personality) : firmware(std::move(personality)) {}
 
 std::vector<TimedWrite> FirmwareOutput::nextBurst() {

@@ -99,4 +99,8 @@ class FirmwareOutput {
 std::vector<std::uint8_t> simulatedSamplePacket(const std::vector<std::uint32_t>& sensorIds,
                                                 std::uint32_t sequence);
 
+// The `count` simulated packets from `first` on, joined: what a segment of them holds.
+std::string simulatedPacketRun(const std::vector<std::uint32_t>& sensorIds, std::uint32_t first,
+                               std::size_t count);
+
 }  // namespace brisel::test

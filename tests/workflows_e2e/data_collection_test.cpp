@@ -3,22 +3,23 @@
 // receives the collection, its status reports and the segments. Waits run at kTimeScale of their
 // length (a recording of 25 s lasts 1.25 s, 2.5 s in the runs that count segments); the boards send a
 // packet every 5 ms.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -26,6 +27,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/file_descriptor.h"
+#include "support/bluetooth_relay_client.h"
+#include "support/collection_cloud.h"
 #include "support/eventually.h"
 #include "support/firmware_personality.h"
 #include "support/raw_tcp_server.h"
@@ -68,28 +72,7 @@ std::string progressData(std::optional<std::int64_t> id, std::optional<std::stri
 }
 
 std::string packetRun(std::uint32_t first, std::size_t count) {
-    std::string bytes;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const auto packet = simulatedSamplePacket(kSensorIds, first + i);
-        bytes.append(packet.begin(), packet.end());
-    }
-    return bytes;
-}
-
-// The browser relaying a Bluetooth board over a connection of its own: a packet every 5 ms, numbered
-// from 0, until the thread is stopped.
-std::jthread relayBluetooth(WebSocketTestClient connection) {
-    return std::jthread([client = std::move(connection)](std::stop_token stop) mutable {
-        std::mutex mutex;
-        std::condition_variable_any pace;
-        std::unique_lock lock(mutex);
-        for (std::uint32_t n = 0; !pace.wait_for(lock, stop, 5ms, [&] { return stop.stop_requested(); });
-             ++n) {
-            client.sendText(nlohmann::json{{"saveDataCollectionBluetooth", true},
-                                           {"data", simulatedSamplePacket(kSensorIds, n)}}
-                                .dump());
-        }
-    });
+    return simulatedPacketRun(kSensorIds, first, count);
 }
 
 class DataCollectionEndToEnd : public WorkflowEndToEnd {
@@ -98,24 +81,7 @@ class DataCollectionEndToEnd : public WorkflowEndToEnd {
     // `acknowledgement` and answers a repeated segment with 418.
     void scriptCloud(common::DeviceKind board, std::int64_t id = kId,
                      std::chrono::milliseconds acknowledgement = 100ms) {
-        cloud->reply(
-            "POST", "/api/collection",
-            ScriptedReply::json(200, R"({"label": "walk", "created_at": "x", "id": )" + std::to_string(id) +
-                                         R"(, "kind": "TRAINING", "name": "walk-1", "num_instances": 25,
-                                                  "project_id": 9, "ready": false, "sensors": []})"));
-        cloud->reply(
-            "GET", "/api/project/9",
-            ScriptedReply::json(200, R"({"classes": [], "created_at": "x", "device_kind": ")" +
-                                         std::string(common::rawValue(board)) +
-                                         R"(", "id": 9, "name": "p", "owner_id": 1, "project_kind": "k",
-                                                  "updated_at": "y"})"));
-        auto status =
-            ScriptedReply::json(200, R"({"collection_id": 1, "started_at": "x", "status": "RUNNING"})");
-        cloud->reply("PATCH", collectionPath(id) + "/data_collection/status", status);
-        status.delay = acknowledgement;
-        cloud->reply("POST", collectionPath(id) + "/data_collection/start", status);
-        cloud->reply("POST", collectionPath(id) + "/json", ScriptedReply::json(200, "{}"));
-        cloud->rejectRepeatedQueries("POST", collectionPath(id) + "/json");
+        test_support::scriptCollectionCloud(*cloud, board, id, acknowledgement);
     }
 
     std::string startRequest(const std::string& link, std::int64_t seconds = 25) const {
@@ -160,15 +126,7 @@ class DataCollectionEndToEnd : public WorkflowEndToEnd {
 
     // The segments the cloud stored (2xx), by first packet index; an index stored twice fails the test.
     std::map<std::int64_t, std::string> storedSegments(std::int64_t id = kId) const {
-        std::map<std::int64_t, std::string> stored;
-        for (const auto& request : cloud->requests()) {
-            if (request.path == collectionPath(id) + "/json" && request.replyStatus / 100 == 2) {
-                const auto index =
-                    std::stoll(request.query.substr(std::string("first_packet_index=").size()));
-                EXPECT_TRUE(stored.emplace(index, request.body).second) << index << " stored twice";
-            }
-        }
-        return stored;
+        return test_support::storedSegments(*cloud, id);
     }
 
     std::size_t count(const std::function<bool(const RecordedRequest&)>& which) const {
@@ -210,21 +168,10 @@ class DataCollectionEndToEnd : public WorkflowEndToEnd {
     // Checks that the stored segments, in index order, are one unbroken run of the board's packets
     // whose indices count the packets before them. Returns the sequence number of the first packet.
     static std::uint32_t expectOneRunOfPackets(const std::map<std::int64_t, std::string>& stored) {
-        const std::size_t size = simulatedSamplePacket(kSensorIds, 0).size();
-        std::string joined;
-        for (const auto& [index, bytes] : stored) {
-            EXPECT_EQ(static_cast<std::size_t>(index) * size, joined.size()) << "segment " << index;
-            joined += bytes;
-        }
-        EXPECT_TRUE(!joined.empty() && joined.size() % size == 0) << joined.size() << " bytes";
-        for (std::uint32_t first = 0; first < 100000 && !joined.empty(); ++first) {
-            if (packetRun(first, 1) == joined.substr(0, size)) {
-                EXPECT_EQ(packetRun(first, joined.size() / size), joined) << "packets lost or repeated";
-                return first;
-            }
-        }
-        ADD_FAILURE() << "the first stored packet is none the board sent";
-        return 0;
+        const auto packets = test_support::expectEveryPacketAtItsIndex(stored, kSensorIds);
+        EXPECT_TRUE(!stored.empty() && stored.begin()->first == 0) << "no segment at index 0";
+        EXPECT_EQ(packets.missing, 0) << "packets lost";
+        return packets.first;
     }
 
     // Waits until the recording file of collection `id` holds `packets` packets, woken by the folder's
@@ -308,7 +255,7 @@ TEST_P(RecordingOverLink, RecordsTwentyFiveSecondsFromTheAcknowledgementIntoThre
         auto& board = simulator->addWifiBoard(6012, streamingFirmware());
         ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kWait));
     } else {
-        relay = relayBluetooth(browser());
+        relay = test_support::relayBluetoothPackets(browser(), kSensorIds, 5ms);
     }
     auto client = browser();
     ASSERT_TRUE(client.sendText(startRequest(link)));
@@ -644,6 +591,105 @@ TEST_F(DataCollectionEndToEnd, ACloudThatTakesNoUploadGetsErrorAndTheBrowserHear
         }
     }
     EXPECT_EQ(kept.size(), 3U);
+}
+
+// The last upload outlives the wait for the uploads: the recording ends with ERROR and the advice to
+// run a collection sync; once that upload has succeeded nothing is lost or left, the collection's
+// status goes to DONE, and the sync finds nothing more to upload.
+TEST_F(DataCollectionEndToEnd, AnUploadThatOutlivesTheWaitAndThenSucceedsLeavesTheCollectionDone) {
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    // Past the settling pause and the minute of the wait (both scaled), by half of them.
+    ScriptedReply late = ScriptedReply::json(200, "{}");
+    late.delay = std::chrono::milliseconds(static_cast<std::int64_t>(1.5 * 62'000 * kTimeScale));
+    cloud->replies("POST", collectionPath(kId) + "/json",
+                   {ScriptedReply::json(200, "{}"), ScriptedReply::json(200, "{}"), late});
+    startService(kTimeScale);
+    simulator->usb().plug(common::DeviceKind::NANO_33_BLE, UsbBoardMode::application, streamingFirmware());
+    auto client = browser();
+    ASSERT_TRUE(client.sendText(startRequest("USB")));
+    EXPECT_EQ(
+        repliesUntil(client, "datacollection", "ERROR").back(),
+        "ERROR " + progressData(kId,
+                                "Data collection ended with errors: 1 segment was still uploading when "
+                                "the wait for the uploads ended. Segments that are not uploaded are kept "
+                                "on this computer: run a collection sync of this collection to upload "
+                                "them."))
+        << service->log();
+    ASSERT_TRUE(waitForStatusReports(kId, "DONE")) << service->log();
+    std::vector<std::string> statuses;
+    for (const auto& request : cloud->requests()) {
+        if (request.method == "PATCH") {
+            statuses.push_back(nlohmann::json::parse(request.body)["status"]);
+        }
+    }
+    EXPECT_EQ(statuses, (std::vector<std::string>{"UPLOAD", "ERROR", "DONE"}));
+    EXPECT_EQ(storedSegments().size(), 3U);
+    expectOneRunOfPackets(storedSegments());
+    EXPECT_TRUE(test_support::eventually(
+        [&] { return test_support::occurrences(service->log(), "USB: API notified of done status") == 1; },
+        kWait))
+        << service->log();
+    ASSERT_TRUE(client.sendText(syncRequest(kId)));
+    EXPECT_EQ(repliesUntil(client, "collection_sync", "ERROR"),
+              std::vector<std::string>{"ERROR: No local data collection files to upload for collection 71"});
+}
+
+// The temporary folder is on a small tmpfs that fills during a WiFi recording and has space again a
+// little later: the file being recorded ends as a segment with the packets it holds and the next one
+// begins with the next packet written, at its index. Every stored segment is one unbroken run at its
+// index, the lost packets are the gap between two of them, and the end is ERROR.
+TEST_F(DataCollectionEndToEnd, ADiskThatFillsForAWhileLeavesEveryPacketAtItsIndex) {
+    const auto temporary = folder.path() / "service" / "tmp";
+    std::filesystem::create_directories(temporary);
+    ASSERT_EQ(::mount("tmpfs", temporary.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    struct Unmount {
+        std::filesystem::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{temporary};
+    scriptCloud(common::DeviceKind::NANO_33_BLE);
+    startService(kTimeScale);
+    auto& board = simulator->addWifiBoard(6012, streamingFirmware());
+    ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kWait));
+    auto client = browser();
+    ASSERT_TRUE(client.sendText(startRequest("WIFI", 60)));
+    ASSERT_TRUE(test_support::eventually(
+        [&] { return test_support::occurrences(service->log(), "API notified of DC start") == 1; }, kWait));
+    ASSERT_TRUE(waitForRecordedPackets(kId, 5));
+
+    {
+        const common::FileDescriptor filler(
+            ::open((temporary / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        ASSERT_TRUE(filler.valid()) << std::strerror(errno);
+        const std::string page(4096, 'x');
+        while (::write(filler.get(), page.data(), page.size()) > 0) {
+        }
+        ASSERT_EQ(errno, ENOSPC);
+    }
+    ASSERT_TRUE(test_support::eventually(
+        [&] { return test_support::occurrences(service->log(), "Could not write recorded samples to ") > 0; },
+        kWait))
+        << service->log();
+    const std::size_t sentWhenFull = board.snapshot().bursts;
+    ASSERT_TRUE(board.waitUntil(
+        [&](const WifiBoardSnapshot& state) { return state.bursts >= sentWhenFull + 20; }, kWait))
+        << service->log();
+    std::filesystem::remove(temporary / "filler");
+
+    const std::string ended = repliesUntil(client, "datacollection", "ERROR").back();
+    const std::string lostText = "Data collection ended with errors: ";
+    const auto at = ended.find(lostText);
+    ASSERT_NE(at, std::string::npos) << ended << service->log();
+    const std::int64_t lost = std::stoll(ended.substr(at + lostText.size()));
+    EXPECT_NE(ended.find(std::to_string(lost) + " packet" + (lost == 1 ? "" : "s") +
+                         " could not be written to the disk (is it full?)"),
+              std::string::npos)
+        << ended;
+    ASSERT_TRUE(waitForStatusReports(kId, "ERROR")) << service->log();
+    const auto stored = storedSegments();
+    const auto packets = test_support::expectEveryPacketAtItsIndex(stored, kSensorIds);
+    EXPECT_EQ(stored.begin()->first, 0);
+    EXPECT_GT(lost, 0);
+    EXPECT_EQ(packets.missing, lost) << "the lost packets are not the gap between two segments";
 }
 
 // Two syncs of one collection sent together: one uploads every file once and reports it done, the

@@ -77,9 +77,10 @@ class BriselDeviceBase {
     void stopReadThread();
 
     // Saves the current file as the segment `sensors_<totalPacketsReceived()>.bin` and starts the next
-    // file, in one block under the reader's file lock, then hands the segment to `uploader.process`
-    // and returns once that has returned. Errors: the board has no reader or no recording file (both
-    // logged). Any thread, several at once.
+    // file, in one block under the reader's file lock, then hands the segments that write errors ended
+    // since the last save and this one to `uploader.process`, in order, and returns once that has
+    // returned (SampleReader::saveSegment). Errors: the board has no reader or no recording file (both
+    // logged), or every packet of the file was lost. Any thread, several at once.
     tl::expected<SavedSegment, SegmentError> saveBinaryFile(SegmentUploader& uploader);
 
     // DEVICE_DISCONNECTED without a reader (logged); DEVICE_NOT_TRANSMITTING_DATA when the current

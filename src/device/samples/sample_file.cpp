@@ -249,6 +249,10 @@ tl::expected<void, std::string> SampleFile::rename(const std::string& fileName) 
     return {};
 }
 
+tl::expected<void, std::string> SampleFile::renumber(std::int64_t firstPacketIndex) {
+    return rename(temporarySampleFileName(secondsSince1970(), firstPacketIndex));
+}
+
 tl::expected<void, std::string> SampleFile::persist() {
     if (!descriptor_.valid()) {
         return tl::unexpected(openError_.value_or("no sample file is open"));

@@ -53,6 +53,10 @@ class SampleFile {
     // appends still reach the file under its new name.
     tl::expected<void, std::string> rename(const std::string& fileName);
 
+    // Renames the current temporary file to the temporary name (the time now) of `firstPacketIndex`, for
+    // a file whose first packet comes later than its name said. As rename() otherwise.
+    tl::expected<void, std::string> renumber(std::int64_t firstPacketIndex);
+
     // Puts the current file's bytes and its name in the folder on the disk (fsync of both).
     tl::expected<void, std::string> persist();
 

@@ -4,6 +4,8 @@
 
 #include <exception>
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "common/logger.h"
 #include "device/samples/source_line.h"
@@ -51,6 +53,8 @@ void SampleReader::stop() {
     withFileLock([this] {
         file_.remove();
         packetCount_ = 0;
+        lostBeforeFile_ = 0;
+        packetsSinceSave_ = 0;
     });
 }
 
@@ -77,8 +81,8 @@ void SampleReader::setBinaryFileURL(OldFile old) {
     }
     file_.begin(old, totalPacketsSaved_.load());
     packetCount_ = 0;
-    lostInFile_ = 0;
-    writeFailureLogged_ = false;
+    lostBeforeFile_ = 0;
+    packetsSinceSave_ = 0;
 }
 
 std::optional<std::filesystem::path> SampleReader::fileURL() const {
@@ -91,39 +95,66 @@ std::int64_t SampleReader::packetCount() const {
     return packetCount_;
 }
 
+std::int64_t SampleReader::packetsSinceSave() const {
+    assert(holdsFileLock());
+    return packetsSinceSave_;
+}
+
 bool SampleReader::waitForPacketCount(std::int64_t count,
                                       std::chrono::steady_clock::time_point deadline) const {
     assert(!holdsFileLock());
     std::unique_lock lock(fileMutex_);
-    return packetsWritten_.wait_until(lock, deadline, [&] { return packetCount_ >= count; });
+    return packetsWritten_.wait_until(lock, deadline, [&] { return packetsSinceSave_ >= count; });
 }
 
 void SampleReader::beginRecording() {
     withFileLock([this] {
+        for (const SavedSegment& ended : endedByGaps_) {
+            std::error_code ignored;
+            std::filesystem::remove(ended.path, ignored);
+        }
+        endedByGaps_.clear();
         totalPacketsSaved_.store(0);
+        numPacketsLost_.store(0);
         setBinaryFileURL(OldFile::remove);
     });
 }
 
 tl::expected<SavedSegment, SegmentError> SampleReader::saveSegment(const SegmentHandOver& handOver) {
-    auto saved = withFileLock([this]() -> tl::expected<SavedSegment, SegmentError> {
+    struct Save {
+        std::vector<SavedSegment> ended;
+        tl::expected<SavedSegment, SegmentError> current;
+    };
+    Save save = withFileLock([this]() -> Save {
         if (keptForSync_) {
-            return tl::unexpected(SegmentError::keptForSync);
+            return {{}, tl::unexpected(SegmentError::keptForSync)};
         }
         if (!file_.path()) {
             common::logger().error("No recording file to save at " + sourceLine() +
                                    "; start the data collection again.");
-            return tl::unexpected(SegmentError::noRecordingFile);
+            return {{}, tl::unexpected(SegmentError::noRecordingFile)};
         }
-        SavedSegment segment = renameToSegment();
+        Save taken{std::exchange(endedByGaps_, {}), tl::unexpected(SegmentError::allPacketsLost)};
         numEmptyPackets_.store(0);
+        if (packetCount_ == 0 && lostBeforeFile_ > 0) {
+            // Nothing reached the file: the next one begins after the packets that were lost.
+            totalPacketsSaved_.fetch_add(lostBeforeFile_);
+            setBinaryFileURL(OldFile::remove);
+            return taken;
+        }
+        taken.current = renameToSegment();
         setBinaryFileURL(OldFile::keep);
-        return segment;
+        return taken;
     });
-    if (saved && handOver) {
-        handOver(*saved);
+    if (handOver) {
+        for (const SavedSegment& ended : save.ended) {
+            handOver(ended);
+        }
+        if (save.current) {
+            handOver(*save.current);
+        }
     }
-    return saved;
+    return save.current;
 }
 
 SavedSegment SampleReader::renameToSegment() {
@@ -131,15 +162,50 @@ SavedSegment SampleReader::renameToSegment() {
     SavedSegment segment;
     segment.firstPacketIndex = totalPacketsSaved_.load();
     segment.packetCount = packetCount_;
-    segment.packetsLost = lostInFile_;
     common::logger().info("oldPacketsRecieved: " + std::to_string(segment.firstPacketIndex));
     common::logger().error("Renaming file: " + file_.path()->string());
     if (auto renamed = file_.rename(segmentFileName(segment.firstPacketIndex)); !renamed) {
         common::logger().error("Failed to rename file. Error: " + renamed.error());
     }
     segment.path = *file_.path();
-    totalPacketsSaved_.store(segment.firstPacketIndex + segment.packetCount + segment.packetsLost);
+    totalPacketsSaved_.store(segment.firstPacketIndex + segment.packetCount);
     return segment;
+}
+
+void SampleReader::lose(std::int64_t packets, const std::string& error) {
+    assert(holdsFileLock());
+    if (!writesFailing_) {
+        writesFailing_ = true;
+        const std::string where = file_.path() ? file_.path()->string() : file_.folder().string();
+        common::logger().error("Could not write recorded samples to " + where + ": " + error +
+                               ". Samples are being lost; free disk space and start the data "
+                               "collection again.");
+    }
+    if (packetCount_ > 0) {
+        // What the file holds is one unbroken run: it is a segment now, and the next file begins
+        // with the next packet written, at its own index.
+        endedByGaps_.push_back(renameToSegment());
+        file_.begin(OldFile::keep, totalPacketsSaved_.load());
+        packetCount_ = 0;
+    }
+    lostBeforeFile_ += packets;
+    packetsSinceSave_ += packets;
+    numPacketsLost_.fetch_add(packets);
+    packetsWritten_.notify_all();
+}
+
+void SampleReader::closeGap() {
+    assert(holdsFileLock() && packetCount_ == 0 && lostBeforeFile_ > 0);
+    const std::int64_t first = totalPacketsSaved_.fetch_add(lostBeforeFile_) + lostBeforeFile_;
+    common::logger().notice("Recorded samples reach the disk again; the " + std::to_string(lostBeforeFile_) +
+                            " packets before packet " + std::to_string(first) + " were lost");
+    lostBeforeFile_ = 0;
+    // A sync after a crash takes the file's first packet index from its name.
+    if (auto renamed = file_.renumber(first); !renamed) {
+        common::logger().error("Could not rename " + file_.path()->string() + " to name its first packet " +
+                               std::to_string(first) + ": " + renamed.error() +
+                               "; after a crash, a collection sync would upload it at an earlier index");
+    }
 }
 
 std::optional<SavedSegment> SampleReader::keepForSync() {
@@ -234,19 +300,18 @@ void SampleReader::record(const CutReport& report,
         if (keptForSync_) {
             return;  // the service is stopping; its recordings are kept as they were
         }
-        if (auto written = file_.append(accepted); written) {
-            packetCount_ += packets;
-            packetsWritten_.notify_all();
+        auto written = file_.append(accepted);
+        if (!written) {
+            lose(packets, written.error());
             return;
-        } else if (!writeFailureLogged_) {
-            writeFailureLogged_ = true;
-            const std::string where = file_.path() ? file_.path()->string() : file_.folder().string();
-            common::logger().error("Could not write recorded samples to " + where + ": " + written.error() +
-                                   ". Samples are being lost; free disk space and start the data "
-                                   "collection again.");
         }
-        lostInFile_ += packets;
-        numPacketsLost_.fetch_add(packets);
+        if (lostBeforeFile_ > 0) {
+            closeGap();
+        }
+        writesFailing_ = false;
+        packetCount_ += packets;
+        packetsSinceSave_ += packets;
+        packetsWritten_.notify_all();
     });
 }
 

@@ -1,7 +1,9 @@
 // Records what a board sends during a data collection: one owned loop thread takes bytes from one link
 // (`ByteSource`), cuts them into sample packets, and appends every packet that parses to the current
 // `SampleFile`; packets that fail are dropped and counted. The board object switches the reader to a
-// fresh file whenever it saves the current one as a segment for upload.
+// fresh file whenever it saves the current one as a segment for upload. A file always holds one
+// unbroken run of packets: a write error (a full disk) ends it as a segment, and the packets lost
+// until writes succeed again are the gap before the next file.
 #pragma once
 
 #include <atomic>
@@ -18,6 +20,7 @@
 #include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <tl/expected.hpp>
 
@@ -46,14 +49,12 @@ struct SavedSegment {
     std::int64_t firstPacketIndex = 0;
     // Packets in the file.
     std::int64_t packetCount = 0;
-    // Valid packets received for the file that could not be written to it (they still count in the
-    // index of the next segment, so that the gap shows).
-    std::int64_t packetsLost = 0;
 };
 
 enum class SegmentError {
     noRecordingFile,  // no file was begun; nothing to save
     keptForSync,      // the reader kept its file for a later sync (keepForSync): nothing more is saved
+    allPacketsLost,   // every packet received for the file could not be written: nothing to hand over
 };
 
 // Takes a saved segment over, for example `StreamingUploader::process(path, firstPacketIndex, ...)`.
@@ -103,37 +104,46 @@ class SampleReader {
     bool holdsFileLock() const { return fileLockOwner_.load() == std::this_thread::get_id(); }
 
     // Begins a new empty temporary file, named with the index of its first packet
-    // (`totalPacketsSaved()`); `OldFile::remove` deletes the current one. The packet count starts
-    // again from 0. Nothing after keepForSync(). Requires the file lock.
+    // (`totalPacketsSaved()`); `OldFile::remove` deletes the current one. The packet count and the
+    // packets received since the last save start again from 0. Nothing after keepForSync(). Requires
+    // the file lock.
     void setBinaryFileURL(OldFile old);
     // The current file, if one was begun. Requires the file lock.
     std::optional<std::filesystem::path> fileURL() const;
     // Packets written to the current file. Requires the file lock.
     std::int64_t packetCount() const;
-    // Waits until the current file holds at least `count` packets, or `deadline` passes; true when it
-    // does. Must not be called while holding the file lock. Any thread but the loop's.
+    // Valid packets received since the last save: written to the current file, to the files that a
+    // write error ended since, or lost. Requires the file lock.
+    std::int64_t packetsSinceSave() const;
+    // Waits until packetsSinceSave() reaches `count`, or `deadline` passes; true when it does. Must not
+    // be called while holding the file lock. Any thread but the loop's.
     bool waitForPacketCount(std::int64_t count, std::chrono::steady_clock::time_point deadline) const;
 
-    // Begins a recording: no saved packets and a fresh file (the old one deleted). Takes the file lock.
+    // Begins a recording: no saved or lost packets and a fresh file (the old one deleted, and the
+    // segments that write errors ended and no save handed over). Takes the file lock.
     void beginRecording();
 
-    // Saves the current file as a segment, then hands it over. In one file-lock block: takes the count
-    // of packets in the file, renames it `sensors_<packets received before>.bin` (keeping the
-    // temporary name if that fails, which is logged), adds the packets received for it (written or
-    // lost) to `totalPacketsSaved()`, clears `numEmptyPackets()` and begins the next file. Then calls
-    // `handOver` (if set) outside the lock and returns once it has returned. Must not be called while
-    // holding the file lock. Any thread.
+    // Saves what was recorded since the last save and hands it over. In one file-lock block: takes
+    // the segments that write errors ended since the last save, then takes the count of packets in the
+    // current file, renames it `sensors_<packets received before>.bin` (keeping the temporary name if
+    // that fails, which is logged), adds its packets to `totalPacketsSaved()`, clears
+    // `numEmptyPackets()` and begins the next file; a current file whose packets were all lost is
+    // deleted instead (`SegmentError::allPacketsLost`) and the next file begins after them. Then
+    // calls `handOver` (if set) outside the lock for each ended segment and the current file, in
+    // order, and returns once it has returned. The current file's segment, or why it was not handed
+    // over. Must not be called while holding the file lock. Any thread.
     tl::expected<SavedSegment, SegmentError> saveSegment(const SegmentHandOver& handOver);
 
     // Keeps what was recorded for a later collection sync, for a service that is stopping: saves the
     // current file as a segment as saveSegment() does but hands it to nobody (an empty file is deleted
     // instead), puts its bytes and name on the disk, and records nothing more: later packets are
-    // dropped, saves and new files do nothing, and stop() leaves the file. Returns the segment, or
-    // none when nothing was kept. Must not be called while holding the file lock. Any thread.
+    // dropped, saves and new files do nothing, and stop() leaves the file. The segments that write
+    // errors ended stay on the disk under their names too. Returns the current file's segment, or none
+    // when it was not kept. Must not be called while holding the file lock. Any thread.
     std::optional<SavedSegment> keepForSync();
 
-    // Packets received (written or lost) for every segment saved since `beginRecording()`: the index
-    // of the current file's first packet.
+    // Packets received (written or lost) since `beginRecording()` before the current file: the index
+    // of its first packet, which packets lost while it holds none move on.
     std::int64_t totalPacketsSaved() const { return totalPacketsSaved_.load(); }
 
     bool running() const { return running_.load(); }
@@ -143,7 +153,7 @@ class SampleReader {
     std::optional<int> integrityCheckErrorCode() const;
     std::int64_t numPacketsDropped() const { return numPacketsDropped_.load(); }
     std::int64_t numEmptyPackets() const { return numEmptyPackets_.load(); }
-    // Valid packets that could not be written to the file (and are not counted in it).
+    // Valid packets since `beginRecording()` that could not be written (the gaps between segments).
     std::int64_t numPacketsLost() const { return numPacketsLost_.load(); }
     std::int64_t collectionID() const { return collectionID_; }
     common::DeviceKind deviceKind() const { return deviceKind_; }
@@ -165,6 +175,12 @@ class SampleReader {
     // Renames the current file to its segment name and counts its packets as saved. Requires the
     // file lock and a current file.
     SavedSegment renameToSegment();
+    // `packets` could not be written: a file that holds packets ends as a segment, and they are the
+    // gap before the next one. Requires the file lock.
+    void lose(std::int64_t packets, const std::string& error);
+    // The first packet after a gap was written to the current file: its index moves past the gap.
+    // Requires the file lock.
+    void closeGap();
 
     const common::DeviceKind deviceKind_;
     const std::int64_t collectionID_;
@@ -188,11 +204,14 @@ class SampleReader {
     mutable std::mutex fileMutex_;
     mutable std::condition_variable packetsWritten_;  // notified under the file lock
     mutable std::atomic<std::thread::id> fileLockOwner_{};
-    SampleFile file_;                  // guarded by the file lock
-    std::int64_t packetCount_ = 0;     // guarded by the file lock
-    std::int64_t lostInFile_ = 0;      // guarded by the file lock
-    bool writeFailureLogged_ = false;  // guarded by the file lock
-    bool keptForSync_ = false;         // guarded by the file lock
+    SampleFile file_;               // guarded by the file lock
+    std::int64_t packetCount_ = 0;  // guarded by the file lock
+    // Packets lost while the current file held none: its first packet's index lies past them.
+    std::int64_t lostBeforeFile_ = 0;        // guarded by the file lock
+    std::int64_t packetsSinceSave_ = 0;      // guarded by the file lock
+    std::vector<SavedSegment> endedByGaps_;  // guarded by the file lock; not yet handed over
+    bool writesFailing_ = false;             // guarded by the file lock; the last write failed
+    bool keptForSync_ = false;               // guarded by the file lock
 };
 
 // ---- inline definitions

@@ -12,15 +12,19 @@ namespace brisel::workflows {
 using common::logger;
 
 void reportCollectionStatus(const cloud::CollectionEndpoint::StatusUpdate& update, std::string failureText,
-                            std::optional<std::string> successText) {
+                            std::optional<std::string> successText, StatusReportRoute route) {
+    const auto endpoint = cloud::CollectionEndpoint::updateDataCollectionStatus(update);
     cloud::CollectionService::shared().patch<cloud::DataCollectionStatusResponse>(
-        cloud::CollectionEndpoint::updateDataCollectionStatus(update).request(),
-        [failureText = std::move(failureText),
-         successText = std::move(successText)](cloud::APIResult<cloud::DataCollectionStatusResponse> result) {
+        route.access ? endpoint.request(*route.access) : endpoint.request(),
+        [failureText = std::move(failureText), successText = std::move(successText),
+         answered = std::move(route.answered)](cloud::APIResult<cloud::DataCollectionStatusResponse> result) {
             if (!result) {
                 logger().error(failureText + cloud::describe(result.error()));
             } else if (successText) {
                 logger().info(*successText);
+            }
+            if (answered) {
+                answered();
             }
         });
 }
@@ -43,11 +47,11 @@ void CollectionReporter::send(frame::BriselDataCollectionResponseStatus status,
 
 void CollectionReporter::notifyStatus(cloud::DataCollectionStatusStringResponse status,
                                       const std::string& what, std::int64_t errorCode,
-                                      std::string description) const {
+                                      std::string description, StatusReportRoute route) const {
     logger().info(line("Notifying API of " + what));
     reportCollectionStatus({collectionID.value_or(0), errorCode, status, std::move(description)},
                            line("Failed to notify API of " + what + " due to error "),
-                           line("API notified of " + what));
+                           line("API notified of " + what), std::move(route));
 }
 
 }  // namespace brisel::workflows

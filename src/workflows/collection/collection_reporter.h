@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "cloud/authorization.h"
 #include "cloud/endpoints.h"
 #include "common/data_collection_type.h"
 #include "frame/feature_replies.h"
@@ -15,11 +17,20 @@
 
 namespace brisel::workflows {
 
+// Where a status report goes and what follows its reply.
+struct StatusReportRoute {
+    // The cloud of the report; none: the one in force.
+    std::optional<cloud::CloudAccess> access;
+    // Called once the reply (or the failure) has been logged, on the thread of the completion.
+    std::function<void()> answered;
+};
+
 // Sets a collection's data-collection status without waiting for the reply, which is only logged: a
 // failure at error as `failureText` followed by the error, a success at info as `successText` when
 // given. Any thread.
 void reportCollectionStatus(const cloud::CollectionEndpoint::StatusUpdate& update, std::string failureText,
-                            std::optional<std::string> successText = std::nullopt);
+                            std::optional<std::string> successText = std::nullopt,
+                            StatusReportRoute route = {});
 
 // The replies and log lines of one collection. Copyable; any thread.
 class CollectionReporter {
@@ -38,11 +49,12 @@ class CollectionReporter {
     // `text` with the link's prefix ("USB: ", "WIFI: ", "BLUETOOTH: ").
     std::string line(std::string_view text) const { return prefix + std::string(text); }
 
-    // Reports `status` with `errorCode` and `description` for the collection (the id must be set),
-    // logging "Notifying API of <what>" first and the outcome as "API notified of <what>" or "Failed to
-    // notify API of <what> due to error ...".
+    // Reports `status` with `errorCode` and `description` for the collection (the id must be set)
+    // along `route`, logging "Notifying API of <what>" first and the outcome as "API notified of
+    // <what>" or "Failed to notify API of <what> due to error ...".
     void notifyStatus(cloud::DataCollectionStatusStringResponse status, const std::string& what,
-                      std::int64_t errorCode = 200, std::string description = "") const;
+                      std::int64_t errorCode = 200, std::string description = "",
+                      StatusReportRoute route = {}) const;
 
     const std::shared_ptr<frame::WebSocket>& connection() const { return socket; }
 

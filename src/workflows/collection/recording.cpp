@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "cloud/authorization.h"
 #include "cloud/services.h"
 #include "common/dispatch.h"
 #include "common/logger.h"
@@ -42,6 +44,7 @@ constexpr double kPacketTolerance = 0.01;
 constexpr auto kLoopPause = 25ms;
 constexpr auto kUploadWaitLimit = 60s;
 constexpr auto kPacketWaitLimit = 60s;
+constexpr auto kSaverWaitLimit = 60s;
 constexpr auto kSettleBeforeUploadWait = 2s;
 
 using SteadyClock = std::chrono::steady_clock;
@@ -64,7 +67,48 @@ std::int64_t expectedSegments(std::int64_t n) {
     return n / kSegmentSeconds + (n % kSegmentSeconds != 0 ? 1 : 0);
 }
 
+std::mutex saverStartMutex;
+SaverStart saverStartInForce;  // guarded by saverStartMutex; empty: the global queue
+
+SaverStart currentSaverStart() {
+    std::lock_guard lock(saverStartMutex);
+    if (saverStartInForce) {
+        return saverStartInForce;
+    }
+    return [](std::function<void()> save) {
+        common::dispatchAsync(common::QualityOfService::defaultPriority, std::move(save));
+    };
+}
+
 }  // namespace
+
+void setSaverStart(SaverStart start) {
+    std::lock_guard lock(saverStartMutex);
+    saverStartInForce = std::move(start);
+}
+
+// Lets the savers of a recording save until the recording takes its last segment itself. Any thread.
+class Recording::SaverGate {
+  public:
+    // Runs `save` unless the gate is closed; close() waits for a save that runs, so that after it no
+    // saver does anything.
+    void run(const std::function<void()>& save) {
+        std::lock_guard lock(mutex);
+        if (isOpen) {
+            save();
+        }
+    }
+
+    // Savers that have not saved yet save nothing from now on.
+    void close() {
+        std::lock_guard lock(mutex);
+        isOpen = false;
+    }
+
+  private:
+    std::mutex mutex;
+    bool isOpen = true;  // guarded by mutex
+};
 
 // The recording's clock and the cloud's answer to its start, shared with the completion of the start
 // call. The clock counts from the board's reset until the cloud acknowledges the start; while the gate
@@ -139,6 +183,8 @@ Recording::Recording(CollectionReporter replies, std::shared_ptr<device::BriselD
       tally(std::make_shared<RecordingTally>()),
       uploads(std::make_shared<SegmentUploads>(uploader, tally)),
       gate(std::make_shared<StartGate>(board)),
+      savers(std::make_shared<SaverGate>()),
+      saverStart(currentSaverStart()),
       boardDisconnected(std::make_shared<std::atomic<bool>>(false)) {
     RunningRecordings::shared().add(*this);
 }
@@ -195,20 +241,57 @@ void Recording::notifyStart(bool restartOnAcknowledgement) {
 }
 
 void Recording::saveSegment() {
-    tally->segmentStarted();
-    if (!board->saveBinaryFile(*uploads)) {
-        tally->segmentEnded(SegmentOutcome::notSaved);
-    }
+    tally->saveStarted();
+    board->saveBinaryFile(*uploads);
+    tally->saveEnded();
 }
 
 void Recording::startSaver() {
-    tally->segmentStarted();
-    common::dispatchAsync(common::QualityOfService::defaultPriority,
-                          [board = board, uploads = uploads, tally = tally] {
-                              if (!board->saveBinaryFile(*uploads)) {
-                                  tally->segmentEnded(SegmentOutcome::notSaved);
-                              }
-                          });
+    tally->saveStarted();
+    saverStart([board = board, uploads = uploads, tally = tally, savers = savers] {
+        savers->run([&] {
+            // A saver that started late may find that the one before it took its packets along.
+            device::SampleReader* reader = board->sampleReader();
+            if (reader->withFileLock([reader] { return reader->packetsSinceSave(); }) > 0) {
+                board->saveBinaryFile(*uploads);
+            }
+            tally->saveEnded();
+        });
+    });
+}
+
+std::function<void()> Recording::doneAfterLateUploads(const RecordingTally::Counts& atEnd,
+                                                      const cloud::CloudAccess& access) const {
+    if (atEnd.inFlight + atEnd.saving == 0) {
+        return {};
+    }
+    // Once the cloud has answered the ERROR: a DONE never overtakes it.
+    return [tally = tally, reporter = reporter, access] {
+        tally->whenSettled([reporter, access](const RecordingTally::Counts& counts) {
+            if (!recordingProblems(counts)) {
+                logger().info(reporter.line("The uploads that outlived the wait have all succeeded"));
+                reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status", 200, "",
+                                      {access, {}});
+            }
+        });
+    };
+}
+
+bool Recording::endSavers() {
+    if (tally->counts().saving > 0) {
+        logger().info(reporter.line("Waiting for the last segment to be saved"));
+    }
+    const bool saved =
+        tally->waitUntilSaved(std::chrono::steady_clock::now() + common::scaled(kSaverWaitLimit));
+    savers->close();
+    if (!saved) {
+        // They will find the gate closed: the recording saves what they would have.
+        tally->savesAbandoned();
+        logger().warning(
+            reporter.line("A segment's saver did not start within a minute; the recording "
+                          "saves what it holds itself"));
+    }
+    return saved;
 }
 
 void Recording::waitForUploads() const {
@@ -227,14 +310,20 @@ DeviceStatus Recording::finish(std::int64_t saves) {
         board->sampleReader()->waitForPacketCount(
             n - kSegmentSeconds * saves, std::chrono::steady_clock::now() + common::scaled(kPacketWaitLimit));
     }
+    // The recording is over: what the board sends from now on is no part of it.
+    board->stopReadThread();
+    const bool saved = endSavers();
     const std::int64_t expected = expectedSegments(std::max<std::int64_t>(n, 0));
-    if (saves < expected) {
+    if (saves < expected || !saved) {
         saveSegment();
-        ++saves;
+        if (saves < expected) {
+            ++saves;  // a saver that never saved was counted when it started
+        }
     }
-    // The recording is over: what the board sends from now on is no part of it. Its file goes now, so
-    // that a service that ends during the wait for the uploads leaves nothing of it for a sync.
+    // Its file goes now, so that a service that ends during the wait for the uploads leaves nothing of
+    // the recording for a sync but its segments.
     board->sampleReader()->stop();
+    tally->setPacketsLost(board->sampleReader()->numPacketsLost());
     const double nominal = static_cast<double>(n);
     if (saves != expected &&
         static_cast<double>(board->totalPacketsReceived()) - kExpectedPacketsPerSecond * nominal >
@@ -247,13 +336,16 @@ DeviceStatus Recording::finish(std::int64_t saves) {
     pause(kSettleBeforeUploadWait);
     waitForUploads();
     // Lost packets or segments that did not reach the cloud make the collection's end an error.
-    const auto problems = recordingProblems(tally->counts());
+    const cloud::CloudAccess access = cloud::Authorization::shared().snapshot();
+    const RecordingTally::Counts counts = tally->counts();
+    const auto problems = recordingProblems(counts);
     if (problems) {
         logger().error(reporter.line(*problems));
         reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::ERROR, "error status",
-                              kRecordingErrorCode, *problems);
+                              kRecordingErrorCode, *problems, {access, doneAfterLateUploads(counts, access)});
     } else {
-        reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status");
+        reporter.notifyStatus(cloud::DataCollectionStatusStringResponse::DONE, "done status", 200, "",
+                              {access, {}});
     }
     reporter.send(Status::finishWaiting);
     logger().info(reporter.line("Finished waiting"));
@@ -338,6 +430,7 @@ DeviceStatus Recording::run() {
             }
             if (state == DeviceStatus::DEVICE_NOT_TRANSMITTING_DATA) {
                 gate->close();
+                savers->close();
                 reader->stop();
                 board->close();
                 reporter.send(Status::initDisconnect, kDisconnectedText);
@@ -359,7 +452,8 @@ DeviceStatus Recording::run() {
         return finish(saves);
     }
     // What was recorded before the disconnect goes to the cloud; an empty file is only deleted.
-    if (packetsInFile() > 0) {
+    endSavers();
+    if (reader->withFileLock([reader] { return reader->packetsSinceSave(); }) > 0) {
         saveSegment();
     }
     waitForUploads();

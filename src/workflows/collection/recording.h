@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
+#include "cloud/authorization.h"
 #include "cloud/streaming_uploader.h"
 #include "device/boards/brisel_device_base.h"
 #include "device/boards/device_status.h"
@@ -15,6 +17,14 @@
 #include "workflows/collection/segment_uploads.h"
 
 namespace brisel::workflows {
+
+// Starts one saver of a recording, which runs `save` once on a thread of its own choosing.
+using SaverStart = std::function<void(std::function<void()> save)>;
+
+// How the recordings that begin from now on start their savers: on the global queue of default
+// priority unless replaced (tests give their savers a slow start); an empty one restores that queue.
+// Any thread.
+void setSaverStart(SaverStart start);
 
 // What ends one recording early, set from other threads; each collection has its own.
 struct RecordingStop {
@@ -42,9 +52,10 @@ class Recording {
     // failed), saving a segment every 10 seconds; nothing is saved before the cloud answered. Returns
     // the board's state at the end: DEVICE_OK after a whole recording, whose end is reported to the
     // cloud and the browser once no upload is in flight (DONE, or ERROR with what was lost or is left
-    // for a collection sync); DEVICE_DISCONNECTED when the board, its link or the browser connection
-    // went away (what was recorded is saved and uploaded); DEVICE_NOT_TRANSMITTING_DATA. Blocks the
-    // calling thread; call once.
+    // for a collection sync; when the only problem was uploads that outlived the wait and they all
+    // succeed, the cloud is told DONE after them); DEVICE_DISCONNECTED when the board, its link or the
+    // browser connection went away (what was recorded is saved and uploaded); DEVICE_NOT_TRANSMITTING_DATA.
+    // Blocks the calling thread; call once.
     device::DeviceStatus run();
 
     // For a service that is stopping: keeps the current file as a segment on the disk for a collection
@@ -53,6 +64,7 @@ class Recording {
 
   private:
     class StartGate;
+    class SaverGate;
 
     // Ends the board's reading (keeping the recorded file), closes the board and reports `status`.
     // Only the first call does anything.
@@ -62,12 +74,19 @@ class Recording {
     void notifyStart(bool restartOnAcknowledgement);
     // Saves the current file as a segment and hands it to the uploads, on the calling thread.
     void saveSegment();
-    // The same on the global queue; the loop goes on at once.
+    // The same through the saver start; the loop goes on at once.
     void startSaver();
+    // Waits until the savers started have saved, for at most 60 s, and lets none save afterwards;
+    // true when all of them had.
+    bool endSavers();
+    // For an ERROR end while saves or uploads still ran (`atEnd`): what reports the collection DONE
+    // to the cloud of `access` once they have all ended well; nothing when none ran.
+    std::function<void()> doneAfterLateUploads(const RecordingTally::Counts& atEnd,
+                                               const cloud::CloudAccess& access) const;
     // Waits until no segment is being saved or uploaded, for at most 60 s.
     void waitForUploads() const;
-    // The end of a whole recording: the last segment, the end of the board's reading (its file deleted),
-    // the upload wait and the reports of the outcome.
+    // The end of a whole recording: the end of the board's reading, the savers it started, the last
+    // segment, the board's file deleted, the upload wait and the reports of the outcome.
     device::DeviceStatus finish(std::int64_t saves);
     std::int64_t packetsInFile() const;
 
@@ -80,6 +99,8 @@ class Recording {
     const std::shared_ptr<RecordingTally> tally;
     const std::shared_ptr<SegmentUploads> uploads;
     const std::shared_ptr<StartGate> gate;
+    const std::shared_ptr<SaverGate> savers;
+    const SaverStart saverStart;
     // Set by the loop and by the board's disconnect event, which may come after the recording.
     const std::shared_ptr<std::atomic<bool>> boardDisconnected;
     bool disconnectReported = false;

@@ -1,5 +1,6 @@
 #include "workflows/collection/recording_tally.h"
 
+#include <utility>
 #include <vector>
 
 namespace brisel::workflows {
@@ -14,43 +15,74 @@ std::string counted(std::int64_t count, const std::string& noun, const std::stri
     return verb.empty() ? text : text + " " + verb;
 }
 
+bool settled(const RecordingTally::Counts& counts) {
+    return counts.saving == 0 && counts.inFlight == 0;
+}
+
 }  // namespace
 
-void RecordingTally::segmentStarted() {
+void RecordingTally::saveStarted() {
+    std::lock_guard lock(mutex);
+    ++tally.saving;
+}
+
+void RecordingTally::saveEnded() {
+    ended([](Counts& counts) { --counts.saving; });
+}
+
+void RecordingTally::savesAbandoned() {
+    ended([](Counts& counts) { counts.saving = 0; });
+}
+
+void RecordingTally::uploadStarted() {
     std::lock_guard lock(mutex);
     ++tally.inFlight;
 }
 
-void RecordingTally::segmentSaved(std::int64_t packetsLost) {
-    std::lock_guard lock(mutex);
-    tally.packetsLost += packetsLost;
+void RecordingTally::uploadEnded(SegmentOutcome outcome) {
+    ended([outcome](Counts& counts) {
+        --counts.inFlight;
+        switch (outcome) {
+            case SegmentOutcome::uploaded:
+                ++counts.uploaded;
+                break;
+            case SegmentOutcome::failed:
+                ++counts.failed;
+                break;
+            case SegmentOutcome::empty:
+                ++counts.empty;
+                break;
+            case SegmentOutcome::unreadable:
+                ++counts.unreadable;
+                break;
+            case SegmentOutcome::keptForSync:
+                ++counts.keptForSync;
+                break;
+        }
+    });
 }
 
-void RecordingTally::segmentEnded(SegmentOutcome outcome) {
+void RecordingTally::ended(const std::function<void(Counts&)>& update) {
+    Settled then;
+    Counts now;
+    {
+        std::lock_guard lock(mutex);
+        update(tally);
+        changed.notify_all();
+        if (!settled(tally)) {
+            return;
+        }
+        then = std::exchange(kept, {});
+        now = tally;
+    }
+    if (then) {
+        then(now);
+    }
+}
+
+void RecordingTally::setPacketsLost(std::int64_t packets) {
     std::lock_guard lock(mutex);
-    --tally.inFlight;
-    switch (outcome) {
-        case SegmentOutcome::notSaved:
-            break;
-        case SegmentOutcome::uploaded:
-            ++tally.uploaded;
-            break;
-        case SegmentOutcome::failed:
-            ++tally.failed;
-            break;
-        case SegmentOutcome::empty:
-            ++tally.empty;
-            break;
-        case SegmentOutcome::unreadable:
-            ++tally.unreadable;
-            break;
-        case SegmentOutcome::keptForSync:
-            ++tally.keptForSync;
-            break;
-    }
-    if (tally.inFlight == 0) {
-        settled.notify_all();
-    }
+    tally.packetsLost = packets;
 }
 
 RecordingTally::Counts RecordingTally::counts() const {
@@ -58,9 +90,27 @@ RecordingTally::Counts RecordingTally::counts() const {
     return tally;
 }
 
+bool RecordingTally::waitUntilSaved(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock lock(mutex);
+    return changed.wait_until(lock, deadline, [this] { return tally.saving == 0; });
+}
+
 bool RecordingTally::waitUntilSettled(std::chrono::steady_clock::time_point deadline) const {
     std::unique_lock lock(mutex);
-    return settled.wait_until(lock, deadline, [this] { return tally.inFlight == 0; });
+    return changed.wait_until(lock, deadline, [this] { return settled(tally); });
+}
+
+void RecordingTally::whenSettled(Settled then) {
+    Counts now;
+    {
+        std::lock_guard lock(mutex);
+        if (!settled(tally)) {
+            kept = std::move(then);
+            return;
+        }
+        now = tally;
+    }
+    then(now);
 }
 
 std::optional<std::string> recordingProblems(const RecordingTally::Counts& counts) {
@@ -81,8 +131,8 @@ std::optional<std::string> recordingProblems(const RecordingTally::Counts& count
     if (counts.failed > 0) {
         problems.push_back(counted(counts.failed, "segment") + " could not be uploaded");
     }
-    if (counts.inFlight > 0) {
-        problems.push_back(counted(counts.inFlight, "segment", "was", "were") +
+    if (const int running = counts.inFlight + counts.saving; running > 0) {
+        problems.push_back(counted(running, "segment", "was", "were") +
                            " still uploading when the wait for the uploads ended");
     }
     if (counts.keptForSync > 0) {
@@ -97,7 +147,7 @@ std::optional<std::string> recordingProblems(const RecordingTally::Counts& count
         text += (i == 0 ? "" : "; ") + problems[i];
     }
     text += ".";
-    if (counts.failed > 0 || counts.inFlight > 0 || counts.keptForSync > 0) {
+    if (counts.failed > 0 || counts.inFlight + counts.saving > 0 || counts.keptForSync > 0) {
         text +=
             " Segments that are not uploaded are kept on this computer: run a collection sync of this "
             "collection to upload them.";

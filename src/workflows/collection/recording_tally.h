@@ -1,19 +1,20 @@
-// What became of the packets and segments of one recording: how many segments are still being saved
-// or uploaded, how each of the others ended, and how many packets were lost on the way to the disk.
+// What became of the packets and segments of one recording: how many saves are still to hand their
+// segments over, how many segments are still uploading, how each of the others ended, and how many
+// packets were lost on the way to the disk.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 
 namespace brisel::workflows {
 
-// How one saved segment ended.
+// How the upload of one saved segment ended.
 enum class SegmentOutcome {
-    notSaved,     // the save handed nothing over (no file)
     uploaded,     // the cloud holds it
     failed,       // every try failed: the file is kept for a collection sync
     empty,        // it held no packet: not uploaded (the uploader told the cloud)
@@ -26,31 +27,53 @@ enum class SegmentOutcome {
 class RecordingTally {
   public:
     struct Counts {
+        // Segments handed over whose upload has not ended.
         int inFlight = 0;
         int uploaded = 0;
         int failed = 0;
         int empty = 0;
         int unreadable = 0;
         int keptForSync = 0;
-        // Valid packets that could not be written to the files of the saved segments.
+        // Valid packets that could not be written to the disk.
         std::int64_t packetsLost = 0;
+        // Saves begun that have not handed their segments over yet.
+        int saving = 0;
     };
 
-    // A save has begun: its segment is in flight until segmentEnded().
-    void segmentStarted();
-    // A segment was saved with `packetsLost` packets that did not reach its file.
-    void segmentSaved(std::int64_t packetsLost);
-    // A segment's upload ended (or its save handed nothing over) with `outcome`.
-    void segmentEnded(SegmentOutcome outcome);
+    // Called once with the counts at the moment the last save and upload in flight ended, on the
+    // thread that ended it.
+    using Settled = std::function<void(const Counts&)>;
+
+    // A save has begun: it counts until saveEnded(), after it handed its segments over.
+    void saveStarted();
+    void saveEnded();
+    // The saves still counted will never hand anything over: they count no more.
+    void savesAbandoned();
+    // A segment was handed over: it is in flight until uploadEnded().
+    void uploadStarted();
+    void uploadEnded(SegmentOutcome outcome);
+    // The recording lost `packets` packets in all.
+    void setPacketsLost(std::int64_t packets);
 
     Counts counts() const;
-    // Waits until no segment is in flight, or `deadline` passes; true when none is.
+    // Waits until no save is running, or `deadline` passes; true when none is.
+    bool waitUntilSaved(std::chrono::steady_clock::time_point deadline) const;
+    // Waits until no save is running and no segment is in flight, or `deadline` passes; true when
+    // none is.
     bool waitUntilSettled(std::chrono::steady_clock::time_point deadline) const;
+    // Calls `settled` once no save is running and no segment is in flight: at once (on the calling
+    // thread) when none is, otherwise when the last of them ends. It replaces one kept before.
+    void whenSettled(Settled settled);
 
   private:
+    // Applies `update`, which ends one save or upload, and calls the kept `Settled` when nothing is
+    // running any more. Takes the lock.
+    void ended(const std::function<void(Counts&)>& update);
+
     mutable std::mutex mutex;
-    mutable std::condition_variable settled;
+    mutable std::condition_variable changed;
     Counts tally;  // guarded by mutex
+    Settled kept;  // guarded by mutex
 };
 
 // What went wrong with a recording, as one text for the collection's status in the cloud and for the

@@ -28,17 +28,17 @@ SegmentUploads::SegmentUploads(std::shared_ptr<cloud::StreamingUploader> segment
     : uploader(std::move(segmentUploader)), tally(std::move(recordingTally)) {}
 
 void SegmentUploads::process(const device::SavedSegment& segment) {
-    tally->segmentSaved(segment.packetsLost);
+    tally->uploadStarted();
     if (closed.load()) {
         common::logger().notice("Kept " + segment.path.string() +
                                 " without uploading it: the service is stopping; a collection sync will "
                                 "upload it");
-        tally->segmentEnded(SegmentOutcome::keptForSync);
+        tally->uploadEnded(SegmentOutcome::keptForSync);
         return;
     }
     uploader->process(
         segment.path, segment.firstPacketIndex, true,
-        [tally = tally](cloud::FileUploadOutcome outcome) { tally->segmentEnded(outcomeOf(outcome)); });
+        [tally = tally](cloud::FileUploadOutcome outcome) { tally->uploadEnded(outcomeOf(outcome)); });
 }
 
 bool SegmentUploads::receivedEmptySegment() const {

@@ -11,8 +11,7 @@
 
 namespace brisel::workflows {
 
-// Any thread. Every segment handed over must have been counted with `tally->segmentStarted()`; its
-// upload ends it there.
+// Any thread. Every segment handed over is in flight in the tally until its upload ends.
 class SegmentUploads final : public device::SegmentUploader {
   public:
     SegmentUploads(std::shared_ptr<cloud::StreamingUploader> uploader, std::shared_ptr<RecordingTally> tally);

@@ -228,23 +228,46 @@ TEST_F(SampleReaderTest, FailedRenameHandsOverTheTemporaryFileWithTheSameIndex) 
     EXPECT_TRUE(log_.contains("Failed to rename file. Error: "));
 }
 
-TEST_F(SampleReaderTest, WriteFailureLosesPacketsVisiblyAndTheirIndicesStayCounted) {
+// Packets that cannot be written are lost visibly, and they keep their indices: the file written after
+// them begins at the index that follows them, so that the gap shows in the cloud. A file that got none
+// of its packets is no segment.
+TEST_F(SampleReaderTest, LostPacketsAreAGapBeforeTheNextFileAndNoSegment) {
     // The collection folder cannot be created: a file stands where it belongs.
-    std::filesystem::create_directories(root_ / "velko_brisel_collection");
-    std::ofstream(root_ / "velko_brisel_collection" / "77") << "in the way";
+    const auto folder = root_ / "velko_brisel_collection" / "77";
+    std::filesystem::create_directories(folder.parent_path());
+    std::ofstream(folder) << "in the way";
     auto reader = makeReader();
     reader->start(std::make_unique<BufferByteSource>(buffer_));
     buffer_->append(packetWithTemperature(1));
-    ASSERT_TRUE(eventually([&] { return reader->numPacketsLost() == 1; }, kWait));
+    buffer_->append(packetWithTemperature(2));
+    ASSERT_TRUE(eventually([&] { return reader->numPacketsLost() == 2; }, kWait));
     EXPECT_EQ(packetCount(*reader), 0);
+    EXPECT_TRUE(reader->waitForPacketCount(2, std::chrono::steady_clock::now()));
     EXPECT_TRUE(log_.contains("Could not create file at "));
-    EXPECT_TRUE(log_.contains("Could not write recorded samples to "));
+    EXPECT_EQ(log_.count("Could not write recorded samples to "), 1U);
 
-    const auto saved = reader->saveSegment({});
+    std::filesystem::remove(folder);
+    std::vector<SavedSegment> handed;
+    const auto keep = [&](const SavedSegment& segment) {
+        handed.push_back(segment);
+    };
+    const auto lost = reader->saveSegment(keep);
+    ASSERT_FALSE(lost);
+    EXPECT_EQ(lost.error(), SegmentError::allPacketsLost);
+    EXPECT_TRUE(handed.empty());
+    EXPECT_EQ(reader->totalPacketsSaved(), 2);
+
+    buffer_->append(packetWithTemperature(3));
+    ASSERT_TRUE(eventually([&] { return packetCount(*reader) == 1; }, kWait));
+    const auto saved = reader->saveSegment(keep);
     ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->packetsLost, 1);
-    // The next segment's index counts the lost packet: the gap shows in the cloud.
-    EXPECT_EQ(reader->totalPacketsSaved(), 1);
+    ASSERT_EQ(handed.size(), 1U);
+    EXPECT_EQ(handed[0].path, folder / "sensors_2.bin");
+    EXPECT_EQ(readBytes(handed[0].path), packetWithTemperature(3));
+    EXPECT_EQ(reader->numPacketsLost(), 2);
+    // A new recording has lost nothing.
+    reader->beginRecording();
+    EXPECT_EQ(reader->numPacketsLost(), 0);
 }
 
 // Where the file system lacks the no-replace rename, a hard link and the removal of the temporary name

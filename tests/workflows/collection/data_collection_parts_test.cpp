@@ -93,6 +93,10 @@ TEST(RecordingProblemsTest, SayWhatWasLostAndWhatIsKeptForASync) {
          "Data collection ended with errors: 1 segment was still uploading when the wait for the uploads "
          "ended." +
              sync},
+        {Counts{.inFlight = 1, .saving = 1},
+         "Data collection ended with errors: 2 segments were still uploading when the wait for the uploads "
+         "ended." +
+             sync},
         {Counts{.uploaded = 3, .packetsLost = 1},
          "Data collection ended with errors: 1 packet could not be written to the disk (is it full?) and "
          "was lost."},
@@ -113,21 +117,46 @@ TEST(RecordingProblemsTest, SayWhatWasLostAndWhatIsKeptForASync) {
     }
 }
 
-TEST(RecordingTallyTest, SettlesWhenTheLastSegmentInFlightEnds) {
+// A save counts until it has handed its segments over, each of which is in flight until its upload
+// ends; what waits for them to settle is told once, with the final counts, at once when nothing runs.
+TEST(RecordingTallyTest, SettlesWhenTheLastSaveAndUploadEndAndTellsWhatWaitsForThat) {
     RecordingTally tally;
-    EXPECT_TRUE(tally.waitUntilSettled(std::chrono::steady_clock::now()));
-    tally.segmentStarted();
-    tally.segmentStarted();
-    tally.segmentSaved(2);
-    tally.segmentEnded(SegmentOutcome::uploaded);
-    EXPECT_FALSE(tally.waitUntilSettled(std::chrono::steady_clock::now()));
-    std::thread upload([&] { tally.segmentEnded(SegmentOutcome::failed); });
-    EXPECT_TRUE(tally.waitUntilSettled(std::chrono::steady_clock::now() + std::chrono::seconds(20)));
+    std::vector<RecordingTally::Counts> settled;
+    const auto record = [&](const RecordingTally::Counts& counts) {
+        settled.push_back(counts);
+    };
+    const auto now = [] {
+        return std::chrono::steady_clock::now();
+    };
+    tally.whenSettled(record);
+    EXPECT_EQ(settled.size(), 1U);
+    EXPECT_TRUE(tally.waitUntilSettled(now()));
+
+    tally.saveStarted();
+    EXPECT_FALSE(tally.waitUntilSaved(now()));
+    tally.uploadStarted();
+    tally.uploadStarted();
+    tally.saveEnded();
+    EXPECT_TRUE(tally.waitUntilSaved(now()));
+    EXPECT_FALSE(tally.waitUntilSettled(now()));
+    tally.uploadEnded(SegmentOutcome::uploaded);
+    tally.setPacketsLost(2);
+    tally.whenSettled(record);
+    EXPECT_EQ(settled.size(), 1U);
+    std::thread upload([&] { tally.uploadEnded(SegmentOutcome::failed); });
+    EXPECT_TRUE(tally.waitUntilSettled(now() + std::chrono::seconds(20)));
     upload.join();
-    const auto counts = tally.counts();
-    EXPECT_EQ(counts.uploaded, 1);
-    EXPECT_EQ(counts.failed, 1);
-    EXPECT_EQ(counts.packetsLost, 2);
+    ASSERT_EQ(settled.size(), 2U);
+    EXPECT_EQ(settled[1].inFlight, 0);
+    EXPECT_EQ(settled[1].uploaded, 1);
+    EXPECT_EQ(settled[1].failed, 1);
+    EXPECT_EQ(settled[1].packetsLost, 2);
+    // Told once only; saves that will never run count no more.
+    tally.saveStarted();
+    tally.saveStarted();
+    tally.savesAbandoned();
+    EXPECT_TRUE(tally.waitUntilSaved(now()));
+    EXPECT_EQ(settled.size(), 2U);
 }
 
 }  // namespace
