@@ -68,7 +68,7 @@ TEST(CrashHandler, ASecondFatalSignalWhileTheMarkerIsWrittenNeitherHangsNorRepla
             const ssize_t length = ::read(reader, written.data(), written.size());
             ::close(reader);
             const std::string text(written.data(), static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-            EXPECT_EQ(text.rfind("velko-crash 1\nsignal 6\n", 0), 0U) << text;
+            EXPECT_EQ(text.rfind("velko-crash 2\nsignal 6\n", 0), 0U) << text;
             EXPECT_NE(text.find("\nframe 0x"), std::string::npos) << text;
         }
     }
