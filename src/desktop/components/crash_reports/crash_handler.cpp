@@ -146,7 +146,7 @@ void onFatalSignal(int signalNumber, siginfo_t* /*info*/, void* /*context*/) {
     }
     const int fd = ::open(prepared.markerPath.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd >= 0) {
-        writeText(fd, "velko-crash 1\nsignal ");
+        writeText(fd, "velko-crash 2\nsignal ");
         writeDecimal(fd, static_cast<unsigned>(signalNumber));
         writeText(fd, "\n");
         writeAll(fd, prepared.moduleLines.data(), prepared.moduleLinesLength);
@@ -165,6 +165,45 @@ void appendModuleLine(std::string_view line) {
     }
     std::memcpy(prepared.moduleLines.data() + prepared.moduleLinesLength, line.data(), line.size());
     prepared.moduleLinesLength += line.size();
+}
+
+// The GNU build id among the object's notes, in memory, as lowercase hexadecimal digits; "-" when it
+// has none.
+std::string buildId(const dl_phdr_info& info) {
+    constexpr std::size_t kMaxBuildIdBytes = 64;
+    for (ElfW(Half) index = 0; index < info.dlpi_phnum; ++index) {
+        const ElfW(Phdr)& header = info.dlpi_phdr[index];
+        if (header.p_type != PT_NOTE) {
+            continue;
+        }
+        const std::size_t alignment = header.p_align == 8 ? 8 : 4;
+        const auto* notes = reinterpret_cast<const unsigned char*>(info.dlpi_addr + header.p_vaddr);
+        std::size_t offset = 0;
+        const auto aligned = [alignment](std::size_t value) {
+            return (value + alignment - 1) & ~(alignment - 1);
+        };
+        while (offset + sizeof(ElfW(Nhdr)) <= header.p_memsz) {
+            ElfW(Nhdr) note{};
+            std::memcpy(&note, notes + offset, sizeof(note));
+            const std::size_t name = offset + sizeof(note);
+            const std::size_t description = name + aligned(note.n_namesz);
+            if (description < name || description + note.n_descsz > header.p_memsz) {
+                break;
+            }
+            if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 &&
+                std::memcmp(notes + name, "GNU", 4) == 0 && note.n_descsz > 0 &&
+                note.n_descsz <= kMaxBuildIdBytes) {
+                std::string digits;
+                for (std::size_t byte = 0; byte < note.n_descsz; ++byte) {
+                    digits += "0123456789abcdef"[notes[description + byte] >> 4U];
+                    digits += "0123456789abcdef"[notes[description + byte] & 0xFU];
+                }
+                return digits;
+            }
+            offset = aligned(description + note.n_descsz);
+        }
+    }
+    return "-";
 }
 
 std::string hex(std::uintptr_t value) {
@@ -190,8 +229,8 @@ int recordModule(dl_phdr_info* info, std::size_t /*size*/, void* /*data*/) {
         path = length > 0 ? std::string(self.data(), static_cast<std::size_t>(length)) : "";
     }
     if (start < end && !path.empty() && path.find('\n') == std::string::npos) {
-        appendModuleLine("module " + hex(start) + " " + hex(end) + " " + hex(info->dlpi_addr) + " " + path +
-                         "\n");
+        appendModuleLine("module " + hex(start) + " " + hex(end) + " " + hex(info->dlpi_addr) + " " +
+                         buildId(*info) + " " + path + "\n");
     }
     return 0;
 }

@@ -30,8 +30,16 @@ std::string_view nextWord(std::string_view& rest) {
 struct Module {
     std::uintptr_t end;
     std::uintptr_t bias;
+    std::optional<std::string> buildId;
     std::string path;
 };
+
+// A build id as the handler writes it: an even number of lowercase hexadecimal digits, at most 64
+// bytes' worth.
+bool isBuildId(std::string_view text) {
+    return !text.empty() && text.size() % 2 == 0 && text.size() <= 128 &&
+           text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
 
 }  // namespace
 
@@ -40,14 +48,16 @@ tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text) {
     CrashMarker marker;
     std::map<std::uintptr_t, Module> modules;  // by start
     bool first = true;
+    bool withBuildIds = false;
     while (!text.empty()) {
         const std::size_t newline = text.find('\n');
         std::string_view line = text.substr(0, newline);
         text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
         if (first) {
-            if (line != "velko-crash 1") {
+            if (line != "velko-crash 1" && line != "velko-crash 2") {
                 return tl::make_unexpected(std::string("not a crash marker"));
             }
+            withBuildIds = line == "velko-crash 2";
             first = false;
             continue;
         }
@@ -62,8 +72,17 @@ tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text) {
             const auto start = parseHex(nextWord(line));
             const auto end = parseHex(nextWord(line));
             const auto bias = parseHex(nextWord(line));
+            std::optional<std::string> buildId;
+            if (withBuildIds) {
+                const std::string_view id = nextWord(line);
+                if (isBuildId(id)) {
+                    buildId = std::string(id);
+                } else if (id != "-") {
+                    continue;
+                }
+            }
             if (start && end && bias && *start < *end && !line.empty() && modules.size() < 4096) {
-                modules[*start] = Module{*end, *bias, std::string(line)};
+                modules[*start] = Module{*end, *bias, std::move(buildId), std::string(line)};
             }
         } else if (kind == "frame" && marker.frames.size() < static_cast<std::size_t>(kMaxCrashFrames)) {
             const auto address = parseHex(nextWord(line));
@@ -84,6 +103,7 @@ tl::expected<CrashMarker, std::string> parseCrashMarker(std::string_view text) {
             frame.module = found->second.path;
             frame.moduleStart = found->first;
             frame.moduleBias = found->second.bias;
+            frame.moduleBuildId = found->second.buildId;
         }
     }
     return marker;

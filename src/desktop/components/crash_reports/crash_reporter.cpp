@@ -34,8 +34,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kSessionFile = "session.json";
-constexpr const char* kMarkerFile = "crash.marker";
+// Each running instance's files: <instance>.lock, <instance>.session and <instance>.marker.
+constexpr const char* kInstancesFolder = "running";
+constexpr const char* kLockSuffix = ".lock";
+constexpr const char* kSessionSuffix = ".session";
+constexpr const char* kMarkerSuffix = ".marker";
+// The one session file and marker of builds that ran one instance at a time.
+constexpr const char* kSingleSessionFile = "session.json";
+constexpr const char* kSingleMarkerFile = "crash.marker";
 constexpr const char* kOutboxFolder = "outbox";
 constexpr const char* kReportSuffix = ".envelope";
 // What earlier runs left, each run's marker and session file under one name, until reported.
@@ -243,12 +249,23 @@ void CrashReporter::start() {
     std::error_code error;
     fs::create_directories(options.databaseFolder / kOutboxFolder, error);
     fs::create_directories(options.databaseFolder / kSetAsideFolder, error);
+    fs::create_directories(options.databaseFolder / kInstancesFolder, error);
     fs::permissions(options.databaseFolder, fs::perms::owner_all, fs::perm_options::replace, error);
-    setAsidePreviousRun();
+    instance = uniqueName().toStdString();
+    const fs::path instanceFiles = options.databaseFolder / kInstancesFolder / instance;
+    if (auto locked = InstanceLock::acquire(withSuffix(instanceFiles, kLockSuffix))) {
+        instanceLock = std::move(*locked);
+    } else {
+        qWarning().noquote() << QStringLiteral(
+                                    "Crash reporting: %1; a start of Velko Brisel in another session may "
+                                    "report this one as ended abnormally (check that the folder is writable)")
+                                    .arg(QString::fromStdString(locked.error()));
+    }
+    setAsideEarlierRuns();
     if (options.enableAutoSessionTracking) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         session = RunningSession{QUuid::createUuid().toString(QUuid::WithoutBraces), now};
-        QSaveFile file(qPath(options.databaseFolder / kSessionFile));
+        QSaveFile file(qPath(withSuffix(instanceFiles, kSessionSuffix)));
         if (file.open(QIODevice::WriteOnly)) {
             file.write(QJsonDocument(
                            QJsonObject{
@@ -264,7 +281,8 @@ void CrashReporter::start() {
                     sessionEnvelope(options.dsn, {session->sid, now, now, true, SessionUpdate::Status::ok, 0,
                                                   options.release, options.environment}));
     }
-    (void)installCrashHandler(options.databaseFolder / kMarkerFile);  // without it, crashes go unreported
+    // Without it, crashes go unreported.
+    (void)installCrashHandler(withSuffix(instanceFiles, kMarkerSuffix));
     startWorker();
 }
 
@@ -302,12 +320,35 @@ void CrashReporter::startWorker() {
         });
 }
 
-// Renames only: what is in the files is read on the worker thread.
-void CrashReporter::setAsidePreviousRun() {
-    const fs::path setAside = options.databaseFolder / kSetAsideFolder / uniqueName().toStdString();
-    std::error_code ignored;
-    fs::rename(options.databaseFolder / kMarkerFile, withSuffix(setAside, kSetAsideMarkerSuffix), ignored);
-    fs::rename(options.databaseFolder / kSessionFile, withSuffix(setAside, kSetAsideSessionSuffix), ignored);
+// Renames only: what is in the files is read on the worker thread. Two starts at once each take what
+// their renames win.
+void CrashReporter::setAsideEarlierRuns() {
+    const auto setAside = [this](const fs::path& marker, const fs::path& sessionFile) {
+        const fs::path run = options.databaseFolder / kSetAsideFolder / uniqueName().toStdString();
+        std::error_code ignored;
+        fs::rename(marker, withSuffix(run, kSetAsideMarkerSuffix), ignored);
+        fs::rename(sessionFile, withSuffix(run, kSetAsideSessionSuffix), ignored);
+    };
+    setAside(options.databaseFolder / kSingleMarkerFile, options.databaseFolder / kSingleSessionFile);
+
+    const fs::path instances = options.databaseFolder / kInstancesFolder;
+    std::set<std::string> others;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(instances, error)) {
+        const fs::path extension = entry.path().extension();
+        if (extension == kLockSuffix || extension == kSessionSuffix || extension == kMarkerSuffix) {
+            others.insert(entry.path().stem().string());
+        }
+    }
+    others.erase(instance);
+    for (const std::string& other : others) {
+        const fs::path files = instances / other;
+        // Held until the files are set aside; dropping it removes the lock file.
+        const std::optional<InstanceLock> gone = InstanceLock::takeOverIfGone(withSuffix(files, kLockSuffix));
+        if (gone) {
+            setAside(withSuffix(files, kMarkerSuffix), withSuffix(files, kSessionSuffix));
+        }
+    }
 }
 
 std::vector<fs::path> CrashReporter::queuedReports() const {
@@ -397,8 +438,9 @@ CrashReporter::CloseOutcome CrashReporter::close() {
             send({{std::move(*report), end}});
         }
         std::error_code ignored;
-        fs::remove(options.databaseFolder / kSessionFile, ignored);
+        fs::remove(withSuffix(options.databaseFolder / kInstancesFolder / instance, kSessionSuffix), ignored);
     }
+    instanceLock.reset();  // after the session file: a live session file always has its lock
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (!inFlight.empty() && left.count() > 0) {

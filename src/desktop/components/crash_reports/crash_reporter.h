@@ -1,13 +1,18 @@
 // Crash reporting of the tray application: a small client of the crash-report ingestion service.
 //
-// start() sets aside what the previous run left, begins a session and installs the fatal-signal
-// handler (crash_handler.h); a worker thread then reads the outbox for sending, turns what was set
-// aside into reports (a crash marker: a fatal event and a crashed session; an unfinished session
+// start() sets aside what earlier runs left, begins a session and installs the fatal-signal handler
+// (crash_handler.h); a worker thread then reads the outbox for sending, turns what was set aside into
+// reports (a crash marker: a fatal event and a crashed session; an unfinished session
 // without marker: an abnormal one), naming the crash's frames from local files, and reads the outbox
 // again once it is done. close() ends the session and sends what it can, all within a bound. Every
 // report is first written to an outbox folder and deleted once the service has taken it (or refused it
 // for good), so reports that cannot be sent wait for a later start; what the worker had not turned into
 // reports yet waits the same way.
+//
+// Several instances may run at once with one database folder (one user in two graphical sessions):
+// each keeps its session file and crash marker under a name of its own beside a lock file that it
+// holds while it lives (instance_lock.h), and a start sets aside only the files of instances that are
+// gone. The single session file and marker of older builds are set aside too.
 #pragma once
 
 #include <QDateTime>
@@ -34,6 +39,7 @@
 #include "desktop/components/crash_reports/crash_marker.h"
 #include "desktop/components/crash_reports/crash_report_dsn.h"
 #include "desktop/components/crash_reports/crash_symbols.h"
+#include "desktop/components/crash_reports/instance_lock.h"
 
 class QNetworkReply;
 
@@ -44,7 +50,8 @@ struct CrashReporterOptions {
     std::string environment;
     std::string release;
     bool enableAutoSessionTracking = true;
-    // Holds the session file, the crash marker and the outbox; created (0700) when missing.
+    // Holds the instances' session files and crash markers, and the outbox; created (0700) when
+    // missing.
     std::filesystem::path databaseFolder;
     // Certificate authorities trusted besides the system's (tests' loopback servers).
     QList<QSslCertificate> extraCertificateAuthorities;
@@ -111,7 +118,8 @@ class CrashReporter {
         bool abandoned = false;  // close() waits no more: the worker hands nothing on; guarded by mutex
     };
 
-    void setAsidePreviousRun();
+    // Sets aside what instances that are gone left; the own instance is already locked.
+    void setAsideEarlierRuns();
     void startWorker();
     // Sends each report that is not being sent already. Main thread.
     void send(const std::vector<QueuedReport>& reports);
@@ -126,6 +134,8 @@ class CrashReporter {
     std::set<std::filesystem::path> delivered;
     std::function<void()> whenIdle;  // called when the last send in flight finishes
     std::optional<RunningSession> session;
+    std::string instance;                      // names this instance's files; set by start()
+    std::optional<InstanceLock> instanceLock;  // held from start() to close()
     bool started = false;
     bool closed = false;
     bool reportingEarlier = false;

@@ -5,6 +5,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <utility>
 
 namespace brisel::desktop::components {
 
@@ -36,19 +38,72 @@ const Dwfl_Callbacks kOfflineCallbacks{
 
 using DwflSession = std::unique_ptr<Dwfl, decltype(&dwfl_end)>;
 
+// The file that holds the symbols of the build of `frame`'s object: the object's own file, or its
+// separate debugging file. None when the marker recorded no build id or no file has it.
+std::optional<std::filesystem::path> fileOfTheBuild(const CrashFrame& frame,
+                                                    const std::vector<std::filesystem::path>& debugFolders) {
+    if (!frame.module || !frame.moduleBuildId || frame.moduleBuildId->size() < 4) {
+        return std::nullopt;
+    }
+    const std::string& id = *frame.moduleBuildId;
+    if (fileBuildId(*frame.module) == id) {
+        return std::filesystem::path(*frame.module);
+    }
+    for (const std::filesystem::path& folder : debugFolders) {
+        std::filesystem::path debugFile = folder / ".build-id" / id.substr(0, 2) / (id.substr(2) + ".debug");
+        if (fileBuildId(debugFile) == id) {
+            return debugFile;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
+std::optional<std::string> fileBuildId(const std::filesystem::path& file) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+        return std::nullopt;  // opening a FIFO could block for ever
+    }
+    const DwflSession session(dwfl_begin(&kOfflineCallbacks), &dwfl_end);
+    if (!session) {
+        return std::nullopt;
+    }
+    Dwfl_Module* module = dwfl_report_offline(session.get(), "", file.c_str(), -1);
+    const unsigned char* bits = nullptr;
+    GElf_Addr noteAddress = 0;
+    const int length = module == nullptr ? -1 : dwfl_module_build_id(module, &bits, &noteAddress);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::string digits;
+    for (int byte = 0; byte < length; ++byte) {
+        digits += "0123456789abcdef"[bits[byte] >> 4U];
+        digits += "0123456789abcdef"[bits[byte] & 0xFU];
+    }
+    return digits;
+}
+
 bool symbolise(CrashMarker& marker, std::stop_token stop) {
+    return symboliseFrom(marker, {"/usr/lib/debug"}, std::move(stop));
+}
+
+bool symboliseFrom(CrashMarker& marker, const std::vector<std::filesystem::path>& debugFolders,
+                   std::stop_token stop) {
     const DwflSession session(dwfl_begin(&kOfflineCallbacks), &dwfl_end);
     if (!session) {
         return true;  // nothing can be named
     }
     dwfl_report_begin(session.get());
-    std::map<std::string, bool> reported;
+    std::map<std::string, bool> looked;  // objects by path: whether a file of their build was found
     for (const CrashFrame& frame : marker.frames) {
-        if (frame.module && reported.emplace(*frame.module, true).second) {
-            dwfl_report_elf(session.get(), frame.module->c_str(), frame.module->c_str(), -1, frame.moduleBias,
-                            false);
+        if (!frame.module || looked.contains(*frame.module)) {
+            continue;
+        }
+        const std::optional<std::filesystem::path> file = fileOfTheBuild(frame, debugFolders);
+        looked.emplace(*frame.module, file.has_value());
+        if (file) {
+            dwfl_report_elf(session.get(), frame.module->c_str(), file->c_str(), -1, frame.moduleBias, false);
         }
     }
     dwfl_report_end(session.get(), nullptr, nullptr);

@@ -1,5 +1,6 @@
 #include "desktop/components/logs/log_view_controller.h"
 
+#include <QDebug>
 #include <QHideEvent>
 #include <QPointer>
 #include <QVBoxLayout>
@@ -15,7 +16,8 @@ LogViewController::LogViewController(std::filesystem::path logFile, QWidget* par
     : QWidget(parent),
       file(std::move(logFile)),
       logWindow(new LogLinesView(this)),
-      statusLine(new QStatusBar(this)) {
+      statusLine(new QStatusBar(this)),
+      unwatchedLooks(new QTimer(this)) {
     setWindowTitle(QStringLiteral("Logs"));
     resize(900, 600);
     auto* layout = new QVBoxLayout(this);  // owned by this widget
@@ -25,26 +27,39 @@ LogViewController::LogViewController(std::filesystem::path logFile, QWidget* par
     layout->addWidget(statusLine);
     statusLine->setSizeGripEnabled(false);
     logWindow->setCopyReport([this](const CopiedLines& lines) { copied(lines); });
+    unwatchedLooks->setInterval(kUnwatchedLookInterval);
+    connect(unwatchedLooks, &QTimer::timeout, this, [this] { fileChanged(); });
 
+    follower =
+        std::make_unique<LogFileFollower>(file, [this](LogFileChange change) { apply(std::move(change)); });
+    startWatch();
+}
+
+LogViewController::~LogViewController() {
+    if (watching) {
+        OrvikFSEvents::removeWatcher(this);
+    }
+    follower.reset();  // no change comes in any more
+}
+
+void LogViewController::startWatch() {
     const QPointer<LogViewController> self(this);
     auto watched = OrvikFSEvents::addWatcher({file.string()}, this, [self](const OrvikFSEventsEvent&) {
         if (self) {
             self->fileChanged();
         }
     });
-    if (!watched) {
-        showError(QString::fromLatin1(kOpenErrorPrefix) +
-                  QString::fromStdString(watched.error().description()));
-        return;
-    }
-    follower =
-        std::make_unique<LogFileFollower>(file, [this](LogFileChange change) { apply(std::move(change)); });
-}
-
-LogViewController::~LogViewController() {
-    if (follower) {
-        OrvikFSEvents::removeWatcher(this);
-        follower.reset();  // no change comes in any more
+    watching = watched.has_value();
+    if (!watching) {
+        qWarning().noquote()
+            << QString::fromLatin1(kOpenErrorPrefix) + QString::fromStdString(watched.error().description()) +
+                   QStringLiteral(
+                       "; the Logs window reads %1 every %2 ms instead while it is open, and tries "
+                       "the watch again when it is opened next (with \"Too many open files\", "
+                       "raise fs.inotify.max_user_instances or quit programs that watch many "
+                       "files)")
+                       .arg(QString::fromStdString(file.string()))
+                       .arg(kUnwatchedLookInterval.count());
     }
 }
 
@@ -53,12 +68,18 @@ QString LogViewController::content() const {
 }
 
 std::size_t LogViewController::reloadCount() const {
-    return follower ? follower->lookCount() : 0;
+    return follower->lookCount();
 }
 
 void LogViewController::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (stale && follower) {
+    if (std::exchange(watchRetryDue, false)) {
+        startWatch();
+    }
+    if (!watching) {
+        unwatchedLooks->start();
+    }
+    if (stale) {
         stale = false;
         follower->requestLook();
     }
@@ -66,9 +87,11 @@ void LogViewController::showEvent(QShowEvent* event) {
 
 void LogViewController::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    if (event->spontaneous() || !follower) {
+    if (event->spontaneous()) {
         return;  // minimised: still visible as far as following goes
     }
+    unwatchedLooks->stop();
+    watchRetryDue = !watching;
     follower->forget(logWindow->replaceText(LogText()));
     statusLine->clearMessage();
     stale = true;
@@ -113,10 +136,7 @@ void LogViewController::copied(const CopiedLines& lines) {
 }
 
 void LogViewController::showError(const QString& line) {
-    LogText previous = logWindow->replaceText(LogText(line.toUtf8()));
-    if (follower) {
-        follower->discard(std::move(previous));
-    }
+    follower->discard(logWindow->replaceText(LogText(line.toUtf8())));
 }
 
 }  // namespace brisel::desktop::components

@@ -3,8 +3,10 @@
 
 #include <QStatusBar>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -24,14 +26,18 @@ namespace brisel::desktop::components {
 // file is read and swapped in at once. Reads are gathered so that at most one happens per
 // LogFileFollower::kLookInterval, however busy the log. Hiding the window frees the text; a change
 // while it is hidden is only remembered, and the file is read again when it is shown. A copy that
-// leaves the head of a large selection out says so in the status line. Main thread only.
+// leaves the head of a large selection out says so in the status line. When the file-event stream
+// cannot watch the file (inotify instances used up, say), the window follows the file all the same by
+// looking at it every kUnwatchedLookInterval while it is visible, and tries the watch again each time
+// it is shown after it was hidden. Main thread only.
 class LogViewController : public QWidget {
   public:
     static constexpr const char* kOpenErrorPrefix = "Could not open log file due to error: ";
     static constexpr const char* kReadErrorPrefix = "Could not read log file due to error: ";
+    static constexpr std::chrono::milliseconds kUnwatchedLookInterval{1000};
 
     // Starts watching `logFile` (the file-event stream keyed by this window). When the watch cannot
-    // start, the view holds kOpenErrorPrefix and the reason, and nothing follows.
+    // start, the log says why and the window looks at the file on a timer instead.
     explicit LogViewController(std::filesystem::path logFile, QWidget* parent = nullptr);
     // Stops the watch and the reading thread.
     ~LogViewController() override;
@@ -47,6 +53,8 @@ class LogViewController : public QWidget {
     // What the view shows may be out of date: the file changed while the window was hidden (or the
     // window was never shown). It is read when the window is shown.
     bool isStale() const { return stale; }
+    // Whether the file-event stream watches the file (otherwise the window looks on a timer).
+    bool watchesFile() const { return watching; }
     // The view shows the last line of what it holds.
     bool showsEnd() const { return logWindow->showsEnd(); }
 
@@ -59,16 +67,21 @@ class LogViewController : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    // Starts the watch, or logs why it could not start. Sets `watching`.
+    void startWatch();
     void fileChanged();
     void copied(const CopiedLines& lines);
     void apply(LogFileChange change);
     void showError(const QString& line);
 
     std::filesystem::path file;
-    LogLinesView* logWindow;                    // owned by this widget
-    QStatusBar* statusLine;                     // owned by this widget
-    std::unique_ptr<LogFileFollower> follower;  // none when the watch could not start
-    bool stale = true;                          // the file changed since the view last asked for it
+    LogLinesView* logWindow;  // owned by this widget
+    QStatusBar* statusLine;   // owned by this widget
+    QTimer* unwatchedLooks;   // owned by this widget; runs while visible and unwatched
+    std::unique_ptr<LogFileFollower> follower;
+    bool watching = false;
+    bool watchRetryDue = false;  // the watch failed and the window was hidden since: try it at the next show
+    bool stale = true;           // the file changed since the view last asked for it
 };
 
 }  // namespace brisel::desktop::components

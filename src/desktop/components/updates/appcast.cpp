@@ -1,5 +1,6 @@
 #include "desktop/components/updates/appcast.h"
 
+#include <QDebug>
 #include <QXmlStreamReader>
 
 #include <charconv>
@@ -18,23 +19,48 @@ std::optional<std::uint64_t> buildNumber(const QString& text) {
     return value;
 }
 
-// Reads one <item>; the reader stands on its start element. None when the item offers no build.
-std::optional<AppcastItem> readItem(QXmlStreamReader& reader) {
+// The first field of an item that is longer than its cap.
+struct OversizedField {
+    const char* name;
+    qsizetype length;
+    qsizetype cap;
+};
+
+// `text` when it fits `cap`; otherwise notes the field in `oversized` (the first one stays).
+QString capped(QString text, const char* name, qsizetype cap, std::optional<OversizedField>& oversized) {
+    if (text.size() <= cap) {
+        return text;
+    }
+    if (!oversized) {
+        oversized = OversizedField{name, text.size(), cap};
+    }
+    return {};
+}
+
+// Reads one <item>; the reader stands on its start element. None when the item offers no build or
+// a field is oversized (then logged; `position` counts the channel's items from 1).
+std::optional<AppcastItem> readItem(QXmlStreamReader& reader, std::size_t position) {
     AppcastItem item{};
     bool hasBuild = false;
+    std::optional<OversizedField> oversized;
+    const auto elementText = [&reader] {
+        return reader.readElementText(QXmlStreamReader::SkipChildElements);
+    };
     while (reader.readNextStartElement()) {
         const bool ours = reader.namespaceUri() == QLatin1String(kAppcastNamespace);
         if (reader.namespaceUri().isEmpty() && reader.name() == QLatin1String("title")) {
-            item.title = reader.readElementText(QXmlStreamReader::SkipChildElements).toStdString();
+            item.title = capped(elementText(), "title", kMaxAppcastTitleLength, oversized).toStdString();
         } else if (ours && reader.name() == QLatin1String("build")) {
-            const auto build = buildNumber(reader.readElementText(QXmlStreamReader::SkipChildElements));
+            const auto build =
+                buildNumber(capped(elementText().trimmed(), "build", kMaxAppcastBuildLength, oversized));
             hasBuild = build.has_value();
             item.build = build.value_or(0);
         } else if (ours && reader.name() == QLatin1String("version")) {
             item.version =
-                reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed().toStdString();
+                capped(elementText().trimmed(), "version", kMaxAppcastVersionLength, oversized).toStdString();
         } else if (reader.namespaceUri().isEmpty() && reader.name() == QLatin1String("enclosure")) {
-            const QUrl url(reader.attributes().value(QLatin1String("url")).toString().trimmed(),
+            const QUrl url(capped(reader.attributes().value(QLatin1String("url")).toString().trimmed(),
+                                  "enclosure url", kMaxAppcastDownloadLength, oversized),
                            QUrl::StrictMode);
             if (url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty()) {
                 item.download = url;
@@ -43,6 +69,16 @@ std::optional<AppcastItem> readItem(QXmlStreamReader& reader) {
         } else {
             reader.skipCurrentElement();
         }
+    }
+    if (oversized) {
+        qWarning().noquote() << QStringLiteral(
+                                    "Update feed: item %1 is left out, its %2 is %3 characters long and at "
+                                    "most %4 are taken; the feed's publisher must shorten it")
+                                    .arg(position)
+                                    .arg(QLatin1String(oversized->name))
+                                    .arg(oversized->length)
+                                    .arg(oversized->cap);
+        return std::nullopt;
     }
     if (!hasBuild || item.download.isEmpty()) {
         return std::nullopt;
@@ -59,6 +95,7 @@ tl::expected<std::vector<AppcastItem>, std::string> parseAppcast(const QByteArra
                                                      : std::string("the feed is not an RSS document"));
     }
     std::vector<AppcastItem> items;
+    std::size_t position = 0;
     while (reader.readNextStartElement()) {
         if (reader.name() != QLatin1String("channel")) {
             reader.skipCurrentElement();
@@ -69,8 +106,12 @@ tl::expected<std::vector<AppcastItem>, std::string> parseAppcast(const QByteArra
                 reader.skipCurrentElement();
                 continue;
             }
-            std::optional<AppcastItem> item = readItem(reader);
-            if (item && items.size() < kMaxAppcastItems) {
+            if (items.size() >= kMaxAppcastItems) {
+                reader.skipCurrentElement();
+                continue;
+            }
+            std::optional<AppcastItem> item = readItem(reader, ++position);
+            if (item) {
                 items.push_back(std::move(*item));
             }
         }

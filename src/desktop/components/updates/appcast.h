@@ -25,9 +25,17 @@ struct AppcastItem {
     QUrl download;        // the enclosure: always an https address
 };
 
+// The longest field of an item, in characters (UTF-16 code units) after trimming where the field is
+// trimmed. The feed as a whole may be 1 MiB; no field needs a fraction of that.
+inline constexpr qsizetype kMaxAppcastTitleLength = 256;
+inline constexpr qsizetype kMaxAppcastBuildLength = 32;
+inline constexpr qsizetype kMaxAppcastVersionLength = 64;
+inline constexpr qsizetype kMaxAppcastDownloadLength = 4096;
+
 // The items of a feed, in document order. Items without a build number above 0, or without an https
-// enclosure, are left out; a feed of more than kMaxAppcastItems items keeps the first ones. Errors:
-// a readable reason when the text is not well-formed XML or not an RSS document.
+// enclosure, are left out; so are items with a field longer than its cap above, each with a warning
+// in the log. A feed of more than kMaxAppcastItems items keeps the first ones. Errors: a readable
+// reason when the text is not well-formed XML or not an RSS document. Any thread.
 inline constexpr std::size_t kMaxAppcastItems = 1000;
 tl::expected<std::vector<AppcastItem>, std::string> parseAppcast(const QByteArray& document);
 

@@ -1,9 +1,10 @@
 // A program that starts the crash reporter and then dies of a fatal signal, for the crash reporter's
 // tests. Usage: desktop_crash_helper <database folder> <dsn>
-// abort|segv|abort-when-told|abort-when-told-beside-thread
+// abort|segv|abort-when-told|abort-when-told-beside-thread|quit-when-told
 //
 // The "when told" kinds print the session, and with "beside-thread" the thread id of a second thread
-// that only waits, each on a line of its own, then abort once a line arrives on standard input.
+// that only waits, each on a line of its own, then abort (or close the reporter and quit) once a line
+// arrives on standard input.
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
     if (argc != 4) {
         std::fputs(
             "usage: desktop_crash_helper <database folder> <dsn> "
-            "abort|segv|abort-when-told|abort-when-told-beside-thread\n",
+            "abort|segv|abort-when-told|abort-when-told-beside-thread|quit-when-told\n",
             stderr);
         return 2;
     }
@@ -48,6 +49,11 @@ int main(int argc, char** argv) {
     reporter.start();
     std::printf("%s\n", reporter.sessionId().toStdString().c_str());
     std::fflush(stdout);
+    if (how == "quit-when-told") {
+        (void)std::getchar();
+        reporter.close();
+        return 0;
+    }
     if (how.starts_with("abort-when-told")) {
         std::thread waiting;  // never joined: the process ends while it waits
         if (how.ends_with("beside-thread")) {

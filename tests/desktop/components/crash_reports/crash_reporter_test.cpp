@@ -9,10 +9,15 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <QUuid>
+
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +64,18 @@ std::vector<QJsonObject> received(const test::LoopbackHttpsServer& server, const
         }
     }
     return payloads;
+}
+
+// The files of the running instances that end in `suffix` (".session", ".marker", ".lock").
+std::vector<fs::path> instanceFiles(const fs::path& folder, const std::string& suffix) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder / "running", error)) {
+        if (entry.path().extension() == suffix) {
+            files.push_back(entry.path());
+        }
+    }
+    return files;
 }
 
 // Until what earlier runs left is reported and every send has finished.
@@ -143,7 +160,7 @@ TEST(CrashReporter, AHelperThatCrashedIsReportedAtTheNextStart) {
         ASSERT_TRUE(helper.waitForFinished(60000));
         EXPECT_EQ(helper.exitStatus(), QProcess::CrashExit);
         const QString helperSession = QString::fromUtf8(helper.readAllStandardOutput()).trimmed();
-        ASSERT_TRUE(fs::exists(folder.path() / "crash.marker"));
+        ASSERT_EQ(instanceFiles(folder.path(), ".marker").size(), 1U);
 
         Endpoint endpoint;
         CrashReporter reporter(optionsFor(endpoint.dsn(), folder.path()));
@@ -193,9 +210,74 @@ TEST(CrashReporter, AHelperThatCrashedIsReportedAtTheNextStart) {
                        session.value(QStringLiteral("init")).toBool();
             });
         EXPECT_EQ(helperStart, 1) << "the helper's unsent session start goes out now";
-        EXPECT_FALSE(fs::exists(folder.path() / "crash.marker"));
+        EXPECT_TRUE(instanceFiles(folder.path(), ".marker").empty());
         reporter.close();
     }
+}
+
+// Instances that run at once (one user in two graphical sessions) share the folder: a start sets aside
+// neither the session of a live instance nor, when that instance quits, the one of the start; a gone
+// instance's files, and the one session file that older builds kept, are reported at the next start.
+TEST(CrashReporter, AStartReportsOnlyTheSessionsOfInstancesThatAreGone) {
+    const test_support::TemporaryFolder folder;
+    const brisel::test::ClosedPort down;  // the helpers' reports wait in the outbox
+    const QString unreachable = QStringLiteral("https://k@127.0.0.1:%1/42").arg(down.port());
+    const QString olderBuildSession = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    std::ofstream(folder.path() / "session.json")
+        << QJsonDocument(QJsonObject{{"sid", olderBuildSession},
+                                     {"started", "2026-12-01T10:00:00.000Z"},
+                                     {"release", "velko-brisel@6+older"},
+                                     {"environment", "production"}})
+               .toJson()
+               .toStdString();
+    const auto startHelper = [&](QProcess& helper, const char* how) {
+        helper.start(QStringLiteral(BRISEL_CRASH_HELPER),
+                     {QString::fromStdString(folder.path().string()), unreachable, QString::fromLatin1(how)});
+        QByteArray printed;
+        EXPECT_TRUE(desktop_test::waitUntil([&] {
+            printed += helper.readAllStandardOutput();
+            return printed.contains('\n');
+        }));
+        return QString::fromUtf8(printed).trimmed();
+    };
+    // Both start before this process has threads: a process started later would stop the thread sanitizer
+    // from letting this one start threads again.
+    QProcess other;
+    const QString otherSession = startHelper(other, "quit-when-told");
+    QProcess crashed;
+    const QString crashedSession = startHelper(crashed, "abort-when-told");
+
+    Endpoint endpoint;
+    std::optional<CrashReporter> reporter(std::in_place, optionsFor(endpoint.dsn(), folder.path()));
+    reporter->start();
+    ASSERT_TRUE(waitUntilSent(*reporter));
+    EXPECT_EQ(instanceFiles(folder.path(), ".session").size(), 3U) << "the live instances' stay";
+    other.write("quit\n");
+    ASSERT_TRUE(other.waitForFinished(60000));
+    EXPECT_EQ(other.exitStatus(), QProcess::NormalExit);
+    ASSERT_EQ(instanceFiles(folder.path(), ".session").size(), 2U) << "its quit leaves the others'";
+    crashed.closeWriteChannel();
+    ASSERT_TRUE(crashed.waitForFinished(60000));
+    const QString firstSession = reporter->sessionId();
+    reporter->close();
+
+    reporter.emplace(optionsFor(endpoint.dsn(), folder.path()));
+    reporter->start();
+    ASSERT_TRUE(waitUntilSent(*reporter));
+    std::map<QString, QString> endings;  // by session: the statuses of its updates
+    for (const QJsonObject& update : received(endpoint.server, QStringLiteral("session"))) {
+        if (!update.value(QStringLiteral("init")).toBool()) {
+            endings[update.value(QStringLiteral("sid")).toString()] +=
+                update.value(QStringLiteral("status")).toString();
+        }
+    }
+    EXPECT_EQ(endings, (std::map<QString, QString>{{olderBuildSession, "abnormal"},
+                                                   {otherSession, "exited"},
+                                                   {crashedSession, "crashed"},
+                                                   {firstSession, "exited"}}));
+    EXPECT_EQ(received(endpoint.server, QStringLiteral("event")).size(), 1U);
+    reporter->close();
+    EXPECT_TRUE(instanceFiles(folder.path(), ".lock").empty());
 }
 
 // What a crash left is reported once, at a later start, however far an earlier start got with it: one
@@ -213,7 +295,8 @@ TEST(CrashReporter, ACrashIsReportedOnceHoweverFarAnEarlierStartGotWithIt) {
         ASSERT_TRUE(helper.waitForFinished(60000));
         if (namingCutShort) {
             fs::create_directories(folder.path() / "unreported");
-            fs::rename(folder.path() / "crash.marker",
+            ASSERT_EQ(instanceFiles(folder.path(), ".marker").size(), 1U);
+            fs::rename(instanceFiles(folder.path(), ".marker")[0],
                        folder.path() / "unreported/1700000000000-000001-0a1b2c3d.naming");
         } else {
             CrashReporter(optionsFor(unreachable, folder.path())).start();  // and closed at once

@@ -2,7 +2,10 @@
 // build's artefact folder.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QClipboard>
 #include <QDir>
@@ -181,6 +184,61 @@ TEST(LogsWindow, AHiddenWindowFreesItsTextAndReadsNothingUntilShownAgain) {
     window.show();
     EXPECT_TRUE(waitUntil([&] { return showsFile(window, log) && window.showsEnd(); }));
     EXPECT_FALSE(window.isStale());
+}
+
+// While it lives, this process can open no more files: every descriptor below the lowered limit is
+// taken, as when a watch meets the user's inotify instances used up.
+class DescriptorsUsedUp {
+  public:
+    DescriptorsUsedUp() : filler(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
+        ::getrlimit(RLIMIT_NOFILE, &before);
+        rlimit lowered = before;
+        lowered.rlim_cur = static_cast<rlim_t>(filler) + 1;  // every descriptor below filler is open
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~DescriptorsUsedUp() {
+        ::setrlimit(RLIMIT_NOFILE, &before);
+        ::close(filler);
+    }
+    DescriptorsUsedUp(const DescriptorsUsedUp&) = delete;
+    DescriptorsUsedUp& operator=(const DescriptorsUsedUp&) = delete;
+
+  private:
+    int filler;
+    rlimit before{};
+};
+
+TEST(LogsWindow, WithoutAWatchShowsTheLogFollowsItOnATimerAndWatchesAgainWhenOpenedNext) {
+    const test_support::TemporaryFolder root;
+    const fs::path log = root.path() / "desktop_client.log";
+    std::ofstream(log) << "service started\n";
+    {
+        LogViewController firstWindow(log);  // fonts and the platform are loaded before files run out
+        firstWindow.show();
+        ASSERT_TRUE(waitUntil([&] { return showsFile(firstWindow, log); }));
+    }
+    // The undefined-behaviour sanitizer checks a type the first time it meets it, with a pipe: it meets
+    // those of the log's warning here, before files run out.
+    qWarning() << "Logs window: the file watch is to fail next";
+    std::optional<LogViewController> window;
+    {
+        const DescriptorsUsedUp usedUp;
+        window.emplace(log);
+    }
+    ASSERT_FALSE(window->watchesFile());
+    EXPECT_EQ(OrvikFSEvents::watcher(&*window), nullptr);
+
+    window->show();
+    EXPECT_TRUE(waitUntil([&] { return showsFile(*window, log); })) << "the log, not an error line";
+    std::ofstream(log, std::ios::app) << "board attached\n";
+    EXPECT_TRUE(waitUntil([&] { return showsFile(*window, log); })) << "followed without a watch";
+
+    window->hide();
+    window->show();
+    EXPECT_TRUE(window->watchesFile()) << "tried again when opened next";
+    EXPECT_NE(OrvikFSEvents::watcher(&*window), nullptr);
+    std::ofstream(log, std::ios::app) << "board detached\n";
+    EXPECT_TRUE(waitUntil([&] { return showsFile(*window, log); }));
 }
 
 TEST(LogsWindow, AppendsGrowthAndDropsATrimmedHeadInPlaceAndSwapsInWhatReplacedOrTruncatedTheFile) {
