@@ -8,6 +8,7 @@
 #include "common/desktop_link.h"
 #include "desktop/app/branch_rules.h"
 #include "desktop/app/port_holders.h"
+#include "desktop/app/quitting_instance_wait.h"
 #include "desktop/app/stale_service_cleanup.h"
 #include "desktop/app/user_defaults.h"
 #include "desktop/link/link_text.h"
@@ -56,19 +57,57 @@ void AppDelegate::applicationWillFinishLaunching() {
     }
     launcherMayWait = true;
 
+    claimApplicationName();
+}
+
+void AppDelegate::claimApplicationName() {
     // One instance per session: the launcher and a later start find the running one by its name, and a
-    // later start ends here, leaving the running instance, its service and its crash session be.
+    // later start ends here, leaving the running instance, its service and its crash session be. An
+    // instance that is quitting keeps the name until its service has ended: a start then waits for it.
     const link::NameClaim claim = link::claimIdentifier(environment.bus, applicationIdentifier());
     if (claim == link::NameClaim::heldByAnother) {
         const auto owner = link::ownerProcess(environment.bus, applicationIdentifier());
-        qInfo().noquote() << "Velko Brisel already runs in this session"
-                          << (owner ? QStringLiteral("(process %1)").arg(*owner) : QString())
-                          << "- use its icon in the tray; this start ends";
-        quit();
+        const QString process = owner ? QStringLiteral(" (process %1)").arg(*owner) : QString();
+        const link::NameOwner holder =
+            link::nameOwner(environment.bus, applicationIdentifier(),
+                            link::qtText(desktop_link::kQuittingApplicationIdentifier));
+        if (holder == link::NameOwner::running) {
+            qInfo().noquote() << QStringLiteral("Velko Brisel already runs in this session%1").arg(process)
+                              << "- use its icon in the tray; this start ends";
+            endQuittingInstanceWait();
+            quit();
+            return;
+        }
+        if (!quittingInstanceWait) {
+            qInfo().noquote() << QStringLiteral("Velko Brisel%1").arg(process)
+                              << "is quitting in this session; this start waits for it to end";
+            quittingInstanceWait = std::make_unique<QuittingInstanceWait>(
+                environment.bus, applicationIdentifier(), environment.quittingInstanceBound,
+                [this] { claimApplicationName(); },
+                [this, process] {
+                    const auto seconds =
+                        static_cast<double>(environment.quittingInstanceBound.count()) / 1000.0;
+                    qWarning().noquote()
+                        << QStringLiteral("Velko Brisel%1 did not end within %2 s;").arg(process).arg(seconds)
+                        << "this start ends - start Velko Brisel again once it is gone";
+                    quit(EXIT_FAILURE);
+                });
+        }
         return;
     }
+    endQuittingInstanceWait();
     ownsName = claim == link::NameClaim::owned;
+    continueLaunch();
+}
 
+void AppDelegate::endQuittingInstanceWait() {
+    if (quittingInstanceWait) {
+        quittingInstanceWait->stop();
+    }
+}
+
+void AppDelegate::continueLaunch() {
+    const QString& branch = environment.branch;
     CrashReportingOptions options;
     configureCrashReporting(options, branch, environment.release);
     parts.crashReporter.start(options);
@@ -248,12 +287,19 @@ void AppDelegate::endInstance() {
     if (launcherMayWait) {
         tellLauncherToQuit();  // a quit before the tray came up
     }
+    endQuittingInstanceWait();
     trayHostWait.reset();
-    briselServerTask.stop();
     // The name goes only once the service is gone: a new instance that gets the name finds the port
-    // free.
+    // free. Until then a start that finds the name sees that this instance is quitting, and waits.
+    const QString quittingIdentifier = link::qtText(desktop_link::kQuittingApplicationIdentifier);
+    const bool markedQuitting =
+        ownsName && link::claimIdentifier(environment.bus, quittingIdentifier) == link::NameClaim::owned;
+    briselServerTask.stop();
     if (std::exchange(ownsName, false)) {
         link::releaseIdentifier(environment.bus, applicationIdentifier());
+    }
+    if (markedQuitting) {
+        link::releaseIdentifier(environment.bus, quittingIdentifier);
     }
     parts.crashReporter.close();
     userDefaults->sync();
