@@ -208,14 +208,27 @@ void AppDelegate::continueWithTray(bool available) {
 
     tellLauncherToQuit();
 
+    // Settings that cannot be written cannot remember a first run: every start would be one, so the
+    // launcher is not registered by itself and the first-launch notice is not shown until they can.
+    const std::optional<QString> settingsProblem = userDefaultsWriteProblem(*userDefaults);
+    if (settingsProblem) {
+        qWarning().noquote()
+            << "Cannot save the settings:" << *settingsProblem
+            << "- until that folder is writable, Velko Brisel neither registers its login item "
+               "by itself nor shows its first-launch notice";
+    }
+
     // On the first run the launcher becomes the login item. Later, an entry that starts another
     // installation's launcher follows this one; an entry the user removed or disabled stays so.
+    std::optional<QString> loginItemProblem;
     const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
-    if (!userDefaultsHasKey(*userDefaults, launchAtStart)) {
+    if (!settingsProblem && !userDefaultsHasKey(*userDefaults, launchAtStart)) {
         if (auto registered = loginItem.setEnabled(true)) {
             userDefaults->setValue(launchAtStart, true);
         } else {
-            qWarning().noquote() << "Cannot register the login item:" << registered.error();
+            loginItemProblem = registered.error();
+            qWarning().noquote() << "Cannot register the login item:" << registered.error()
+                                 << "- choose Open at Login in the menu once that folder is writable";
         }
     } else if (loginItem.state() == LoginItemState::otherLauncher) {
         if (auto rewritten = loginItem.setEnabled(true)) {
@@ -226,21 +239,30 @@ void AppDelegate::continueWithTray(bool available) {
     }
     showOpenAtLogin();
 
-    // The first-launch notice, once, after the launch sequence.
+    // The first-launch notice, once, after the launch sequence. It tells what became of the login item.
     const QString presented = QString::fromUtf8(kHasPresentedInitialHelpWindowKey);
-    if (!userDefaultsHasKey(*userDefaults, presented)) {
+    if (!settingsProblem && !userDefaultsHasKey(*userDefaults, presented)) {
         userDefaults->setValue(presented, true);
         userDefaults->sync();
-        QTimer::singleShot(0, this, [this] {
-            parts.alerts.show(
-                {.style = AlertStyle::informational,
-                 .message = QStringLiteral("Velko Brisel Launched"),
-                 .informativeText = QStringLiteral(
-                     "Velko Brisel is now running and will automatically launch at system start. "
-                     "Left-click on the \"V\" application icon in the menu bar for additional "
-                     "options."),
-                 .buttons = {QStringLiteral("OK")}},
-                [](int) {});
+        QString informativeText = QStringLiteral("Velko Brisel is now running");
+        if (loginItemProblem) {
+            informativeText += QStringLiteral(
+                                   ". Its login item could not be registered, so it will not launch "
+                                   "automatically at system start: ") +
+                               *loginItemProblem + u'.';
+        } else if (statusMenuPointer->openAtLogin()) {
+            informativeText += QStringLiteral(" and will automatically launch at system start.");
+        } else {
+            informativeText += u'.';
+        }
+        informativeText += QStringLiteral(
+            " Left-click on the \"V\" application icon in the menu bar for additional options.");
+        QTimer::singleShot(0, this, [this, informativeText] {
+            parts.alerts.show({.style = AlertStyle::informational,
+                               .message = QStringLiteral("Velko Brisel Launched"),
+                               .informativeText = informativeText,
+                               .buttons = {QStringLiteral("OK")}},
+                              [](int) {});
         });
     }
     userDefaults->sync();

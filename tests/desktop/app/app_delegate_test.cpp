@@ -237,6 +237,17 @@ TEST_F(AppDelegateTest, LoginItemChangesOnlyWhenTheEntryIsReallyWritten) {
     auto app = delegate(true);
     app->applicationWillFinishLaunching();
     ASSERT_TRUE(waitUntil([&] { return !alerts.shown().empty(); }));
+    // The notice says that the login item was not registered, and why, instead of claiming it.
+    const Alert& notice = alerts.shown().front();
+    EXPECT_EQ(notice.message, "Velko Brisel Launched");
+    EXPECT_FALSE(notice.informativeText.contains("will automatically launch"))
+        << notice.informativeText.toStdString();
+    EXPECT_TRUE(
+        notice.informativeText.startsWith("Velko Brisel is now running. Its login item could not be "
+                                          "registered, so it will not launch automatically "
+                                          "at system start: cannot create the folder of " +
+                                          entryPath() + ": "))
+        << notice.informativeText.toStdString();
     const auto defaults = openUserDefaults();
     EXPECT_FALSE(userDefaultsHasKey(*defaults, kLaunchAtStartKey));  // tried again at the next launch
     QAction* openAtLogin = openAtLoginItem(*app);

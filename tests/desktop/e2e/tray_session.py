@@ -6,7 +6,8 @@ launches share one home: through the launcher (first run); started twice, where 
 the first be, whose service is then killed and "Relaunch" chosen; from a second installation, whose
 login item the user then removes by hand; directly (the service is killed); directly again (the login
 item stays off; SIGTERM quits); once more to be killed outright (its service must not stay behind);
-and started while the running one quits (the start waits for it).
+started while the running one quits (the start waits for it); and in homes whose autostart or
+configuration folder is read-only.
 Prints "PASS" at the end; any failed check ends it with a message."""
 import argparse
 import os
@@ -277,6 +278,38 @@ class Session:
             self.click(menu, "Quit")
             check(second.wait(timeout=60) == 0, "Quit did not end the second start with status 0")
 
+    def login_item_and_settings_that_cannot_be_written(self, log):
+        """A read-only autostart folder: the first-launch notice says that the login item was not
+        registered, and why. A read-only configuration folder: each start says so once in its log and
+        shows no notice."""
+        home, environment = fresh_home("read-only autostart home")
+        read_only(os.path.join(home, ".config", "autostart"))
+        application, _, menu = self.start_application(log, environment=environment)
+        notice = wait_for(lambda: next((line for line in read(log.name).splitlines()
+                                        if "Alert: Velko Brisel Launched" in line), None), "the first-launch notice")
+        check("will automatically launch" not in notice, f"the notice claims a login item: {notice}")
+        check("Its login item could not be registered" in notice and "Read-only file system" in notice,
+              f"the notice does not say what became of the login item: {notice}")
+        check(self.toggle_state(menu) == 0, "a login item that could not be written shows a check mark")
+        answer = subprocess.run([self.arguments.alert_key, str(application.pid), "Return"], capture_output=True,
+                                text=True, timeout=60)
+        check(answer.returncode == 0, f"the first-launch notice was not answered: {answer.stderr}")
+        self.click(menu, "Quit")
+        check(application.wait(timeout=60) == 0, "Quit did not end the application with status 0")
+
+        home, environment = fresh_home("read-only configuration home")
+        read_only(os.path.join(home, ".config"))
+        for start in (1, 2):
+            start_log = os.path.join(self.arguments.logs, f"read_only_configuration_{start}.out")
+            with open(start_log, "w") as output:
+                application, _, menu = self.start_application(output, environment=environment)
+                self.click(menu, "Quit")
+                check(application.wait(timeout=60) == 0, "Quit did not end the application with status 0")
+            text = read(start_log)
+            check(text.count("Cannot save the settings:") == 1 and "Read-only file system" in text,
+                  f"start {start} did not say once that the settings cannot be saved")
+            check("Alert:" not in text, f"start {start} with read-only settings showed an alert")
+
     def killed_application_takes_its_service_along(self, log):
         application, _, _ = self.start_application(log)
         service = wait_for(lambda: self.service_child(application.pid), "the service child")
@@ -299,6 +332,14 @@ def fresh_home(name):
     home = os.path.join(os.environ["TMPDIR"], name)
     os.makedirs(home)
     return home, dict(os.environ, HOME=home)
+
+
+def read_only(folder):
+    """Makes the folder read-only by a read-only bind mount over it (permissions do not hold for the
+    namespace's root)."""
+    os.makedirs(folder, exist_ok=True)
+    for command in (["mount", "--bind", folder, folder], ["mount", "-o", "remount,bind,ro", folder]):
+        subprocess.run(command, check=True)
 
 
 def serves(port):
@@ -328,7 +369,8 @@ def main():
             session.second_start_leaves_the_first_alone_and_relaunch_restarts_once,
             session.login_item_follows_a_second_installation, session.second_run_loses_its_service,
             session.third_run_keeps_the_login_item_off, session.killed_application_takes_its_service_along,
-            session.start_during_a_quit_waits_and_then_starts]
+            session.start_during_a_quit_waits_and_then_starts,
+            session.login_item_and_settings_that_cannot_be_written]
     logs = {}
     for number, run in enumerate(runs, 1):
         logs[run.__name__] = os.path.join(arguments.logs, f"run{number}.out")
