@@ -133,6 +133,9 @@ void AppDelegate::continueLaunch() {
 }
 
 void AppDelegate::startServer(bool portFree) {
+    if (quitting) {
+        return;  // a quit came before the launch sequence returned to the main loop
+    }
     // Another program on the port (another user's service, another application's, anything else) makes
     // our service fail; starting it anyway would also replace the log of a service that runs.
     if (portFree || !portInUse(environment.servicePort)) {
