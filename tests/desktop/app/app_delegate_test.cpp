@@ -13,6 +13,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QUrl>
 #include <csignal>
@@ -123,6 +124,9 @@ class AppDelegateTest : public ::testing::Test {
   protected:
     AppDelegateTest() : mark(QString::fromStdString((folder.path() / "mark").string())) {
         qputenv("FAKE_SERVICE_MARK", mark.toUtf8());
+        // Each case starts as a first run, also where the cases share one home (the whole program).
+        openUserDefaults()->clear();
+        QDir(QFileInfo(entryPath()).absolutePath()).removeRecursively();
     }
 
     // A delegate as main() makes one, with the fake service and the test's seams.
