@@ -23,6 +23,9 @@ inline constexpr std::string_view kLauncherProgram = "BriselLaunchHelper";
 // Well-known session-bus names: a program that runs owns its name.
 inline constexpr std::string_view kApplicationIdentifier = "com.Velko.Brisel";
 inline constexpr std::string_view kLauncherIdentifier = "com.Velko.BriselLaunchHelper";
+// Owned, beside kApplicationIdentifier, by an application that is on its way out: it keeps its name
+// until its service has ended, and a start that finds the name held by such an owner waits for it.
+inline constexpr std::string_view kQuittingApplicationIdentifier = "com.Velko.Brisel.Quitting";
 
 // The broadcast signal that carries a notice between the programs: signal kNoticeSignal of interface
 // kNoticeInterface on object kNoticeObjectPath, with two text arguments, the notice's name and its

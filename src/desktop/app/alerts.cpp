@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <memory>
 
+#include "common/desktop_link.h"
 #include "desktop/components/windows/plain_message_box.h"
+#include "desktop/link/link_text.h"
 
 namespace brisel::desktop::app {
 
@@ -27,10 +29,14 @@ QMessageBox::Icon iconOf(AlertStyle style) {
 }  // namespace
 
 void MessageBoxAlerts::show(const Alert& alert, Answer answer) {
-    qInfo().noquote() << "Alert:" << alert.message;
-    // Owned by Qt from here on: deleted when closed.
-    auto box = std::make_unique<QMessageBox>(iconOf(alert.style), alert.message, QString());
+    // Owned by Qt from here on: deleted when closed. The message is the box's main text; the window
+    // title names the program.
+    auto box = std::make_unique<QMessageBox>(iconOf(alert.style),
+                                             link::qtText(desktop_link::kApplicationProgram), alert.message);
     components::setPlainInformativeText(*box, alert.informativeText);
+    qInfo().noquote() << "Alert:"
+                      << alert.message + QStringLiteral(": ") +
+                             alert.informativeText.left(components::kMostAlertLength).replace(u'\n', u' ');
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     QList<QAbstractButton*> buttons;

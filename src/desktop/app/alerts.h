@@ -29,7 +29,9 @@ class Alerts {
     virtual void show(const Alert& alert, Answer answer) = 0;
 };
 
-// Alerts as application-modal message boxes; the informative text is shown as plain text.
+// Alerts as application-modal message boxes titled with the program's name: the message is the box's
+// main text, the informative text is shown as plain text, cut to fit the screen. Each alert is logged
+// ("Alert: " with its message and the start of its informative text).
 class MessageBoxAlerts : public Alerts {
   public:
     void show(const Alert& alert, Answer answer) override;

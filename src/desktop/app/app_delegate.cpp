@@ -8,6 +8,7 @@
 #include "common/desktop_link.h"
 #include "desktop/app/branch_rules.h"
 #include "desktop/app/port_holders.h"
+#include "desktop/app/quitting_instance_wait.h"
 #include "desktop/app/stale_service_cleanup.h"
 #include "desktop/app/user_defaults.h"
 #include "desktop/link/link_text.h"
@@ -56,19 +57,57 @@ void AppDelegate::applicationWillFinishLaunching() {
     }
     launcherMayWait = true;
 
+    claimApplicationName();
+}
+
+void AppDelegate::claimApplicationName() {
     // One instance per session: the launcher and a later start find the running one by its name, and a
-    // later start ends here, leaving the running instance, its service and its crash session be.
+    // later start ends here, leaving the running instance, its service and its crash session be. An
+    // instance that is quitting keeps the name until its service has ended: a start then waits for it.
     const link::NameClaim claim = link::claimIdentifier(environment.bus, applicationIdentifier());
     if (claim == link::NameClaim::heldByAnother) {
         const auto owner = link::ownerProcess(environment.bus, applicationIdentifier());
-        qInfo().noquote() << "Velko Brisel already runs in this session"
-                          << (owner ? QStringLiteral("(process %1)").arg(*owner) : QString())
-                          << "- use its icon in the tray; this start ends";
-        quit();
+        const QString process = owner ? QStringLiteral(" (process %1)").arg(*owner) : QString();
+        const link::NameOwner holder =
+            link::nameOwner(environment.bus, applicationIdentifier(),
+                            link::qtText(desktop_link::kQuittingApplicationIdentifier));
+        if (holder == link::NameOwner::running) {
+            qInfo().noquote() << QStringLiteral("Velko Brisel already runs in this session%1").arg(process)
+                              << "- use its icon in the tray; this start ends";
+            endQuittingInstanceWait();
+            quit();
+            return;
+        }
+        if (!quittingInstanceWait) {
+            qInfo().noquote() << QStringLiteral("Velko Brisel%1").arg(process)
+                              << "is quitting in this session; this start waits for it to end";
+            quittingInstanceWait = std::make_unique<QuittingInstanceWait>(
+                environment.bus, applicationIdentifier(), environment.quittingInstanceBound,
+                [this] { claimApplicationName(); },
+                [this, process] {
+                    const auto seconds =
+                        static_cast<double>(environment.quittingInstanceBound.count()) / 1000.0;
+                    qWarning().noquote()
+                        << QStringLiteral("Velko Brisel%1 did not end within %2 s;").arg(process).arg(seconds)
+                        << "this start ends - start Velko Brisel again once it is gone";
+                    quit(EXIT_FAILURE);
+                });
+        }
         return;
     }
+    endQuittingInstanceWait();
     ownsName = claim == link::NameClaim::owned;
+    continueLaunch();
+}
 
+void AppDelegate::endQuittingInstanceWait() {
+    if (quittingInstanceWait) {
+        quittingInstanceWait->stop();
+    }
+}
+
+void AppDelegate::continueLaunch() {
+    const QString& branch = environment.branch;
     CrashReportingOptions options;
     configureCrashReporting(options, branch, environment.release);
     parts.crashReporter.start(options);
@@ -94,6 +133,9 @@ void AppDelegate::applicationWillFinishLaunching() {
 }
 
 void AppDelegate::startServer(bool portFree) {
+    if (quitting) {
+        return;  // a quit came before the launch sequence returned to the main loop
+    }
     // Another program on the port (another user's service, another application's, anything else) makes
     // our service fail; starting it anyway would also replace the log of a service that runs.
     if (portFree || !portInUse(environment.servicePort)) {
@@ -169,14 +211,27 @@ void AppDelegate::continueWithTray(bool available) {
 
     tellLauncherToQuit();
 
+    // Settings that cannot be written cannot remember a first run: every start would be one, so the
+    // launcher is not registered by itself and the first-launch notice is not shown until they can.
+    const std::optional<QString> settingsProblem = userDefaultsWriteProblem(*userDefaults);
+    if (settingsProblem) {
+        qWarning().noquote()
+            << "Cannot save the settings:" << *settingsProblem
+            << "- until that folder is writable, Velko Brisel neither registers its login item "
+               "by itself nor shows its first-launch notice";
+    }
+
     // On the first run the launcher becomes the login item. Later, an entry that starts another
     // installation's launcher follows this one; an entry the user removed or disabled stays so.
+    std::optional<QString> loginItemProblem;
     const QString launchAtStart = QString::fromUtf8(kLaunchAtStartKey);
-    if (!userDefaultsHasKey(*userDefaults, launchAtStart)) {
+    if (!settingsProblem && !userDefaultsHasKey(*userDefaults, launchAtStart)) {
         if (auto registered = loginItem.setEnabled(true)) {
             userDefaults->setValue(launchAtStart, true);
         } else {
-            qWarning().noquote() << "Cannot register the login item:" << registered.error();
+            loginItemProblem = registered.error();
+            qWarning().noquote() << "Cannot register the login item:" << registered.error()
+                                 << "- choose Open at Login in the menu once that folder is writable";
         }
     } else if (loginItem.state() == LoginItemState::otherLauncher) {
         if (auto rewritten = loginItem.setEnabled(true)) {
@@ -187,21 +242,30 @@ void AppDelegate::continueWithTray(bool available) {
     }
     showOpenAtLogin();
 
-    // The first-launch notice, once, after the launch sequence.
+    // The first-launch notice, once, after the launch sequence. It tells what became of the login item.
     const QString presented = QString::fromUtf8(kHasPresentedInitialHelpWindowKey);
-    if (!userDefaultsHasKey(*userDefaults, presented)) {
+    if (!settingsProblem && !userDefaultsHasKey(*userDefaults, presented)) {
         userDefaults->setValue(presented, true);
         userDefaults->sync();
-        QTimer::singleShot(0, this, [this] {
-            parts.alerts.show(
-                {.style = AlertStyle::informational,
-                 .message = QStringLiteral("Velko Brisel Launched"),
-                 .informativeText = QStringLiteral(
-                     "Velko Brisel is now running and will automatically launch at system start. "
-                     "Left-click on the \"V\" application icon in the menu bar for additional "
-                     "options."),
-                 .buttons = {QStringLiteral("OK")}},
-                [](int) {});
+        QString informativeText = QStringLiteral("Velko Brisel is now running");
+        if (loginItemProblem) {
+            informativeText += QStringLiteral(
+                                   ". Its login item could not be registered, so it will not launch "
+                                   "automatically at system start: ") +
+                               *loginItemProblem + u'.';
+        } else if (statusMenuPointer->openAtLogin()) {
+            informativeText += QStringLiteral(" and will automatically launch at system start.");
+        } else {
+            informativeText += u'.';
+        }
+        informativeText += QStringLiteral(
+            " Left-click on the \"V\" application icon in the menu bar for additional options.");
+        QTimer::singleShot(0, this, [this, informativeText] {
+            parts.alerts.show({.style = AlertStyle::informational,
+                               .message = QStringLiteral("Velko Brisel Launched"),
+                               .informativeText = informativeText,
+                               .buttons = {QStringLiteral("OK")}},
+                              [](int) {});
         });
     }
     userDefaults->sync();
@@ -248,12 +312,19 @@ void AppDelegate::endInstance() {
     if (launcherMayWait) {
         tellLauncherToQuit();  // a quit before the tray came up
     }
+    endQuittingInstanceWait();
     trayHostWait.reset();
-    briselServerTask.stop();
     // The name goes only once the service is gone: a new instance that gets the name finds the port
-    // free.
+    // free. Until then a start that finds the name sees that this instance is quitting, and waits.
+    const QString quittingIdentifier = link::qtText(desktop_link::kQuittingApplicationIdentifier);
+    const bool markedQuitting =
+        ownsName && link::claimIdentifier(environment.bus, quittingIdentifier) == link::NameClaim::owned;
+    briselServerTask.stop();
     if (std::exchange(ownsName, false)) {
         link::releaseIdentifier(environment.bus, applicationIdentifier());
+    }
+    if (markedQuitting) {
+        link::releaseIdentifier(environment.bus, quittingIdentifier);
     }
     parts.crashReporter.close();
     userDefaults->sync();

@@ -17,6 +17,7 @@
 #include "desktop/app/alerts.h"
 #include "desktop/app/crash_reporter.h"
 #include "desktop/app/login_item.h"
+#include "desktop/app/quitting_instance_wait.h"
 #include "desktop/app/service_supervisor.h"
 #include "desktop/app/status_menu.h"
 #include "desktop/app/tray_host_wait.h"
@@ -39,6 +40,9 @@ struct AppEnvironment {
     std::chrono::milliseconds trayHostBound = std::chrono::seconds(10);
     std::chrono::milliseconds diagnosticsDelay = std::chrono::seconds(20);
     std::chrono::milliseconds terminationBound = std::chrono::seconds(5);
+    // How long a start waits for an instance that is quitting: its service's SIGTERM and SIGKILL
+    // bounds, with room to spare.
+    std::chrono::milliseconds quittingInstanceBound = std::chrono::seconds(12);
     std::function<bool(const QString& program, QString& error)> startDetached;
     // Whether the tray can show the status item (QSystemTrayIcon::isSystemTrayAvailable).
     std::function<bool()> trayAvailable;
@@ -63,7 +67,9 @@ class AppDelegate : public QObject {
     AppDelegate& operator=(const AppDelegate&) = delete;
 
     // The launch sequence: feed address, "--feed-url", the session-bus name (a start while another
-    // instance owns it logs and quits with status 0, touching nothing of the running one), crash
+    // instance owns it logs and quits with status 0, touching nothing of the running one; while the
+    // owner is quitting, the start waits for it to end, at most the quitting-instance bound, then
+    // goes on, or quits with status 1 when the bound passed first), crash
     // reporting, the stale-service cleanup, the service (not started while others hold its port), the
     // status item (after waiting for a tray host), the "killLauncher" notice, the login item and the
     // first-launch notice. Call once from the running main loop. Without a tray, or on a quit before
@@ -84,6 +90,11 @@ class AppDelegate : public QObject {
     ServiceSupervisor& supervisor() { return briselServerTask; }
 
   private:
+    // Claims the application's name, waits for a quitting owner, or ends this start.
+    void claimApplicationName();
+    void endQuittingInstanceWait();
+    // The launch sequence from crash reporting on, once this instance may run.
+    void continueLaunch();
     void continueWithTray(bool available);
     // Starts the service once the cleanup left its port free; otherwise tells who holds the port.
     void startServer(bool portFree);
@@ -109,6 +120,7 @@ class AppDelegate : public QObject {
     ServiceSupervisor briselServerTask;
     std::unique_ptr<StatusMenu> statusMenuPointer;
     std::unique_ptr<TrayHostWait> trayHostWait;
+    std::unique_ptr<QuittingInstanceWait> quittingInstanceWait;
     bool quitting = false;
     bool instanceEnded = false;
     bool ownsName = false;         // this instance owns com.Velko.Brisel

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "common/desktop_link.h"
@@ -70,8 +72,11 @@ tl::expected<void, QString> LoginItem::setEnabled(bool enabled) const {
         }
         return {};
     }
-    if (!QDir().mkpath(QFileInfo(path).path())) {
-        return tl::unexpected(QStringLiteral("cannot create the folder of ") + path);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(QFileInfo(path).path().toStdString()), error);
+    if (error) {
+        return tl::unexpected(QStringLiteral("cannot create the folder of ") + path + QStringLiteral(": ") +
+                              QString::fromStdString(error.message()));
     }
     QSaveFile entry(path);
     if (!entry.open(QIODevice::WriteOnly) || entry.write(entryText(launcherProgram).toUtf8()) < 0 ||

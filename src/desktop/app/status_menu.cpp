@@ -35,9 +35,9 @@ QIcon menuBarIcon() {
 
 StatusMenu::StatusMenu(MenuHooks menuHooks)
     : hooks(std::move(menuHooks)), appMenu(std::make_unique<QMenu>()) {
-    statusLine = appMenu->addAction(QString::fromUtf8(kStartingTitle));
+    statusLine = appMenu->addAction(QString());
     statusLine->setEnabled(false);
-    qInfo().noquote() << "Status:" << statusLine->text();
+    setStatusTitle(QString::fromUtf8(kStartingTitle));
     appMenu->addSeparator();
     connect(appMenu->addAction(QStringLiteral("Check for Updates")), &QAction::triggered, this,
             &StatusMenu::checkForUpdatesChosen);
@@ -76,7 +76,10 @@ void StatusMenu::show() {
 
 void StatusMenu::setStatusTitle(const QString& title) {
     qInfo().noquote() << "Status:" << title;
-    statusLine->setText(title);
+    currentStatusTitle = title;
+    // A title may carry names from the system (a program on the port): each "&" shows as written
+    // instead of marking the next letter as the item's mnemonic.
+    statusLine->setText(QString(title).replace(u'&', QStringLiteral("&&")));
 }
 
 void StatusMenu::setOpenAtLogin(bool on) {

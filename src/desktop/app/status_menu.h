@@ -40,8 +40,9 @@ class StatusMenu : public QObject {
     // Puts the item into the tray; the tray must be there (QSystemTrayIcon::isSystemTrayAvailable).
     void show();
 
+    // Sets the status line; the title shows as written, "&" included.
     void setStatusTitle(const QString& title);
-    QString statusTitle() const { return statusLine->text(); }
+    QString statusTitle() const { return currentStatusTitle; }
     // Sets the check mark of "Open at Login".
     void setOpenAtLogin(bool on);
     bool openAtLogin() const { return openAtLoginItem->isChecked(); }
@@ -63,7 +64,8 @@ class StatusMenu : public QObject {
 
     MenuHooks hooks;
     std::unique_ptr<QMenu> appMenu;
-    QAction* statusLine = nullptr;       // owned by appMenu
+    QAction* statusLine = nullptr;  // owned by appMenu
+    QString currentStatusTitle;
     QAction* openAtLoginItem = nullptr;  // owned by appMenu
     std::unique_ptr<QSystemTrayIcon> statusBarItem;
 };

@@ -44,6 +44,19 @@ bool isRunning(QDBusConnection bus, const QString& identifier) {
     return reply.isValid() && reply.value();
 }
 
+NameOwner nameOwner(QDBusConnection bus, const QString& identifier, const QString& quittingIdentifier) {
+    QDBusConnectionInterface* names = namesOf(bus);
+    if (names == nullptr) {
+        return NameOwner::running;
+    }
+    const auto owner = names->serviceOwner(identifier);
+    if (!owner.isValid() || owner.value().isEmpty()) {
+        return NameOwner::none;
+    }
+    const auto quitting = names->serviceOwner(quittingIdentifier);
+    return quitting.isValid() && quitting.value() == owner.value() ? NameOwner::quitting : NameOwner::running;
+}
+
 std::optional<qint64> ownerProcess(QDBusConnection bus, const QString& identifier) {
     QDBusConnectionInterface* names = namesOf(bus);
     if (names == nullptr) {

@@ -27,6 +27,17 @@ void releaseIdentifier(QDBusConnection bus, const QString& identifier);
 // Whether a process owns `identifier` on `bus`; false when the bus is not there. Main thread.
 bool isRunning(QDBusConnection bus, const QString& identifier);
 
+// What owns `identifier`, for a start that finds it held.
+enum class NameOwner {
+    none,      // nobody: the owner has just given it up
+    running,   // a running program
+    quitting,  // a program that also owns `quittingIdentifier`: it ends, and the name goes with it
+};
+
+// Who owns `identifier` on `bus`: whether its owner has claimed `quittingIdentifier` too. Without a bus
+// the answer is `running`. Main thread.
+NameOwner nameOwner(QDBusConnection bus, const QString& identifier, const QString& quittingIdentifier);
+
 // The process id of the owner of `identifier`; none when it has no owner or the bus cannot tell.
 // Main thread.
 std::optional<qint64> ownerProcess(QDBusConnection bus, const QString& identifier);

@@ -1,20 +1,24 @@
-// The application's alerts as message boxes on Qt's offscreen platform.
+// The application's alerts and its status menu on Qt's offscreen platform.
 #include "desktop/app/alerts.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 
+#include "desktop/app/status_menu.h"
 #include "support/event_wait.h"
 
 namespace {
 
 using namespace brisel::desktop::app;
 
-// A program's name in the text (anyone may name a process so) shows as written, never as a link.
-TEST(MessageBoxAlerts, AReasonFromTheSystemShowsAsWrittenAndClosingAnswersTheLastButton) {
+// The message is the box's main text; a program's name in the text (anyone may name a process so)
+// shows as written, never as a link.
+TEST(MessageBoxAlerts, TheMessageIsTheMainTextAReasonShowsAsWrittenAndClosingAnswersTheLastButton) {
     const QString reason = QStringLiteral("port 4751 held by <a href=\"file:///\">helper</a>");
     MessageBoxAlerts alerts;
     int answered = 0;
@@ -28,6 +32,8 @@ TEST(MessageBoxAlerts, AReasonFromTheSystemShowsAsWrittenAndClosingAnswersTheLas
         box = box != nullptr ? box : qobject_cast<QMessageBox*>(window);
     }
     ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Fatal Error") << "the message is the main text";
+    EXPECT_EQ(box->windowTitle(), "Velko Brisel");
     EXPECT_EQ(box->informativeText(), reason);
     for (const QLabel* label : box->findChildren<QLabel*>()) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
@@ -35,6 +41,17 @@ TEST(MessageBoxAlerts, AReasonFromTheSystemShowsAsWrittenAndClosingAnswersTheLas
     box->reject();
     EXPECT_TRUE(brisel::desktop_test::waitUntil([&] { return answered != 0; }));
     EXPECT_EQ(answered, kFirstButton + 1) << "closing answers the last button";
+}
+
+// A status title that names a program keeps its "&": the menu shows it instead of taking a mnemonic.
+TEST(StatusMenu, AnAmpersandInAStatusTitleShowsAsWritten) {
+    StatusMenu statusMenu({});
+    const QString title = QStringLiteral("Brisel Server not running: port 4751 is in use by R&D (process 7)");
+    statusMenu.setStatusTitle(title);
+    EXPECT_EQ(statusMenu.statusTitle(), title);
+    const QAction* line = statusMenu.menu().actions().front();
+    EXPECT_TRUE(QKeySequence::mnemonic(line->text()).isEmpty()) << line->text().toStdString();
+    EXPECT_EQ(line->iconText(), title) << "the text shown";
 }
 
 }  // namespace

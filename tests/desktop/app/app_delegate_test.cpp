@@ -13,6 +13,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QUrl>
 #include <csignal>
@@ -123,6 +124,9 @@ class AppDelegateTest : public ::testing::Test {
   protected:
     AppDelegateTest() : mark(QString::fromStdString((folder.path() / "mark").string())) {
         qputenv("FAKE_SERVICE_MARK", mark.toUtf8());
+        // Each case starts as a first run, also where the cases share one home (the whole program).
+        openUserDefaults()->clear();
+        QDir(QFileInfo(entryPath()).absolutePath()).removeRecursively();
     }
 
     // A delegate as main() makes one, with the fake service and the test's seams.
@@ -142,6 +146,7 @@ class AppDelegateTest : public ::testing::Test {
                 .trayHostBound = 100ms,
                 .diagnosticsDelay = 50ms,
                 .terminationBound = 10s,
+                .quittingInstanceBound = quittingInstanceBound,
                 .startDetached =
                     [this, bus](const QString& program, QString& error) {
                         relaunched << program;
@@ -177,6 +182,7 @@ class AppDelegateTest : public ::testing::Test {
     QString mark;
     QString serviceProgram = BRISEL_SOURCE_DIR "/tests/desktop/app/fake_service.py";
     std::optional<std::uint16_t> servicePort;  // a free one unless set
+    std::chrono::milliseconds quittingInstanceBound = 30s;
     ScriptedAlerts alerts;
     LoggingUpdater updater;
     CountingCrashReporter crashReporter;
@@ -235,6 +241,17 @@ TEST_F(AppDelegateTest, LoginItemChangesOnlyWhenTheEntryIsReallyWritten) {
     auto app = delegate(true);
     app->applicationWillFinishLaunching();
     ASSERT_TRUE(waitUntil([&] { return !alerts.shown().empty(); }));
+    // The notice says that the login item was not registered, and why, instead of claiming it.
+    const Alert& notice = alerts.shown().front();
+    EXPECT_EQ(notice.message, "Velko Brisel Launched");
+    EXPECT_FALSE(notice.informativeText.contains("will automatically launch"))
+        << notice.informativeText.toStdString();
+    EXPECT_TRUE(
+        notice.informativeText.startsWith("Velko Brisel is now running. Its login item could not be "
+                                          "registered, so it will not launch automatically "
+                                          "at system start: cannot create the folder of " +
+                                          entryPath() + ": "))
+        << notice.informativeText.toStdString();
     const auto defaults = openUserDefaults();
     EXPECT_FALSE(userDefaultsHasKey(*defaults, kLaunchAtStartKey));  // tried again at the next launch
     QAction* openAtLogin = openAtLoginItem(*app);
@@ -255,6 +272,45 @@ TEST_F(AppDelegateTest, LoginItemChangesOnlyWhenTheEntryIsReallyWritten) {
     EXPECT_EQ(defaults->value(kLaunchAtStartKey), false);
     EXPECT_FALSE(QFile::exists(entryPath()));
     app->quit();
+}
+
+// A start while the running instance quits (it keeps its name until its service has ended) waits for
+// it and then starts; when the quitting instance outlives the wait, the start ends with status 1.
+TEST_F(AppDelegateTest, AStartWhileTheRunningInstanceQuitsWaitsForItToEnd) {
+    openUserDefaults()->setValue(kHasPresentedInitialHelpWindowKey, true);  // no first-launch notice
+    for (const bool quitsInTime : {true, false}) {
+        SCOPED_TRACE(quitsInTime ? "quits in time" : "outlives the wait");
+        exits.clear();
+        QDBusConnection quitting = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "quitting");
+        for (const char* name : {"com.Velko.Brisel", "com.Velko.Brisel.Quitting"}) {
+            ASSERT_EQ(brisel::desktop::link::claimIdentifier(quitting, name),
+                      brisel::desktop::link::NameClaim::owned);
+        }
+        quittingInstanceBound = quitsInTime ? 30s : 100ms;
+        auto app = delegate(true);
+        app->applicationWillFinishLaunching();
+        EXPECT_TRUE(exits.empty());
+        EXPECT_EQ(app->statusMenu(), nullptr);
+        if (quitsInTime) {
+            brisel::desktop::link::releaseIdentifier(quitting, "com.Velko.Brisel");
+            ASSERT_TRUE(waitUntil([&] {
+                return app->statusMenu() != nullptr && app->statusMenu()->statusTitle() == kRunningTitle &&
+                       serviceReady();
+            }));
+            EXPECT_TRUE(exits.empty());
+            EXPECT_EQ(crashReporter.starts, 1);
+            app->quit();
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return !exits.empty(); }));
+            EXPECT_EQ(exits, std::vector<int>{EXIT_FAILURE});
+            EXPECT_EQ(app->statusMenu(), nullptr);
+            EXPECT_EQ(app->supervisor().servicePid(), 0);
+        }
+        EXPECT_EQ(exits, std::vector<int>{quitsInTime ? 0 : EXIT_FAILURE});
+        brisel::desktop::link::releaseIdentifier(quitting, "com.Velko.Brisel");
+        brisel::desktop::link::releaseIdentifier(quitting, "com.Velko.Brisel.Quitting");
+    }
+    QDBusConnection::disconnectFromBus("quitting");
 }
 
 TEST_F(AppDelegateTest, WithoutATrayTheFailedToStartAlertComesAfterTheWaitAndTheApplicationQuits) {

@@ -5,12 +5,15 @@ with a key, talks to the real service over the websocket, and takes a screenshot
 launches share one home: through the launcher (first run); started twice, where the second start leaves
 the first be, whose service is then killed and "Relaunch" chosen; from a second installation, whose
 login item the user then removes by hand; directly (the service is killed); directly again (the login
-item stays off; SIGTERM quits); and once more to be killed outright (its service must not stay behind).
+item stays off; SIGTERM quits); once more to be killed outright (its service must not stay behind);
+started while the running one quits (the start waits for it); and in homes whose autostart or
+configuration folder is read-only.
 Prints "PASS" at the end; any failed check ends it with a message."""
 import argparse
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -117,11 +120,11 @@ class Session:
         self.click(menu, "Quit")
         wait_for(lambda: ended(application), "the application to quit")
 
-    def start_application(self, log, program=None, scaled=False):
+    def start_application(self, log, program=None, scaled=False, environment=None):
         """Starts the application directly; answers it, its item's bus name and its menu, once running."""
         known = len(self.items())
         application = subprocess.Popen([program or self.arguments.app], stdout=log, stderr=subprocess.STDOUT,
-                                       env=scaled_environment() if scaled else None)
+                                       env=scaled_environment() if scaled else environment)
         name = self.new_item(known)
         menu = self.menu(name)
         self.wait_title(menu, RUNNING)
@@ -149,8 +152,8 @@ class Session:
         application.send_signal(signal.SIGTERM)  # as at logout
         check(application.wait(timeout=60) == 0, "SIGTERM did not end the application with status 0")
 
-    def instances(self):
-        """The running applications of this session's home."""
+    def instances(self, home=None):
+        """The running applications of this session's home, or of `home`."""
         found = []
         for entry in filter(str.isdigit, os.listdir("/proc")):
             try:
@@ -161,7 +164,7 @@ class Session:
                     variables = environ.read().split(b"\0")
             except OSError:
                 continue
-            if ("HOME=" + os.environ["HOME"]).encode() in variables:
+            if ("HOME=" + (home or os.environ["HOME"])).encode() in variables:
                 found.append(int(entry))
         return found
 
@@ -236,6 +239,77 @@ class Session:
         self.click(menu, "Quit")
         check(running.wait(timeout=60) == 0, "Quit did not end the application with status 0")
 
+    def start_during_a_quit_waits_and_then_starts(self, log):
+        """A start while the running instance quits, whose service takes two seconds to end: the start
+        waits, and soon after the first has gone, it runs and its service serves 4751."""
+        home, environment = fresh_home("quit home")
+        os.makedirs(os.path.join(home, ".config", "Velko"))
+        with open(os.path.join(home, ".config", "Velko", "Brisel.conf"), "w") as settings:
+            settings.write("[General]\nhasPresentedInitialHelpWindowKey=true\n")  # no first-launch notice
+        root = os.path.join(os.environ["TMPDIR"], "slow installation")
+        slow = os.path.join(root, "bin", "Velko Brisel")
+        os.makedirs(os.path.dirname(slow))
+        shutil.copy2(self.arguments.app, slow)
+        os.symlink(os.path.join(os.path.dirname(os.path.abspath(__file__)), "slow_ending_service.py"),
+                   os.path.join(root, "bin", "brisel_core"))
+        mark = os.path.join(root, "service")
+        first, _, menu = self.start_application(log, program=slow, environment=dict(environment,
+                                                                                  SLOW_SERVICE_MARK=mark))
+        wait_for(lambda: os.path.exists(mark + ".ready"), "the slow service to listen")
+        self.click(menu, "Quit")
+        wait_for(lambda: os.path.exists(mark + ".terminated"), "the slow service to get SIGTERM")
+        known = len(self.items())
+        second_log = os.path.join(self.arguments.logs, "start_during_a_quit.out")
+        with open(second_log, "w") as output:
+            second = subprocess.Popen([self.arguments.app], stdout=output, stderr=subprocess.STDOUT, env=environment)
+            check(first.wait(timeout=30) == 0, "the quitting instance did not end with status 0")
+            # Within 10 s of the first's end: the second runs, and its service listens.
+            deadline = time.monotonic() + 10
+            wait_for(lambda: serves(4751) and second.poll() is None and self.items()[known:],
+                     "the second start to run its service", deadline - time.monotonic())
+            menu = self.menu(self.new_item(known))
+            wait_for(lambda: self.labels(menu)[0] == RUNNING, "the second's status line",
+                     deadline - time.monotonic())
+            print(f"the start during a quit served 4751 {10 - (deadline - time.monotonic()):.1f} s after the "
+                  "quitting instance had gone", flush=True)
+            self.handshake()
+            check(self.instances(home) == [second.pid], f"instances after the quit: {self.instances(home)}")
+            check("this start waits for it to end" in read(second_log), "the second start did not say it waits")
+            self.click(menu, "Quit")
+            check(second.wait(timeout=60) == 0, "Quit did not end the second start with status 0")
+
+    def login_item_and_settings_that_cannot_be_written(self, log):
+        """A read-only autostart folder: the first-launch notice says that the login item was not
+        registered, and why. A read-only configuration folder: each start says so once in its log and
+        shows no notice."""
+        home, environment = fresh_home("read-only autostart home")
+        read_only(os.path.join(home, ".config", "autostart"))
+        application, _, menu = self.start_application(log, environment=environment)
+        notice = wait_for(lambda: next((line for line in read(log.name).splitlines()
+                                        if "Alert: Velko Brisel Launched" in line), None), "the first-launch notice")
+        check("will automatically launch" not in notice, f"the notice claims a login item: {notice}")
+        check("Its login item could not be registered" in notice and "Read-only file system" in notice,
+              f"the notice does not say what became of the login item: {notice}")
+        check(self.toggle_state(menu) == 0, "a login item that could not be written shows a check mark")
+        answer = subprocess.run([self.arguments.alert_key, str(application.pid), "Return"], capture_output=True,
+                                text=True, timeout=60)
+        check(answer.returncode == 0, f"the first-launch notice was not answered: {answer.stderr}")
+        self.click(menu, "Quit")
+        check(application.wait(timeout=60) == 0, "Quit did not end the application with status 0")
+
+        home, environment = fresh_home("read-only configuration home")
+        read_only(os.path.join(home, ".config"))
+        for start in (1, 2):
+            start_log = os.path.join(self.arguments.logs, f"read_only_configuration_{start}.out")
+            with open(start_log, "w") as output:
+                application, _, menu = self.start_application(output, environment=environment)
+                self.click(menu, "Quit")
+                check(application.wait(timeout=60) == 0, "Quit did not end the application with status 0")
+            text = read(start_log)
+            check(text.count("Cannot save the settings:") == 1 and "Read-only file system" in text,
+                  f"start {start} did not say once that the settings cannot be saved")
+            check("Alert:" not in text, f"start {start} with read-only settings showed an alert")
+
     def killed_application_takes_its_service_along(self, log):
         application, _, _ = self.start_application(log)
         service = wait_for(lambda: self.service_child(application.pid), "the service child")
@@ -251,6 +325,29 @@ def ended(pid):
             return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
     except OSError:
         return True
+
+
+def fresh_home(name):
+    """A new home folder of that name, and the environment that uses it."""
+    home = os.path.join(os.environ["TMPDIR"], name)
+    os.makedirs(home)
+    return home, dict(os.environ, HOME=home)
+
+
+def read_only(folder):
+    """Makes the folder read-only by a read-only bind mount over it (permissions do not hold for the
+    namespace's root)."""
+    os.makedirs(folder, exist_ok=True)
+    for command in (["mount", "--bind", folder, folder], ["mount", "-o", "remount,bind,ro", folder]):
+        subprocess.run(command, check=True)
+
+
+def serves(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
 
 
 def scaled_environment():
@@ -271,7 +368,9 @@ def main():
     runs = [session.first_run_through_the_launcher,
             session.second_start_leaves_the_first_alone_and_relaunch_restarts_once,
             session.login_item_follows_a_second_installation, session.second_run_loses_its_service,
-            session.third_run_keeps_the_login_item_off, session.killed_application_takes_its_service_along]
+            session.third_run_keeps_the_login_item_off, session.killed_application_takes_its_service_along,
+            session.start_during_a_quit_waits_and_then_starts,
+            session.login_item_and_settings_that_cannot_be_written]
     logs = {}
     for number, run in enumerate(runs, 1):
         logs[run.__name__] = os.path.join(arguments.logs, f"run{number}.out")
