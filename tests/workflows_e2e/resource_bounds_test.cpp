@@ -1,5 +1,6 @@
-// A page that asks too much, end to end: a flood of requests against a cloud that never answers runs
-// a bounded number of workflows on a bounded number of threads and refuses the rest as busy.
+// A page and a cloud that ask too much, end to end: a flood of requests against a cloud that never
+// answers runs a bounded number of workflows on a bounded number of threads and refuses the rest as
+// busy, and a reply that never ends fails its request within bounded memory.
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
@@ -102,6 +103,31 @@ TEST_F(ResourceBounds, AFloodOfRequestsRunsBoundedWorkflowsAndTheRestAreToldTheS
     // The workflows, the pool at its bound and a margin for the service's own threads.
     EXPECT_LE(mostThreads, workflows::kMaxRunningWorkflows + common::kMaxGlobalQueueThreads + 32);
     EXPECT_TRUE(answered) << "a second client's handshake was not answered";
+}
+
+TEST_F(ResourceBounds, ACloudReplyThatNeverEndsFailsItsRequestWithinBoundedMemory) {
+    RawTcpServer endless(
+        {{RawExchange::Reading::wholeRequest,
+          "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n",
+          RawExchange::Ending::endlessBlankChunks}});
+    startService();
+    auto client = browser();
+    const std::uintmax_t memoryBefore = statusField(service->pid(), "VmRSS");
+    ASSERT_TRUE(client.sendText(startRequest(endless.port())));
+
+    std::optional<nlohmann::json> reply;
+    while ((reply = nextCollectionReply(client)) && (*reply)["status"] != "ERROR") {
+    }
+    ASSERT_TRUE(reply) << service->log();
+
+    const std::uintmax_t growthKiB = statusField(service->pid(), "VmHWM") - memoryBefore;
+    RecordProperty("memory_growth_kib", std::to_string(growthKiB));
+    RecordProperty("tries", std::to_string(endless.connections()));
+    EXPECT_NE((*reply)["data"]["message"].get<std::string>().find("it was not accepted"), std::string::npos)
+        << reply->dump();
+    EXPECT_NE(service->log().find("Generic network request data task failed: responseTooLarge"),
+              std::string::npos);
+    EXPECT_LE(growthKiB, 256U * 1000 * 1000 / 1024);
 }
 
 }  // namespace
