@@ -40,6 +40,7 @@ HttpRequest tryRequest(const URLRequest& request) {
     sent.method = request.method.rawValue();
     sent.url = request.url;
     sent.headers = request.headers;
+    sent.maxResponseBodyBytes = request.maxResponseBodyBytes;
     for (const HttpHeader& field : request.headers) {
         if (isCredentialHeaderName(field.name)) {
             sent.credentialHeader = field.name;

@@ -43,8 +43,9 @@ inline constexpr std::string_view kTryAgainLaterText{"An error has occured, plea
 // <method> <url>" at info, then the failure lines at error).
 //
 // The completion runs exactly once. Apart from the refusals above it runs on a thread of the global
-// queue of default priority, never while the operation is still running; it may block that thread for
-// as long as it likes (the pool grows) and must not throw.
+// queue of default priority, never while the operation is still running; it must not throw, and it
+// should hand long work on (a workflow waits for it on a thread of its own): the pool has a bound
+// (common::kMaxGlobalQueueThreads), and a completion that blocks holds other work back.
 //
 // The client holds only its settings; calls share nothing and run in parallel. Any thread.
 class APIClient {

@@ -1,6 +1,7 @@
 // A finished REST request, ready for the HTTP session: method, absolute URL, header fields, body.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,8 @@ struct URLRequest {
     HttpHeaders headers;
     // The body bytes; absent when the request has no body.
     std::optional<std::string> body;
+    // The most body bytes the reply may have; none: the session's limit for records.
+    std::optional<std::size_t> maxResponseBodyBytes;
 
     // The value of the header field `name` (compared without letter case), or none.
     std::optional<std::string> header(std::string_view name) const;

@@ -1,4 +1,4 @@
-// The service's threads: serial queues, the global queues on one elastic pool, delayed work on one
+// The service's threads: serial queues, the global queues on one bounded elastic pool, delayed work on one
 // timer thread, groups and counting semaphores.
 //
 // Work items must not throw; an exception that escapes one is caught, logged at critical and
@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,9 +65,15 @@ class SerialQueue {
     std::shared_ptr<detail::SerialQueueCore> core;
 };
 
+// How many threads the pool behind the global queues runs at most. Its work (REST completions,
+// uploads, savers, delayed work) ends within moments; workflows that block for minutes run on threads
+// of their own, so a queue never waits for long on a pool at this bound.
+inline constexpr std::size_t kMaxGlobalQueueThreads = 128;
+
 // Runs the work on the global queue of the given quality. The pool behind the global queues starts
-// a thread whenever no thread is idle, so work that blocks for a long time never starves other work;
-// threads idle for 10 s end.
+// a thread whenever no thread is idle, up to kMaxGlobalQueueThreads; at that bound work waits in its
+// queue until a thread is free (logged at warning when the bound is reached, again only after the
+// pool has shrunk below it). Threads idle for 10 s end.
 void dispatchAsync(QualityOfService qos, std::function<void()> work);
 // As dispatchAsync once the delay has passed on the steady clock.
 void dispatchAfter(QualityOfService qos, std::chrono::nanoseconds delay, std::function<void()> work);

@@ -1,6 +1,7 @@
-// The global queues: one elastic pool of threads shared by all qualities of service.
+// The global queues: one elastic pool of threads, with a bound, shared by all qualities of service.
 #include <array>
 #include <map>
+#include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -36,8 +37,11 @@ class GlobalQueuePool : public std::enable_shared_from_this<GlobalQueuePool> {
         std::function<void()> work;
     };
 
-    // Starts one idle worker; false (and nothing changed) when the system refuses a thread.
-    bool startWorkerLocked();
+    enum class WorkerStart { started, atBound, refused };
+
+    // Starts one idle worker unless the pool is at its bound; `refused` (and nothing changed) when the
+    // system refuses a thread.
+    WorkerStart startWorkerLocked();
     void workerMain();
     bool hasPendingLocked() const;
     WorkItem takeMostUrgentLocked();
@@ -51,43 +55,55 @@ class GlobalQueuePool : public std::enable_shared_from_this<GlobalQueuePool> {
     std::size_t pendingCount = 0;                           // guarded by mutex
     std::size_t idleWorkers = 0;                            // guarded by mutex
     bool stopping = false;                                  // guarded by mutex
-    std::map<std::thread::id, std::thread> workers;         // running workers; guarded by mutex
-    std::vector<std::thread> exited;                        // ended, not yet joined; guarded by mutex
+    bool atBoundReported = false;  // the bound was logged since the pool last went below it; mutex
+    std::map<std::thread::id, std::thread> workers;  // running workers; guarded by mutex
+    std::vector<std::thread> exited;                 // ended, not yet joined; guarded by mutex
 };
 
 void GlobalQueuePool::submit(QualityOfService qos, std::function<void()> work) {
     std::vector<std::thread> toJoin;
-    bool workerStarted = true;
+    WorkerStart workerStart = WorkerStart::started;
+    bool reportBound = false;
     {
         std::lock_guard lock(mutex);
         pending[levelIndex(qos)].push_back(WorkItem{qos, std::move(work)});
         ++pendingCount;
         // Every waiting item needs an idle worker of its own, or blocked work could starve it.
         if (pendingCount > idleWorkers) {
-            workerStarted = startWorkerLocked();
+            workerStart = startWorkerLocked();
+        }
+        if (workerStart == WorkerStart::atBound && !atBoundReported) {
+            atBoundReported = true;
+            reportBound = true;
         }
         toJoin = takeExitedLocked();
     }
     workAvailable.notify_one();
     joinAll(toJoin);
-    if (!workerStarted) {
+    if (workerStart == WorkerStart::refused) {
         logger().critical(
             "The system refused a new thread for the global queues; queued work waits until a running "
             "thread is free. Close other programs or raise the process limit, then restart Brisel.");
+    } else if (reportBound) {
+        logger().warning("The global queues run " + std::to_string(kMaxGlobalQueueThreads) +
+                         " threads, their most; further work waits until one of them is free");
     }
 }
 
-bool GlobalQueuePool::startWorkerLocked() {
+GlobalQueuePool::WorkerStart GlobalQueuePool::startWorkerLocked() {
+    if (workers.size() >= kMaxGlobalQueueThreads) {
+        return WorkerStart::atBound;
+    }
     try {
         // The worker needs the mutex before it looks itself up, so it is in the map by then.
         std::thread worker([self = shared_from_this()] { self->workerMain(); });
         std::thread::id id = worker.get_id();
         workers.emplace(id, std::move(worker));
     } catch (const std::system_error&) {
-        return false;
+        return WorkerStart::refused;
     }
     ++idleWorkers;
-    return true;
+    return WorkerStart::started;
 }
 
 bool GlobalQueuePool::hasPendingLocked() const {
@@ -118,6 +134,7 @@ void GlobalQueuePool::workerMain() {
                 auto self = workers.find(std::this_thread::get_id());
                 exited.push_back(std::move(self->second));
                 workers.erase(self);
+                atBoundReported = false;
                 workerEnded.notify_all();
                 return;
             }

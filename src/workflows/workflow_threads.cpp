@@ -10,10 +10,35 @@
 
 namespace brisel::workflows {
 
+WorkflowReservation::WorkflowReservation(WorkflowThreads& owner_, std::string label_)
+    : owner(&owner_), label(std::move(label_)) {}
+
+WorkflowReservation::WorkflowReservation(WorkflowReservation&& other) noexcept
+    : owner(std::exchange(other.owner, nullptr)), label(std::move(other.label)) {}
+
+WorkflowReservation& WorkflowReservation::operator=(WorkflowReservation&& other) noexcept {
+    if (this != &other) {
+        if (owner != nullptr) {
+            owner->release();
+        }
+        owner = std::exchange(other.owner, nullptr);
+        label = std::move(other.label);
+    }
+    return *this;
+}
+
+WorkflowReservation::~WorkflowReservation() {
+    if (owner != nullptr) {
+        owner->release();
+    }
+}
+
 WorkflowThreads& WorkflowThreads::shared() {
     static WorkflowThreads instance;
     return instance;
 }
+
+WorkflowThreads::WorkflowThreads(std::size_t limit_) : limit(std::max<std::size_t>(limit_, 1)) {}
 
 WorkflowThreads::~WorkflowThreads() {
     std::vector<std::thread> threads;
@@ -30,7 +55,21 @@ WorkflowThreads::~WorkflowThreads() {
     }
 }
 
-void WorkflowThreads::start(std::string label, std::function<void()> work) {
+std::optional<WorkflowReservation> WorkflowThreads::reserve(std::string label) {
+    {
+        std::lock_guard guard(lock);
+        if (runningCount < limit) {
+            ++runningCount;
+            return WorkflowReservation(*this, std::move(label));
+        }
+    }
+    common::logger().warning("Refused " + label + ": " + std::to_string(limit) +
+                             " requests are running already; the browser was told to try again");
+    return std::nullopt;
+}
+
+WorkflowStart WorkflowThreads::start(WorkflowReservation reservation, std::function<void()> work) {
+    const std::string label = reservation.label;
     auto body = [this, label, work = std::move(work)] {
         auto& context = common::detail::currentThreadQueueContext();
         context.label = &label;
@@ -46,24 +85,27 @@ void WorkflowThreads::start(std::string label, std::function<void()> work) {
         done = takeFinished();
         try {
             // The entry is filled under the lock, so `finished` always finds it.
-            entries.push_back(Entry{std::thread(body), false});
-            ++runningCount;
+            entries.push_back(Entry{std::thread(std::move(body)), false});
+            reservation.owner = nullptr;  // the place is the thread's now; it frees it when it ends
             started = true;
         } catch (const std::system_error& failure) {
-            common::logger().critical("Could not start a thread for " + label + " (" + failure.what() +
-                                      "); it runs on the thread of its request");
+            common::logger().error("Could not start a thread for " + label + " (" + failure.what() +
+                                   "); the request was refused. Close other programs or raise the "
+                                   "process limit, then try again.");
         }
     }
     for (auto& thread : done) {
         thread.join();
     }
-    if (!started) {
-        {
-            std::lock_guard guard(lock);
-            ++runningCount;  // `body` counts itself out when it ends
-        }
-        body();
+    return started ? WorkflowStart::started : WorkflowStart::busy;
+}
+
+WorkflowStart WorkflowThreads::start(std::string label, std::function<void()> work) {
+    auto reservation = reserve(std::move(label));
+    if (!reservation) {
+        return WorkflowStart::busy;
     }
+    return start(std::move(*reservation), std::move(work));
 }
 
 std::size_t WorkflowThreads::running() const {
@@ -71,18 +113,24 @@ std::size_t WorkflowThreads::running() const {
     return runningCount;
 }
 
-bool WorkflowThreads::waitUntilIdle(std::chrono::milliseconds limit) {
+bool WorkflowThreads::waitUntilIdle(std::chrono::milliseconds limit_) {
     std::vector<std::thread> done;
     bool idle = false;
     {
         std::unique_lock guard(lock);
-        idle = changed.wait_for(guard, limit, [this] { return runningCount == 0; });
+        idle = changed.wait_for(guard, limit_, [this] { return runningCount == 0; });
         done = takeFinished();
     }
     for (auto& thread : done) {
         thread.join();
     }
     return idle;
+}
+
+void WorkflowThreads::release() {
+    std::lock_guard guard(lock);
+    --runningCount;
+    changed.notify_all();
 }
 
 void WorkflowThreads::finished(std::thread::id id) {
@@ -107,8 +155,21 @@ std::vector<std::thread> WorkflowThreads::takeFinished() {
     return done;
 }
 
-void runWorkflow(std::string label, std::function<void()> work) {
-    WorkflowThreads::shared().start(std::move(label), std::move(work));
+std::string busyMessage() {
+    return "The service is busy: " + std::to_string(kMaxRunningWorkflows) +
+           " requests are running already. Please try again when one of them has ended.";
+}
+
+std::optional<WorkflowReservation> reserveWorkflow(std::string label) {
+    return WorkflowThreads::shared().reserve(std::move(label));
+}
+
+WorkflowStart runWorkflow(WorkflowReservation reservation, std::function<void()> work) {
+    return WorkflowThreads::shared().start(std::move(reservation), std::move(work));
+}
+
+WorkflowStart runWorkflow(std::string label, std::function<void()> work) {
+    return WorkflowThreads::shared().start(std::move(label), std::move(work));
 }
 
 }  // namespace brisel::workflows

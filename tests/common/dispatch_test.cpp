@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -183,6 +185,47 @@ TEST(GlobalQueuesTest, BlockedWorkDoesNotStarveTheWorkThatReleasesIt) {
     });
     for (int i = 0; i < kBlocked; ++i) {
         ASSERT_TRUE(finished.wait(kSoon)) << "only " << i << " blocked tasks finished";
+    }
+}
+
+// The threads of this process, from /proc/self/status.
+int processThreads() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Threads:", 0) == 0) {
+            return std::stoi(line.substr(8));
+        }
+    }
+    return -1;
+}
+
+TEST(GlobalQueuesTest, BlockedWorkBeyondTheBoundWaitsForAFreeThread) {
+    constexpr int kBound = static_cast<int>(kMaxGlobalQueueThreads);
+    constexpr int kWork = kBound + 64;
+    DispatchSemaphore warmedUp(0);
+    dispatchAsync(QualityOfService::defaultPriority, [&] { warmedUp.signal(); });
+    ASSERT_TRUE(warmedUp.wait(kSoon)) << "the pool and the threads it needs are set up first";
+    const int threadsBefore = processThreads();
+    DispatchSemaphore gate(0);
+    DispatchSemaphore entered(0);
+    DispatchSemaphore finished(0);
+    for (int i = 0; i < kWork; ++i) {
+        dispatchAsync(QualityOfService::defaultPriority, [&] {
+            entered.signal();
+            gate.wait();
+            finished.signal();
+        });
+    }
+    for (int i = 0; i < kBound; ++i) {
+        ASSERT_TRUE(entered.wait(kSoon)) << "only " << i << " blocked tasks started";
+    }
+    EXPECT_LE(processThreads() - threadsBefore, kBound);
+
+    for (int i = 0; i < kWork; ++i) {
+        gate.signal();
+    }
+    for (int i = 0; i < kWork; ++i) {
+        ASSERT_TRUE(finished.wait(kSoon)) << "only " << i << " tasks finished";
     }
 }
 

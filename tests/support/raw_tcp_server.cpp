@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <mutex>
@@ -137,6 +138,26 @@ struct RawTcpServer::State {
         received[index] = std::move(bytes);
     }
 
+    // Sends chunks of blanks until the client closes or the server stops.
+    void streamBlankChunks(int connection) const {
+        const std::string chunk = "10000\r\n" + std::string(0x10000, ' ') + "\r\n";
+        std::size_t offset = 0;
+        while (!stopping.load()) {
+            pollfd entry{connection, POLLOUT, 0};
+            if (::poll(&entry, 1, kPollSliceMilliseconds) <= 0) {
+                continue;
+            }
+            const ssize_t count =
+                ::send(connection, chunk.data() + offset, chunk.size() - offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                return;
+            }
+            if (count > 0) {
+                offset = (offset + static_cast<std::size_t>(count)) % chunk.size();
+            }
+        }
+    }
+
     void serve() {
         std::size_t index = 0;
         while (!stopping.load()) {
@@ -162,6 +183,9 @@ struct RawTcpServer::State {
                     break;
                 }
                 sent += static_cast<std::size_t>(count);
+            }
+            if (exchange.ending == RawExchange::Ending::endlessBlankChunks) {
+                streamBlankChunks(connection.get());
             }
             if (exchange.ending == RawExchange::Ending::stayOpen) {
                 openConnections.push_back(std::move(connection));

@@ -19,6 +19,9 @@ struct RawExchange {
     enum class Ending {
         close,     // the connection is closed once the reply is sent
         stayOpen,  // the connection stays open, silent, until the server is destroyed
+        // chunks of blanks follow the reply (a chunked header) for as long as the client reads them;
+        // the next connection is served once the client has closed this one
+        endlessBlankChunks,
     };
 
     Reading reading = Reading::wholeRequest;

@@ -18,12 +18,14 @@ TEST(WorkflowThreadsTest, WorkflowsRunOnTheirOwnLabelledThreadsAndIdleIsSeen) {
     std::promise<void> release;
     auto released = release.get_future().share();
     std::promise<std::string> label;
-    threads.start("com.velko.brisel_core.FlashWorkflow", [&, released] {
-        label.set_value(common::currentQueueLabel());
-        released.wait();
-    });
+    ASSERT_EQ(threads.start("com.velko.brisel_core.FlashWorkflow",
+                            [&, released] {
+                                label.set_value(common::currentQueueLabel());
+                                released.wait();
+                            }),
+              WorkflowStart::started);
     std::atomic<int> quick{0};
-    threads.start("quick", [&] { ++quick; });
+    ASSERT_EQ(threads.start("quick", [&] { ++quick; }), WorkflowStart::started);
     EXPECT_EQ(label.get_future().get(), "com.velko.brisel_core.FlashWorkflow");
     EXPECT_FALSE(threads.waitUntilIdle(20ms));
     EXPECT_GE(threads.running(), 1U);
@@ -35,12 +37,44 @@ TEST(WorkflowThreadsTest, WorkflowsRunOnTheirOwnLabelledThreadsAndIdleIsSeen) {
 
 TEST(WorkflowThreadsTest, AnEscapingExceptionEndsOnlyItsWorkflow) {
     WorkflowThreads threads;
-    threads.start("throws", [] { throw std::runtime_error("board gone"); });
+    ASSERT_EQ(threads.start("throws", [] { throw std::runtime_error("board gone"); }),
+              WorkflowStart::started);
     EXPECT_TRUE(threads.waitUntilIdle(10s));
     std::atomic<bool> ran{false};
-    threads.start("after", [&] { ran = true; });
+    ASSERT_EQ(threads.start("after", [&] { ran = true; }), WorkflowStart::started);
     EXPECT_TRUE(threads.waitUntilIdle(10s));
     EXPECT_TRUE(ran);
+}
+
+TEST(WorkflowThreadsTest, WorkBeyondTheBoundIsRefusedAndRunningWorkIsLeftAlone) {
+    WorkflowThreads threads(2);
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    std::atomic<int> ended{0};
+    auto blocking = [&, released] {
+        released.wait();
+        ++ended;
+    };
+    ASSERT_EQ(threads.start("first", blocking), WorkflowStart::started);
+    {
+        auto held = threads.reserve("second");
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(threads.reserve("third")) << "a reservation takes a place";
+    }
+    ASSERT_EQ(threads.start("second", blocking), WorkflowStart::started) << "a dropped reservation frees it";
+
+    std::atomic<bool> refusedRan{false};
+    EXPECT_EQ(threads.start("over the bound", [&] { refusedRan = true; }), WorkflowStart::busy);
+    EXPECT_FALSE(threads.reserve("over the bound"));
+    EXPECT_EQ(threads.running(), 2U);
+    EXPECT_EQ(ended.load(), 0) << "a refusal disturbed running work";
+
+    release.set_value();
+    ASSERT_TRUE(threads.waitUntilIdle(10s));
+    EXPECT_EQ(ended.load(), 2);
+    EXPECT_FALSE(refusedRan.load());
+    ASSERT_EQ(threads.start("after", [] {}), WorkflowStart::started);
+    EXPECT_TRUE(threads.waitUntilIdle(10s));
 }
 
 TEST(TimeScaleTest, OnlyFractionsUpToOneAreTakenAndWaitsNeverVanish) {

@@ -1,6 +1,7 @@
 // One HTTP request as the session sends it: method, absolute URL, header fields and body.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -45,6 +46,10 @@ struct HttpRequest {
     // that a redirect sends to another origin (scheme, host or port differ from those of `url`),
     // and of every later request of the same redirect chain.
     std::optional<std::string> credentialHeader{};
+    // The most body bytes the reply may have, for a request that fetches more than a record (a
+    // download); none: the session's `maxResponseBodyBytes`. A larger reply fails with
+    // `responseTooLarge`.
+    std::optional<std::size_t> maxResponseBodyBytes{};
 };
 
 // True when the two header names are equal when ASCII letter case is ignored.

@@ -1,5 +1,6 @@
 #include "cloud/http/transfer.h"
 
+#include <algorithm>
 #include <span>
 #include <string_view>
 
@@ -100,7 +101,10 @@ std::string adviceFor(HttpErrorKind kind) {
 }  // namespace
 
 HttpTransfer::HttpTransfer(const HttpSessionOptions& options)
-    : options_(options), replyHeaders_(options.maxResponseHeaderBytes), lastActivity_(Clock::now()) {}
+    : options_(options),
+      replyHeaders_(options.maxResponseHeaderBytes),
+      replyBodyLimit_(options.maxResponseBodyBytes),
+      lastActivity_(Clock::now()) {}
 
 HttpTransfer::~HttpTransfer() = default;
 
@@ -113,6 +117,7 @@ tl::expected<void, HttpError> HttpTransfer::prepare(const HttpRequest& request) 
     }
     url_ = request.url;
     method_ = request.method;
+    replyBodyLimit_ = request.maxResponseBodyBytes.value_or(options_.maxResponseBodyBytes);
     easy_.reset(curl_easy_init());
     if (!easy_) {
         return tl::unexpected(outOfMemory());
@@ -210,14 +215,25 @@ std::size_t HttpTransfer::onBodyBytes(char* data, std::size_t size, std::size_t 
     auto& transfer = *static_cast<HttpTransfer*>(self);
     const std::size_t length = size * count;
     transfer.lastActivity_ = Clock::now();
-    if (length > transfer.options_.maxResponseBodyBytes - transfer.replyBody_.size()) {
-        transfer.callbackError_ =
-            HttpError{HttpErrorKind::responseTooLarge,
-                      "the reply body exceeds " + std::to_string(transfer.options_.maxResponseBodyBytes) +
-                          " bytes; it was not accepted"};
+    std::string& body = transfer.replyBody_;
+    const std::size_t limit = transfer.replyBodyLimit_;
+    if (length > limit - body.size()) {
+        transfer.callbackError_ = HttpError{
+            HttpErrorKind::responseTooLarge,
+            "the reply body exceeds " + std::to_string(limit) + " bytes, more than this request takes (" +
+                transfer.method_ + " " + transfer.url_ + "); it was not accepted. Check the server address."};
         return 0;
     }
-    transfer.replyBody_.append(data, length);
+    const std::size_t needed = body.size() + length;
+    if (needed > body.capacity()) {
+        // Doubles as append would, but never past the limit, so a reply at its limit holds no more
+        // (a fresh string, since growing one in place may round its capacity up to twice the old).
+        std::string grown;
+        grown.reserve(std::min(limit, std::max(needed, body.capacity() * 2)));
+        grown.append(body);
+        body.swap(grown);
+    }
+    body.append(data, length);
     return length;
 }
 

@@ -32,7 +32,8 @@ class HttpTransfer {
 
     // Sets the easy handle up for `request`: http and https only, no proxy for loopback, the
     // caller's fields and no default Accept, Expect or Content-Type field, the body from memory or
-    // streamed from its file. Call once, before the handle joins a multi handle.
+    // streamed from its file, the reply body limited to the request's limit or else the session's.
+    // Call once, before the handle joins a multi handle.
     // Errors: `invalidRequest` (method, field or URL malformed), `unsupportedScheme`,
     // `fileUnreadable` (the body file cannot be opened), `transferFailed` (libcurl out of memory).
     tl::expected<void, HttpError> prepare(const HttpRequest& request);
@@ -78,7 +79,8 @@ class HttpTransfer {
     std::array<char, CURL_ERROR_SIZE> curlMessage_{};
 
     HttpResponseHeaders replyHeaders_;
-    std::string replyBody_;
+    std::size_t replyBodyLimit_;
+    std::string replyBody_;  // its capacity never exceeds replyBodyLimit_
     std::optional<HttpError> callbackError_;
     curl_off_t downloaded_ = 0;
     curl_off_t uploaded_ = 0;

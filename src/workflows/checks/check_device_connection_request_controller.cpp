@@ -18,13 +18,20 @@ CheckDeviceConnectionRequestController::CheckDeviceConnectionRequestController(
 
 void CheckDeviceConnectionRequestController::respond() {
     common::logger().info("WIFI: check device connection request received");
-    runWorkflow("com.velko.brisel_core.CheckDeviceConnection",
-                [ws = ws, deviceKind = checkDeviceConnectionRequest.deviceKind] {
-                    ws->write(frame::BriselResponse<frame::BriselStringResponse>{
-                        .data = {.command = frame::BriselStringCommand::checkDeviceConnection,
-                                 .status = frame::BriselStringResponseStatus::done,
-                                 .data = checkDeviceConnection(deviceKind)}});
-                });
+    const WorkflowStart started =
+        runWorkflow("com.velko.brisel_core.CheckDeviceConnection",
+                    [ws = ws, deviceKind = checkDeviceConnectionRequest.deviceKind] {
+                        ws->write(frame::BriselResponse<frame::BriselStringResponse>{
+                            .data = {.command = frame::BriselStringCommand::checkDeviceConnection,
+                                     .status = frame::BriselStringResponseStatus::done,
+                                     .data = checkDeviceConnection(deviceKind)}});
+                    });
+    if (started == WorkflowStart::busy) {
+        ws->write(frame::BriselResponse<frame::BriselStringResponse>{
+            .data = {.command = frame::BriselStringCommand::checkDeviceConnection,
+                     .status = frame::BriselStringResponseStatus::error,
+                     .data = {{"message", busyMessage()}}}});
+    }
 }
 
 std::map<std::string, std::string> CheckDeviceConnectionRequestController::checkDeviceConnection(

@@ -19,7 +19,9 @@ class CheckDeviceConnectionRequestController : public frame::BriselAction {
 
     // Logs "WIFI: check device connection request received" and answers one "check_device_connection"
     // reply with checkDeviceConnection(). The port search runs on a workflow thread, since finding a
-    // HALDEN_FLAMENCO port blocks for its settle wait; the websocket thread never waits for it.
+    // HALDEN_FLAMENCO port blocks for its settle wait; the websocket thread never waits for it. When
+    // the workflows that run at once are at their bound, the reply is "ERROR" with {"message": the
+    // busy message}.
     void respond() override;
 
     // {"wifi": "true"/"false", "usb": "true"/"false"} and, only when no port with the kind's own ids

@@ -111,12 +111,20 @@ void MeasureLatencyRequestController::send(BriselLatencyResponseStatus status, s
 
 void MeasureLatencyRequestController::respond() {
     common::logger().info("Measure latency request received");
+    auto place = reserveWorkflow("com.velko.brisel_core.MeasureLatency");
+    if (!place) {
+        send(BriselLatencyResponseStatus::error, busyMessage());
+        return;
+    }
     useCloudOfRequest(measureLatencyRequest);
     if (!allowCPU()) {
         return;
     }
     send(BriselLatencyResponseStatus::info, "Connecting to REST API...");
-    runWorkflow("com.velko.brisel_core.MeasureLatency", [self = shared_from_this()] { self->measure(); });
+    if (runWorkflow(std::move(*place), [self = shared_from_this()] { self->measure(); }) ==
+        WorkflowStart::busy) {
+        send(BriselLatencyResponseStatus::error, busyMessage());
+    }
 }
 
 bool MeasureLatencyRequestController::allowCPU() const {

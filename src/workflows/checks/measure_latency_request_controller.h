@@ -35,7 +35,8 @@ class MeasureLatencyRequestController : public frame::BriselAction,
     // run, no REST call), sends "INFO" "Connecting to REST API..." and runs the rest on a workflow
     // thread: board kind, board check, build, model and library lookup, download, flash, 5 s settle,
     // reading, report. Every failure ends it with one "ERROR" reply ("WARNING" for a build without
-    // library); success goes on in updateLatency.
+    // library); success goes on in updateLatency. When the workflows that run at once are at their
+    // bound, the one reply is "ERROR" with the busy message and the cloud in force stays.
     void respond() override;
 
     // Logs the machine kind; on APPLE_M1 sends the refusal and returns false. Any thread.

@@ -171,17 +171,26 @@ std::mutex& Classify::wsLock() {
 
 void Classify::classify(std::int64_t runId, std::int64_t modelId, std::shared_ptr<frame::WebSocket> ws,
                         double thresholdValue, bool latencyExists) {
+    auto place = reserveWorkflow("com.velko.brisel_core.Classify");
+    if (!place) {
+        sendClassificationFailure(*ws, busyMessage());
+        return;
+    }
     // Begun before the close watch: a connection that has closed already stops this run too.
     const RunStopSignal::Watch stop = wsClosed.beginRun();
     auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.stopRuns(); });
     const SerialRun run{runId, modelId, thresholdValue, latencyExists};
-    runWorkflow("com.velko.brisel_core.Classify", [run, ws = std::move(ws), closeWatch, stop]() mutable {
+    const WorkflowStart started = runWorkflow(std::move(*place), [run, ws, closeWatch, stop]() mutable {
         const ClassificationEnd end = runSerialClassification(run, ws, stop);
         // Gone before the last reply: a browser that has it may close its connection without
         // stopping another run.
         closeWatch.reset();
         sendClassificationEnd(*ws, end);
     });
+    if (started == WorkflowStart::busy) {
+        closeWatch.reset();
+        sendClassificationFailure(*ws, busyMessage());
+    }
 }
 
 }  // namespace brisel::workflows

@@ -39,7 +39,8 @@ class Classify {
     // that fails, that is not UTF-8 or that brings nothing within its wait). Every end sends one last
     // reply on `ws`: "CONNECTED" with the last prediction (none before the loop) for a stop, "ERROR"
     // with its reason otherwise. With `latencyExists` false, the first ten "LATENCY: " lines are
-    // averaged and reported to the cloud.
+    // averaged and reported to the cloud. When the workflows that run at once are at their bound,
+    // the one reply is "ERROR" with the busy message and no run begins.
     static void classify(std::int64_t runId, std::int64_t modelId, std::shared_ptr<frame::WebSocket> ws,
                          double thresholdValue, bool latencyExists);
 };

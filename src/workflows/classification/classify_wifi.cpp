@@ -105,6 +105,11 @@ std::string_view toString(ClassifyWifiError error) {
 }
 
 void ClassifyWifi::classify(std::int64_t runId, std::shared_ptr<frame::WebSocket> ws) {
+    auto place = reserveWorkflow("com.velko.brisel_core.ClassifyWifi");
+    if (!place) {
+        sendClassificationFailure(*ws, busyMessage());
+        return;
+    }
     // Begun before the close watch: a connection that has closed already stops this run too.
     const RunStopSignal::Watch stop = wsClosed.beginRun();
     auto closeWatch = std::make_shared<ConnectionCloseWatch>(ws, [] { wsClosed.stopRuns(); });
@@ -114,13 +119,16 @@ void ClassifyWifi::classify(std::int64_t runId, std::shared_ptr<frame::WebSocket
         sendClassificationFailure(*ws, "Wifi connection not available");
         return;
     }
-    runWorkflow("com.velko.brisel_core.ClassifyWifi",
-                [runId, ws = std::move(ws), closeWatch, stop]() mutable {
-                    const ClassificationEnd end = runWifiClassification(runId, *ws, stop);
-                    // Gone before the last reply, as in the serial run.
-                    closeWatch.reset();
-                    sendClassificationEnd(*ws, end);
-                });
+    const WorkflowStart started = runWorkflow(std::move(*place), [runId, ws, closeWatch, stop]() mutable {
+        const ClassificationEnd end = runWifiClassification(runId, *ws, stop);
+        // Gone before the last reply, as in the serial run.
+        closeWatch.reset();
+        sendClassificationEnd(*ws, end);
+    });
+    if (started == WorkflowStart::busy) {
+        closeWatch.reset();
+        sendClassificationFailure(*ws, busyMessage());
+    }
 }
 
 }  // namespace brisel::workflows

@@ -31,7 +31,8 @@ class ClassifyWifi {
     // there is none) and carries the run out on a workflow thread: the run's board kind from the
     // cloud, then the connection's prediction texts, each treated once, waited for as they come. Every
     // end sends one last "classify" reply: "CONNECTED" with the last prediction (none before the loop)
-    // for a stop, "ERROR" with its reason otherwise.
+    // for a stop, "ERROR" with its reason otherwise. When the workflows that run at once are at
+    // their bound, the one reply is "ERROR" with the busy message and no run begins.
     static void classify(std::int64_t runId, std::shared_ptr<frame::WebSocket> ws);
 };
 

@@ -37,9 +37,16 @@ ContaminationThresholdRequestController::ContaminationThresholdRequestController
 
 void ContaminationThresholdRequestController::respond() {
     logger().info("Contamination threshold request received");
+    auto place = reserveWorkflow("com.velko.brisel_core.ContaminationThreshold");
+    if (!place) {
+        reply(ContaminationThresholdResponseStatus::error);
+        return;
+    }
     Classify::wsClosed.stopRuns();
-    runWorkflow("com.velko.brisel_core.ContaminationThreshold",
-                [self = std::make_shared<ContaminationThresholdRequestController>(*this)] { self->run(); });
+    if (runWorkflow(std::move(*place), [self = std::make_shared<ContaminationThresholdRequestController>(
+                                            *this)] { self->run(); }) == WorkflowStart::busy) {
+        reply(ContaminationThresholdResponseStatus::error);
+    }
 }
 
 void ContaminationThresholdRequestController::run() {

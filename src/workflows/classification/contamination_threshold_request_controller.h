@@ -27,7 +27,8 @@ class ContaminationThresholdRequestController : public frame::BriselAction {
     // classification. A workflow thread then holds `Classify::wsLock()` for the scaled 1.0 s hand-over,
     // reads the run's board kind and runs `setup`; it answers one "contamination_threshold" reply:
     // "DONE", "ERROR" (no board kind) or "FAILED". The request's host, port and token are not used:
-    // the cloud is the one an earlier request set.
+    // the cloud is the one an earlier request set. When the workflows that run at once are at their
+    // bound, the one reply is "ERROR" and no run is stopped.
     void respond() override;
 
     // Writes the model's threshold to the board of `deviceKind` and answers "DONE". Errors (the caller

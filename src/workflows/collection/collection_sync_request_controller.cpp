@@ -76,7 +76,10 @@ CollectionSyncRequestController::CollectionSyncRequestController(std::shared_ptr
 
 void CollectionSyncRequestController::respond() {
     logger().info("Collection sync request received");
-    runWorkflow("com.velko.brisel_core.CollectionSync", [self = shared_from_this()] { self->sync(); });
+    if (runWorkflow("com.velko.brisel_core.CollectionSync", [self = shared_from_this()] { self->sync(); }) ==
+        WorkflowStart::busy) {
+        responseMessage(BriselStringResponseStatus::error, busyMessage());
+    }
 }
 
 tl::expected<std::filesystem::path, std::string> CollectionSyncRequestController::getCollectionFolderURL(

@@ -30,7 +30,8 @@ class CollectionSyncRequestController final
     // other requests are served meanwhile. The REST base address stays the one in force; only the
     // credential is taken from the request. The sync claims the collection's folder while its uploads
     // run; a folder claimed already (by a recording or another sync) is left alone, with the reply
-    // for a folder without files and no report to the cloud. Websocket thread.
+    // for a folder without files and no report to the cloud. When the workflows that run at once are
+    // at their bound, answers "ERROR" with the busy message instead. Websocket thread.
     void respond() override;
 
     // The folder of `collectionID`'s files: the private temporary folder, "velko_brisel_collection",

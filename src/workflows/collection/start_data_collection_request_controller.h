@@ -15,7 +15,9 @@ class StartDataCollectionRequestController final : public frame::BriselAction {
                                          frame::StartDataCollectionRequest data);
 
     // Makes the request's cloud the one in force and starts the collection on a workflow thread of its
-    // own (DeviceDataCollection::initialize); returns at once. Websocket thread.
+    // own (DeviceDataCollection::initialize); returns at once. When the workflows that run at once are
+    // at their bound, answers "ERROR" with the busy message instead and changes nothing. Websocket
+    // thread.
     void respond() override;
 
   private:

@@ -9,7 +9,10 @@
 namespace brisel::workflows {
 
 cloud::APIResult<std::string> downloadLibrary(std::int64_t runId, std::string_view key) {
-    const cloud::BuiltRequest request = cloud::RunEndpoint::getResult(runId, key).request();
+    cloud::BuiltRequest request = cloud::RunEndpoint::getResult(runId, key).request();
+    if (request) {
+        request->maxResponseBodyBytes = kLibraryBodyLimit;
+    }
     return awaitResult<std::string>(
         [&](auto done) { cloud::RunService::shared().getData(request, std::move(done)); });
 }

@@ -37,10 +37,15 @@ FlashRequestController::FlashRequestController(std::shared_ptr<frame::WebSocket>
 void FlashRequestController::respond() {
     auto& log = common::logger();
     log.info("Flash request received");
+    auto place = reserveWorkflow("com.velko.brisel_core.FlashWorkflow");
+    if (!place) {
+        sendFlashError(*ws, flashRequest.runID, busyMessage());
+        return;
+    }
     useCloudOfRequest(flashRequest);
     sendFlashReply(*ws, BriselFlashResponseStatus::start);
     log.info("Getting device kind...");
-    runWorkflow("com.velko.brisel_core.FlashWorkflow", [ws = ws, request = flashRequest] {
+    const WorkflowStart started = runWorkflow(std::move(*place), [ws = ws, request = flashRequest] {
         const std::string run = std::to_string(request.runID);
         auto kind = getRunDeviceKind(request.runID);
         if (!kind) {
@@ -52,6 +57,9 @@ void FlashRequestController::respond() {
         common::logger().info("Got device kind " + std::string(common::rawValue(*kind)) + " for run " + run);
         setupFlash(*ws, request, *kind);
     });
+    if (started == WorkflowStart::busy) {
+        sendFlashError(*ws, flashRequest.runID, busyMessage());
+    }
 }
 
 void FlashRequestController::setupFlash(frame::WebSocket& ws, const frame::FlashRequest& flashRequest,

@@ -16,7 +16,9 @@ class FlashRequestController : public frame::BriselAction {
     FlashRequestController(std::shared_ptr<frame::WebSocket> ws, frame::FlashRequest data);
 
     // Websocket thread: sets the request's cloud, sends "START" and starts the flash workflow on a
-    // thread of its own (board kind, download, library.bin, tool, "COMPLETE" or one "ERROR").
+    // thread of its own (board kind, download, library.bin, tool, "COMPLETE" or one "ERROR"). When
+    // the workflows that run at once are at their bound, the one reply is "ERROR" with the busy
+    // message and the cloud in force stays.
     void respond() override;
 
     // On the workflow thread, once the board kind is known. Public for the workflow only.

@@ -33,24 +33,32 @@ void wifiFlashResponse(const std::shared_ptr<frame::WebSocket>& ws, const WifiFl
                        std::function<void(common::DeviceKind)> setupFlash) {
     auto& log = common::logger();
     log.info("WIFI: Flash request received");
+    auto place = reserveWorkflow("com.velko.brisel_core.WifiFlashWorkflow");
+    if (!place) {
+        sendFlashError(*ws, target.runID, busyMessage());
+        return;
+    }
     useCloudOfRequest(target.scheme, target.host, target.port, target.authToken);
     sendFlashReply(*ws, frame::BriselFlashResponseStatus::start);
     log.info("WIFI: Getting device kind...");
-    runWorkflow("com.velko.brisel_core.WifiFlashWorkflow",
-                [ws, runID = target.runID, setupFlash = std::move(setupFlash)] {
-                    const std::string run = std::to_string(runID);
-                    auto kind = getRunDeviceKind(runID);
-                    if (!kind) {
-                        const std::string error = cloud::describe(kind.error());
-                        common::logger().error("WIFI: Failed to get device kind for run " + run +
-                                               " due to error " + error);
-                        sendFlashError(*ws, runID, "Failed to get device kind due to error " + error);
-                        return;
-                    }
-                    common::logger().info("WIFI: Got device kind " + std::string(common::rawValue(*kind)) +
-                                          " for run " + run);
-                    setupFlash(*kind);
-                });
+    const WorkflowStart started =
+        runWorkflow(std::move(*place), [ws, runID = target.runID, setupFlash = std::move(setupFlash)] {
+            const std::string run = std::to_string(runID);
+            auto kind = getRunDeviceKind(runID);
+            if (!kind) {
+                const std::string error = cloud::describe(kind.error());
+                common::logger().error("WIFI: Failed to get device kind for run " + run + " due to error " +
+                                       error);
+                sendFlashError(*ws, runID, "Failed to get device kind due to error " + error);
+                return;
+            }
+            common::logger().info("WIFI: Got device kind " + std::string(common::rawValue(*kind)) +
+                                  " for run " + run);
+            setupFlash(*kind);
+        });
+    if (started == WorkflowStart::busy) {
+        sendFlashError(*ws, target.runID, busyMessage());
+    }
 }
 
 bool wifiFlash(frame::WebSocket& ws, std::int64_t runID, const std::string& libname) {

@@ -28,7 +28,8 @@ struct WifiFlashTarget {
 
 // Websocket thread: logs "WIFI: Flash request received", sets the request's cloud, sends "START" and
 // starts a workflow thread that reads the run's board kind and hands it to `setupFlash` (or reports the
-// failure once as "ERROR").
+// failure once as "ERROR"). When the workflows that run at once are at their bound, the one reply is
+// "ERROR" with the busy message and the cloud in force stays.
 void wifiFlashResponse(const std::shared_ptr<frame::WebSocket>& ws, const WifiFlashTarget& target,
                        std::function<void(common::DeviceKind)> setupFlash);
 

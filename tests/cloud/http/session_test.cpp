@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -486,12 +487,29 @@ TEST_F(HttpSessionTest, ConnectionDroppedWithoutReplyIsATransportError) {
 TEST(HttpSessionLimitTest, OversizedReplyBodyIsRefused) {
     FakeCloud cloud;
     HttpSession session(HttpSessionOptions{.maxResponseBodyBytes = 1000});
-    cloud.reply("GET", "/big", ScriptedReply::text(200, std::string(std::size_t{100} * 1000, 'b')));
+    constexpr std::size_t kBodySize = std::size_t{100} * 1000;
+    cloud.reply("GET", "/big", ScriptedReply::text(200, std::string(kBodySize, 'b')));
+    struct Case {
+        const char* label;
+        std::optional<std::size_t> requestLimit;
+        bool taken;
+    };
+    for (const Case& row : {Case{"the session's limit", std::nullopt, false},
+                            Case{"a larger limit of the request", 2 * kBodySize, true},
+                            Case{"a request limit just below the body", kBodySize - 1, false}}) {
+        const HttpResult result = send(
+            session,
+            {.method = "GET", .url = cloud.baseUrl() + "/big", .maxResponseBodyBytes = row.requestLimit});
 
-    const HttpResult result = send(session, {.method = "GET", .url = cloud.baseUrl() + "/big"});
-
-    EXPECT_EQ(errorKind(result), HttpErrorKind::responseTooLarge);
-    EXPECT_LE(result.body.size(), 1000U);
+        const std::size_t limit = row.requestLimit.value_or(1000);
+        if (row.taken) {
+            EXPECT_FALSE(result.error) << row.label;
+            EXPECT_EQ(result.body.size(), kBodySize) << row.label;
+        } else {
+            EXPECT_EQ(errorKind(result), HttpErrorKind::responseTooLarge) << row.label;
+        }
+        EXPECT_LE(result.body.capacity(), limit) << row.label << ": the reply held more than its limit";
+    }
 }
 
 TEST_F(HttpSessionTest, ManyConcurrentRequestsCompleteExactlyOnceOnTheSessionThread) {
