@@ -176,25 +176,25 @@ tl::expected<void, std::string> appendToFile(const std::filesystem::path& file, 
     return {};
 }
 
-void trimLogFileIfTooLarge(const std::filesystem::path& file) {
+bool trimLogFileIfTooLarge(const std::filesystem::path& file, LogTrimDepth depth) {
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0) {
         printLine("Failed to read attributes of log file");
-        return;
+        return false;
     }
     auto size = static_cast<std::uint64_t>(status.st_size);
     if (size <= kLogFileSizeLimit) {
-        return;
+        return false;
     }
     FileDescriptor source(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!source.valid()) {
         printLine("Failed to read log contents for dropping");
-        return;
+        return false;
     }
     auto head = readAt(source.get(), 0, kTrimScanBytes);
     if (!head) {
         printLine("Failed to read log contents for dropping");
-        return;
+        return false;
     }
     std::uint64_t cut = byteOffsetAfterCharacters(*head, kLogTrimCharacters);
     // After an append larger than what a trim drops, the trim alone would leave the file above the
@@ -203,9 +203,17 @@ void trimLogFileIfTooLarge(const std::filesystem::path& file) {
         auto start = characterStartFrom(source.get(), size - kLogFileSizeLimit + kLogTrimHeadroomBytes);
         if (!start) {
             printLine("Failed to read log contents for dropping");
-            return;
+            return false;
         }
         cut = *start;
+    }
+    if (depth == LogTrimDepth::burst) {
+        auto start = characterStartFrom(source.get(), size - kLogFileSizeLimit + kLogBurstTrimHeadroomBytes);
+        if (!start) {
+            printLine("Failed to read log contents for dropping");
+            return false;
+        }
+        cut = std::max(cut, *start);
     }
 
     auto report = [&](const std::string& description) {
@@ -214,16 +222,18 @@ void trimLogFileIfTooLarge(const std::filesystem::path& file) {
     auto temporary = TemporaryFile::createBeside(file);
     if (!temporary) {
         report(temporary.error());
-        return;
+        return false;
     }
     temporary->setMode(status.st_mode & 07777);
     if (auto copied = copyTail(source.get(), cut, size, temporary->fd()); !copied) {
         report(copied.error());
-        return;
+        return false;
     }
     if (auto committed = temporary->commit(file); !committed) {
         report(committed.error());
+        return false;
     }
+    return true;
 }
 
 tl::expected<void, std::string> prepareLogFile(const std::filesystem::path& file) {
@@ -266,7 +276,11 @@ void FileStream::appendLines(const std::string& lines, std::uint64_t linesLeftOu
         printLine("Failed to write log to file " + path.string() + " due to error " + appended.error());
         return;
     }
-    trimLogFileIfTooLarge(path);
+    const auto now = std::chrono::steady_clock::now();
+    const bool soonAfterTheLast = lastTrim && now - *lastTrim < kLogBurstTrimWindow;
+    if (trimLogFileIfTooLarge(path, soonAfterTheLast ? LogTrimDepth::burst : LogTrimDepth::least)) {
+        lastTrim = now;
+    }
 }
 
 }  // namespace brisel::common

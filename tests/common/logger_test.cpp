@@ -488,6 +488,22 @@ TEST_F(LogTrimTest, AppendLargerThanATrimLeavesTheFileAMebibyteUnderTheLimit) {
     EXPECT_EQ(tail, line + "\n");
 }
 
+// The first trim drops a mebi-character; one soon after it leaves the file 16 MiB under the limit, so
+// that a burst of lines at the limit costs a copy of the file per 16 MiB logged, not per MiB.
+TEST_F(LogTrimTest, ATrimSoonAfterTheLastDropsSixteenMebibytes) {
+    { std::ofstream create(file, std::ios::binary); }
+    FileStream stream(file);
+    std::vector<std::uint64_t> sizes;
+    for (int trim = 0; trim < 2; ++trim) {
+        ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(kLogFileSizeLimit - 3)), 0);
+        stream.write("abc");
+        stream.flush();
+        sizes.push_back(fileSize());
+    }
+    EXPECT_EQ(sizes, (std::vector<std::uint64_t>{kLogFileSizeLimit + 1 - kLogTrimCharacters,
+                                                 kLogFileSizeLimit - kLogBurstTrimHeadroomBytes}));
+}
+
 // The file is a FIFO that nobody reads at first: the stream's queue is stuck opening it, later lines
 // are left out once the limit waits, and a log line in their place says how many.
 TEST(LogFileStreamTest, LinesPastThePendingLimitAreLeftOutAndCountedInTheFile) {

@@ -45,7 +45,7 @@ async def run(arguments):
     try:
         # The service announces the board once it holds the connection; then the board names its mode
         # and goes away.
-        await receive_until(2)
+        await receive_until(1)
         board.sendall(b"VLK_STLE")
         board.close()
         await receive_until(arguments.expect)
@@ -60,7 +60,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("url")
     parser.add_argument("--board-port", type=int, default=6012)
-    parser.add_argument("--expect", type=int, default=3)
+    parser.add_argument("--expect", type=int, default=2)
     parser.add_argument("--seconds", type=float, default=10.0)
     sys.exit(asyncio.run(run(parser.parse_args())))
 

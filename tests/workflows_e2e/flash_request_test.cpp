@@ -15,6 +15,7 @@
 #include "support/board_scenarios.h"
 #include "support/eventually.h"
 #include "support/log_capture.h"
+#include "support/wifi_test_board.h"
 #include "workflow_e2e_fixture.h"
 #include "workflows/flash/flasher.h"
 
@@ -505,6 +506,53 @@ TEST_F(FlashRequestEndToEnd, AWifiFlashSucceedsOnlyWhenTheBoardComesBackInTheRig
         const auto seen = board.snapshot();
         ASSERT_EQ(seen.imageSizes.size(), images + 1);
         EXPECT_EQ(seen.imageSizes.back(), image.size());
+    }
+}
+
+// Right after the transfer another host takes the board port before the board is back, so the board is
+// turned away once; the wait lets the host go when it closes (by itself, or dropped by the service for
+// bytes without a mode marker) and takes the board when it comes back in its new mode.
+TEST_F(FlashRequestEndToEnd, AWifiFlashWaitsPastAHostThatHoldsTheBoardPortWithoutAMode) {
+    startFlashService(false, 0.1);
+    auto client = browser();
+    const auto collecting = personality(FirmwareKind::dataCollection);
+    auto& board = simulator->addWifiBoard(6012, collecting, WifiBoardOptions{.reconnectDelay = 300ms});
+    ASSERT_TRUE(board.waitUntil([](const WifiBoardSnapshot& state) { return state.connected; }, kReplyWait));
+    ASSERT_TRUE(serviceKnowsTheWifiBoard()) << service->output();
+    struct Row {
+        std::string label;
+        FirmwarePersonality library;
+        std::string libname;
+        std::string squatterSends;  // empty: the host closes by itself
+    };
+    const std::vector<Row> rows{
+        {"a host that closes", kClassification, "lib-cnn.bin", ""},
+        {"a host dropped for bytes without a marker", collecting, "datacollection.bin",
+         std::string(200, 'A')},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        const auto before = board.snapshot();
+        cloudRun(DeviceKind::STWINKT1_WIFI, makeTestImage(row.library, 5000), kRunId, row.libname);
+        ASSERT_TRUE(client.sendText(request("flashWifiRequest", kRunId, row.libname)));
+        ASSERT_TRUE(board.waitUntil(
+            [&](const WifiBoardSnapshot& state) {
+                return state.imageSizes.size() == before.imageSizes.size() + 1 && !state.connected;
+            },
+            kReplyWait));
+        auto squatter = WifiTestBoard::connect(6012);
+        ASSERT_TRUE(squatter);
+        ASSERT_TRUE(board.waitUntil(
+            [&](const WifiBoardSnapshot& state) { return state.connections > before.connections; },
+            kReplyWait))
+            << "the board did not try to come back";
+        if (row.squatterSends.empty()) {
+            squatter->close();
+        } else {
+            ASSERT_TRUE(squatter->send(row.squatterSends));
+            EXPECT_TRUE(squatter->waitForClose(kReplyWait));
+        }
+        EXPECT_EQ(flashReplies(client).back(), flashReply("COMPLETE")) << service->output();
     }
 }
 

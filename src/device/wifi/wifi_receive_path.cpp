@@ -31,8 +31,8 @@ std::ptrdiff_t indexOfMagic(std::span<const std::uint8_t> bytes) {
 }
 
 WifiReceivePath::WifiReceivePath(std::int64_t connectionId_, WifiDataBuffer& dataBuffer_,
-                                 PredictionMailbox& mailbox_)
-    : connectionId(connectionId_), dataBuffer(dataBuffer_), mailbox(mailbox_) {}
+                                 PredictionMailbox& mailbox_, ConnectionLines lines_)
+    : connectionId(connectionId_), lines(lines_), dataBuffer(dataBuffer_), mailbox(mailbox_) {}
 
 AckVerdict WifiReceivePath::receive(std::span<const std::uint8_t> chunk, TransferFlags flags) {
     const WifiMode mode = modeDetected.load();
@@ -97,7 +97,7 @@ AckVerdict WifiReceivePath::recogniseAck(std::span<const std::uint8_t> chunk) {
 void WifiReceivePath::detectMode(std::span<const std::uint8_t> chunk) {
     // Past the bound (only while a transfer keeps the connection open) the reads are not logged one
     // by one: the connection's closing line shows its first bytes.
-    if (bytesBeforeMode <= kUndecidedByteLimit) {
+    if (lines == ConnectionLines::logged && bytesBeforeMode <= kUndecidedByteLimit) {
         common::logger().info("WIFI: connection " + std::to_string(connectionId) +
                               " did receive, data: " + std::to_string(chunk.size()) +
                               " bytes string: " + common::peerTextForLog(asText(chunk)));
@@ -107,11 +107,12 @@ void WifiReceivePath::detectMode(std::span<const std::uint8_t> chunk) {
         opening.append(asText(chunk.first(std::min(chunk.size(), kUndecidedByteLimit - opening.size()))));
     }
     const WifiMode decided = detector.feed(chunk);
-    if (decided == WifiMode::datacollect) {
+    if (decided != WifiMode::none) {
         modeDetected.store(decided);
+    }
+    if (lines == ConnectionLines::logged && decided == WifiMode::datacollect) {
         common::logger().info("WIFI: device mode: DATA COLLECTION");
-    } else if (decided == WifiMode::classify) {
-        modeDetected.store(decided);
+    } else if (lines == ConnectionLines::logged && decided == WifiMode::classify) {
         common::logger().info("WIFI: device mode: CLASSIFICATION");
     }
 }

@@ -40,13 +40,17 @@ inline constexpr std::size_t kAckPacketLength = 10;
 // firmware transfer, is closed.
 inline constexpr std::size_t kUndecidedByteLimit = 128;
 
+// Whether a connection writes its own lines (arrival, reads before its mode, mode, end) to the log.
+enum class ConnectionLines { logged, leftOut };
+
 // Position of the first "#$" pair in `bytes`, or -1 when there is none.
 std::ptrdiff_t indexOfMagic(std::span<const std::uint8_t> bytes);
 
 // Used on the connection's io thread only, except mode(), which any thread may read.
 class WifiReceivePath {
   public:
-    WifiReceivePath(std::int64_t connectionId, WifiDataBuffer& dataBuffer, PredictionMailbox& mailbox);
+    WifiReceivePath(std::int64_t connectionId, WifiDataBuffer& dataBuffer, PredictionMailbox& mailbox,
+                    ConnectionLines lines = ConnectionLines::logged);
 
     // Handles one received chunk (not empty) and says what became of an acknowledgement in it.
     AckVerdict receive(std::span<const std::uint8_t> chunk, TransferFlags flags);
@@ -75,6 +79,7 @@ class WifiReceivePath {
     void detectMode(std::span<const std::uint8_t> chunk);
 
     const std::int64_t connectionId;
+    const ConnectionLines lines;
     WifiDataBuffer& dataBuffer;
     PredictionMailbox& mailbox;
     std::atomic<WifiMode> modeDetected{WifiMode::none};

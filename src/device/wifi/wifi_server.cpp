@@ -8,6 +8,7 @@
 
 #include "common/logger.h"
 #include "common/paths.h"
+#include "common/time_scale.h"
 
 namespace brisel::device {
 
@@ -17,6 +18,20 @@ namespace {
 // descriptors), so that a lasting error cannot make the io thread spin.
 constexpr std::chrono::seconds kAcceptRetryDelay{1};
 
+// The peer's address as the log budget counts it: an IPv4 peer on the dual-stack socket as IPv4.
+std::string peerAddress(const asio::ip::tcp::socket& socket) {
+    std::error_code error;
+    const auto peer = socket.remote_endpoint(error);
+    if (error) {
+        return "unknown";
+    }
+    const asio::ip::address address = peer.address();
+    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
+    }
+    return address.to_string();
+}
+
 }  // namespace
 
 WifiServer::WifiServer(WifiServerSettings settings_)
@@ -24,13 +39,15 @@ WifiServer::WifiServer(WifiServerSettings settings_)
       io(std::make_shared<asio::io_context>(1)),
       keepRunning(asio::make_work_guard(*io)),
       acceptor(*io),
-      acceptRetry(*io) {}
+      acceptRetry(*io),
+      logSummary(*io) {}
 
 WifiServer::~WifiServer() {
     asio::post(*io, [this] {
         std::error_code ignored;
         acceptor.close(ignored);
         acceptRetry.cancel();
+        logSummary.cancel();
         std::vector<std::shared_ptr<WifiServerConnection>> held;
         {
             std::lock_guard lock(tableMutex);
@@ -120,26 +137,37 @@ void WifiServer::onAccept(const std::error_code& error, asio::ip::tcp::socket so
         });
         return;
     }
-    if (connections() > 0) {
-        std::error_code endpointError;
-        const auto peer = socket.remote_endpoint(endpointError);
-        common::logger().info("WIFI: refused a second board from " +
-                              (endpointError ? std::string("unknown") : peer.address().to_string()) +
-                              ": one WiFi board at a time; disconnect the other board first");
+    const std::string address = peerAddress(socket);
+    const bool held = connections() > 0;
+    const bool logged =
+        logBudget.admit(address, held ? ConnectionArrival::turnedAway : ConnectionArrival::taken,
+                        std::chrono::steady_clock::now());
+    if (!logged) {
+        scheduleLogSummary();
+    }
+    if (held) {
+        if (logged) {
+            common::logger().info("WIFI: refused a second board from " + address +
+                                  ": one WiFi board at a time; disconnect the other board first");
+        }
         std::error_code ignored;
         socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         socket.close(ignored);
         acceptNext();
         return;
     }
-    auto connection = std::make_shared<WifiServerConnection>(io, std::move(socket), settings);
+    auto connection = std::make_shared<WifiServerConnection>(
+        io, std::move(socket), settings, logged ? ConnectionLines::logged : ConnectionLines::leftOut);
     {
         std::lock_guard lock(tableMutex);
         connectionsById[connection->id()] = connection;
     }
+    tableChanged.notify_all();
     connection->start([this](WifiServerConnection& stopped) { connectionDidStop(stopped); });
-    common::logger().info("WIFI: WifiServer did open connection " + std::to_string(connection->id()) +
-                          " with device: " + connection->remoteEndpoint());
+    if (logged) {
+        common::logger().info("WIFI: WifiServer did open connection " + std::to_string(connection->id()) +
+                              " with device: " + connection->remoteEndpoint());
+    }
     acceptNext();
 }
 
@@ -148,7 +176,25 @@ void WifiServer::connectionDidStop(WifiServerConnection& connection) {
         std::lock_guard lock(tableMutex);
         connectionsById.erase(connection.id());
     }
-    common::logger().info("WIFI: WifiServer did close connection " + std::to_string(connection.id()));
+    tableChanged.notify_all();
+    if (connection.linesLogged()) {
+        common::logger().info("WIFI: WifiServer did close connection " + std::to_string(connection.id()));
+    }
+}
+
+void WifiServer::scheduleLogSummary() {
+    const auto due = logBudget.summaryDue();
+    if (logSummaryArmed || !due) {
+        return;
+    }
+    logSummaryArmed = true;
+    logSummary.expires_at(*due);
+    logSummary.async_wait([this](const std::error_code& error) {
+        logSummaryArmed = false;
+        if (!error) {
+            logBudget.endWindowIfOver(std::chrono::steady_clock::now());
+        }
+    });
 }
 
 std::size_t WifiServer::connections() const {
@@ -162,6 +208,23 @@ std::shared_ptr<WifiServerConnection> WifiServer::getConnection() const {
         return nullptr;
     }
     return connectionsById.begin()->second;
+}
+
+std::shared_ptr<WifiServerConnection> WifiServer::waitForConnection(
+    std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock lock(tableMutex);
+    std::shared_ptr<WifiServerConnection> found;
+    tableChanged.wait_until(lock, deadline, [&] {
+        // A connection that has ended leaves the table right after; it is not waited for.
+        for (const auto& entry : connectionsById) {
+            if (!entry.second->hasEnded()) {
+                found = entry.second;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
 }
 
 std::shared_ptr<WifiServerConnection> WifiServer::connectionById(std::int64_t id) const {
@@ -189,6 +252,7 @@ ServiceInstance& serviceInstance() {
 WifiServerSettings serviceWifiServerSettings(PresenceNotifier notifyPresence) {
     WifiServerSettings settings;
     settings.notifyPresence = std::move(notifyPresence);
+    settings.timings.stagePause = common::scaled(settings.timings.stagePause);
     if (auto folder = common::privateTempFolder()) {
         settings.dumpFolder = *folder;
     } else {

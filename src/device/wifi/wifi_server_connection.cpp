@@ -29,10 +29,12 @@ std::string describe(const asio::ip::tcp::socket& socket) {
 std::atomic<std::int64_t> WifiServerConnection::nextId{0};
 
 WifiServerConnection::WifiServerConnection(std::shared_ptr<asio::io_context> io_,
-                                           asio::ip::tcp::socket socket_, const WifiServerSettings& settings_)
+                                           asio::ip::tcp::socket socket_, const WifiServerSettings& settings_,
+                                           ConnectionLines lines_)
     : io(std::move(io_)),
       settings(settings_),
       connectionId(nextId.fetch_add(1)),
+      lines(lines_),
       remote(describe(socket_)),
       buffer(settings_.dataBufferCapacity),
       socket(std::move(socket_)),
@@ -40,7 +42,7 @@ WifiServerConnection::WifiServerConnection(std::shared_ptr<asio::io_context> io_
       markerTimer(*io),
       lastReadArmed(std::chrono::steady_clock::now()),
       connectionCheckTime(lastReadArmed),
-      receivePath(connectionId, buffer, mailbox) {}
+      receivePath(connectionId, buffer, mailbox, lines) {}
 
 WifiServerConnection::~WifiServerConnection() {
     std::error_code ignored;
@@ -50,10 +52,14 @@ WifiServerConnection::~WifiServerConnection() {
 void WifiServerConnection::start(StopCallback onStop) {
     stopCallback = std::move(onStop);
     notifyPresence(true);
-    common::logger().info("WIFI: connection " + std::to_string(connectionId) + " will start");
+    if (linesLogged()) {
+        common::logger().info("WIFI: connection " + std::to_string(connectionId) + " will start");
+    }
     // An accepted TCP connection is ready at once.
     notifyPresence(true);
-    common::logger().info("WIFI: connection " + std::to_string(connectionId) + " ready");
+    if (linesLogged()) {
+        common::logger().info("WIFI: connection " + std::to_string(connectionId) + " ready");
+    }
     armRead();
     scheduleMarkerDeadline(settings.timings.undecidedLimit);
 }
@@ -78,7 +84,11 @@ void WifiServerConnection::onRead(const std::error_code& error, std::size_t leng
         if (flags.flashing && !flags.sendComplete && writing) {
             holdDuringSend(chunk);
         }
+        const WifiMode modeBefore = receivePath.mode();
         settle(receivePath.receive(chunk, flags));
+        if (modeBefore == WifiMode::none && receivePath.mode() != WifiMode::none) {
+            wakeModeWaiters();
+        }
         if (!ended.load() && receivePath.mode() == WifiMode::none && !flashing.load() &&
             receivePath.undecidedBytes() > kUndecidedByteLimit) {
             endWhenUndecided("in its first " + std::to_string(receivePath.undecidedBytes()) + " bytes");
@@ -172,6 +182,10 @@ void WifiServerConnection::onMarkerDeadline(const std::error_code& error) {
 }
 
 void WifiServerConnection::endWhenUndecided(std::string_view why) {
+    if (!linesLogged()) {
+        endOnIoThread(EndReason::noMarker, "");  // the closing line is not logged: spare its making
+        return;
+    }
     endOnIoThread(EndReason::noMarker,
                   "showed no mode marker (\"VLK_STLE\" or \"PRED:\") " + std::string(why) +
                       ", so it is no board; closed to leave the board slot free (a board sends its data "
@@ -268,6 +282,45 @@ void WifiServerConnection::endOnIoThread(EndReason reason, const std::string& de
     if (ended.exchange(true)) {
         return;
     }
+    // A firmware packet's refusal is logged whatever the budget of the peer's address: the user flashes.
+    if (linesLogged() || reason == EndReason::ackRejected) {
+        logEnd(reason, detail);
+    }
+
+    std::error_code ignored;
+    livenessTimer.cancel();
+    markerTimer.cancel();
+    socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket.close(ignored);
+    writeQueue.clear();
+    writing = false;
+    // Emptied before the server forgets the connection, so that nobody sees a connection that is gone
+    // from the table but still holds bytes or a prediction.
+    mailbox.clear();
+    buffer.clear();
+    if (auto callback = std::exchange(stopCallback, {})) {
+        callback(*this);
+    }
+    if (reason != EndReason::serverShutdown && receivePath.mode() != WifiMode::none) {
+        notifyPresence(false);
+    }
+    wakeModeWaiters();
+}
+
+WifiMode WifiServerConnection::waitForMode(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(modeWaitMutex);
+    modeOrEnd.wait_until(lock, deadline,
+                         [this] { return ended.load() || receivePath.mode() != WifiMode::none; });
+    return receivePath.mode();
+}
+
+void WifiServerConnection::wakeModeWaiters() {
+    // Taking the mutex orders this wake-up after a waiter's test of the condition.
+    { std::lock_guard lock(modeWaitMutex); }
+    modeOrEnd.notify_all();
+}
+
+void WifiServerConnection::logEnd(EndReason reason, const std::string& detail) const {
     const std::string name = "WIFI: connection " + std::to_string(connectionId);
     switch (reason) {
         case EndReason::failed:
@@ -288,24 +341,6 @@ void WifiServerConnection::endOnIoThread(EndReason reason, const std::string& de
             break;
     }
     common::logger().info(name + " did end");
-
-    std::error_code ignored;
-    livenessTimer.cancel();
-    markerTimer.cancel();
-    socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    socket.close(ignored);
-    writeQueue.clear();
-    writing = false;
-    // Emptied before the server forgets the connection, so that nobody sees a connection that is gone
-    // from the table but still holds bytes or a prediction.
-    mailbox.clear();
-    buffer.clear();
-    if (auto callback = std::exchange(stopCallback, {})) {
-        callback(*this);
-    }
-    if (reason != EndReason::serverShutdown && receivePath.mode() != WifiMode::none) {
-        notifyPresence(false);
-    }
 }
 
 void WifiServerConnection::closeForShutdown() {

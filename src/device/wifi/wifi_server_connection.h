@@ -3,11 +3,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,9 +32,11 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     // Called once on the io thread when the connection ends, so that the server forgets it.
     using StopCallback = std::function<void(WifiServerConnection&)>;
 
-    // Io thread. Takes the next connection id (ids start at 0 and are never reused).
+    // Io thread. Takes the next connection id (ids start at 0 and are never reused). With
+    // ConnectionLines::leftOut the connection writes none of its own lines to the log but the refusal
+    // of a firmware packet (the server's budget for its peer's address is spent).
     WifiServerConnection(std::shared_ptr<asio::io_context> io, asio::ip::tcp::socket socket,
-                         const WifiServerSettings& settings);
+                         const WifiServerSettings& settings, ConnectionLines lines = ConnectionLines::logged);
     WifiServerConnection(const WifiServerConnection&) = delete;
     WifiServerConnection& operator=(const WifiServerConnection&) = delete;
     ~WifiServerConnection();
@@ -45,6 +49,11 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     // Any thread.
     WifiMode modeDetected() const { return receivePath.mode(); }
     bool hasEnded() const { return ended.load(); }
+    bool linesLogged() const { return lines == ConnectionLines::logged; }
+
+    // Waits until the connection shows its mode or ends, or until `deadline`; returns the mode (none
+    // when it ended without one or the deadline came first). Any thread but the io thread.
+    WifiMode waitForMode(std::chrono::steady_clock::time_point deadline);
 
     // Sample bytes (any thread): getCurrentData() takes everything buffered; the sample reader may
     // also wait on dataBuffer() directly. Bytes are kept only between startSave() and stopSave();
@@ -110,7 +119,10 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     void endWhenUndecided(std::string_view why);
     void writeNext();
     void endOnIoThread(EndReason reason, const std::string& detail);
+    void logEnd(EndReason reason, const std::string& detail) const;
     void notifyPresence(bool present);
+    // Wakes the threads in waitForMode() after the mode was decided or the connection ended.
+    void wakeModeWaiters();
     friend class WifiServer;  // closes connections without notices at shutdown
     void closeForShutdown();
 
@@ -120,6 +132,7 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     const std::shared_ptr<asio::io_context> io;
     const WifiServerSettings settings;
     const std::int64_t connectionId;
+    const ConnectionLines lines;
     std::string remote;
 
     WifiDataBuffer buffer;
@@ -129,6 +142,8 @@ class WifiServerConnection : public std::enable_shared_from_this<WifiServerConne
     std::atomic<bool> transferClaimed{false};
     std::atomic<bool> sendDone{false};
     std::atomic<bool> ended{false};
+    std::mutex modeWaitMutex;  // orders waitForMode()'s test against wakeModeWaiters()
+    std::condition_variable modeOrEnd;
 
     // Io thread only.
     asio::ip::tcp::socket socket;

@@ -1,6 +1,5 @@
 #include "workflows/flash/wifi_flash.h"
 
-#include <thread>
 #include <utility>
 
 #include "cloud/api_error.h"
@@ -23,8 +22,45 @@ constexpr std::string_view kResetManuallyText =
     "Failed to flash device, please reset the device manually and try again.";
 constexpr std::string_view kDataCollectionLibrary = "datacollection.bin";
 
-bool passed(std::chrono::steady_clock::time_point since, std::chrono::milliseconds limit) {
-    return std::chrono::steady_clock::now() - since > common::scaled(limit);
+// The wait after a transfer: takes the first connection that shows a mode (see wifiFlash).
+bool awaitBoardInMode(frame::WebSocket& ws, std::int64_t runID, const std::string& libname) {
+    auto& log = common::logger();
+    const auto server = device::getWifiServer();
+    const auto reconnectDeadline = std::chrono::steady_clock::now() + common::scaled(kWifiReconnectLimit);
+    log.info("Waiting for device to reconnect...");
+    for (;;) {
+        const auto connection = server ? server->waitForConnection(reconnectDeadline) : nullptr;
+        if (!connection) {
+            log.info("WIFI: failed to get wifi connection, ask user to manually reset device");
+            sendFlashError(
+                ws, runID,
+                "Failed to flash device due to reset timeout. Please manually reset the device and "
+                "try again.");
+            return false;
+        }
+        const auto mode =
+            connection->waitForMode(std::chrono::steady_clock::now() + common::scaled(kWifiModeLimit));
+        if (mode == device::WifiMode::none && connection->hasEnded()) {
+            // Something else took the board's place (or the board came and went): wait for the next.
+            if (connection->linesLogged()) {
+                log.info("WIFI: connection " + std::to_string(connection->id()) +
+                         " ended without showing a mode; still waiting for the device to reconnect");
+            }
+            continue;
+        }
+        if (mode == device::WifiMode::none) {
+            log.info("WIFI: no mode detected from wifi connection");
+            sendFlashError(ws, runID, std::string(kResetManuallyText));
+            return false;
+        }
+        const auto wanted =
+            libname == kDataCollectionLibrary ? device::WifiMode::datacollect : device::WifiMode::classify;
+        if (mode != wanted) {
+            sendFlashError(ws, runID, std::string(kResetManuallyText));
+            return false;
+        }
+        return true;
+    }
 }
 
 }  // namespace
@@ -90,36 +126,7 @@ bool wifiFlash(frame::WebSocket& ws, std::int64_t runID, const std::string& libn
     if (!device::flashLibrary(*board.wifiServerConnection(), bytes)) {
         return fail(kResetManuallyText);
     }
-    auto since = std::chrono::steady_clock::now();
-    log.info("Waiting for device to reconnect...");
-    while (!device::wifiConnectionExists()) {
-        std::this_thread::sleep_for(common::scaled(kWifiPollInterval));
-        if (passed(since, kWifiReconnectLimit)) {
-            log.info("WIFI: failed to get wifi connection, ask user to manually reset device");
-            return fail(
-                "Failed to flash device due to reset timeout. Please manually reset the device and try "
-                "again.");
-        }
-    }
-    const auto connection = device::wifiConnection();
-    if (!connection) {
-        log.info("WIFI: no wifi connection");
-        return fail("Failed to get device wifi connection, try resetting the device");
-    }
-    since = std::chrono::steady_clock::now();
-    while (connection->modeDetected() == device::WifiMode::none) {
-        std::this_thread::sleep_for(common::scaled(kWifiPollInterval));
-        if (passed(since, kWifiModeLimit)) {
-            log.info("WIFI: no mode detected from wifi connection");
-            return fail(kResetManuallyText);
-        }
-    }
-    const auto wanted =
-        libname == kDataCollectionLibrary ? device::WifiMode::datacollect : device::WifiMode::classify;
-    if (connection->modeDetected() != wanted) {
-        return fail(kResetManuallyText);
-    }
-    return true;
+    return awaitBoardInMode(ws, runID, libname);
 }
 
 }  // namespace brisel::workflows

@@ -15,7 +15,6 @@ namespace brisel::workflows {
 // How long the board may take to connect again after a transfer, and then to show its mode (scaled).
 inline constexpr std::chrono::milliseconds kWifiReconnectLimit{45000};
 inline constexpr std::chrono::milliseconds kWifiModeLimit{45000};
-inline constexpr std::chrono::milliseconds kWifiPollInterval{1000};
 
 // What a WiFi flash request carries.
 struct WifiFlashTarget {
@@ -34,9 +33,11 @@ void wifiFlashResponse(const std::shared_ptr<frame::WebSocket>& ws, const WifiFl
                        std::function<void(common::DeviceKind)> setupFlash);
 
 // Workflow thread: downloads the library `libname` of the run, sends it over the first WiFi connection
-// and waits (scaled) for the board to connect again (45 s) and to show the mode the library makes
-// ("data collection" for "datacollection.bin", "classification" otherwise; 45 s). Reports every failure
-// itself as one "ERROR" and returns false; true means the caller reports success.
+// and waits (scaled) for the board to connect again (45 s from the end of the transfer) and to show the
+// mode the library makes ("data collection" for "datacollection.bin", "classification" otherwise; 45 s
+// from the connection's arrival). A connection that ends without showing a mode (another host on the
+// board port, say) is let go and the wait goes on for the next one. Reports every failure itself as
+// one "ERROR" and returns false; true means the caller reports success.
 bool wifiFlash(frame::WebSocket& ws, std::int64_t runID, const std::string& libname);
 
 }  // namespace brisel::workflows
