@@ -314,7 +314,13 @@ DeviceStatus Recording::finish(std::int64_t saves) {
     board->stopReadThread();
     const bool saved = endSavers();
     const std::int64_t expected = expectedSegments(std::max<std::int64_t>(n, 0));
-    if (saves < expected || !saved) {
+    // A mark that came too soon after a gap saved nothing, so the savers took the last packets along:
+    // an empty last file is then no segment. A recording whose board sent nothing saves it all the
+    // same, so that the cloud and the browser hear of the empty data.
+    device::SampleReader* reader = board->sampleReader();
+    const bool packetsLeft = reader->withFileLock([reader] { return reader->packetsSinceSave(); }) > 0;
+    const bool lastSegmentDue = saves < expected && (packetsLeft || board->totalPacketsReceived() == 0);
+    if (lastSegmentDue || (!saved && packetsLeft)) {
         saveSegment();
         if (saves < expected) {
             ++saves;  // a saver that never saved was counted when it started

@@ -78,23 +78,29 @@ class RecordingTest : public test_support::WebSocketServerFixture {
 
 // Savers slow to start: the last one (a pool slow to start a thread) or both start once the recording
 // has ended and waits for them, the first of both then taking the packets of both marks; or the last
-// starts only after the recording's end, which took its segment over once the wait for it gave up.
-// Either way the recording's packets all reach the cloud, no save hands an empty file over, and the
-// collection is done.
+// starts only after the recording's end, which took its segment over once the wait for it gave up;
+// or a board so slow that the 10 s mark finds too few packets to save and the one saver, at 20 s,
+// takes every packet along, so that the end finds nothing left to save. Either way the recording's packets
+// all reach the cloud, no save hands an empty file over, and the collection is done.
 TEST_F(RecordingTest, SaversSlowToStartStillBringEveryPacketToTheCloud) {
     enum class Start { whenWaitedFor, afterTheEnd };
     struct Row {
         std::size_t firstSlowSaver;  // of the savers at 10 s and 20 s, counted from 1
         Start start;
-        std::size_t segments;
+        std::size_t segments;              // stored, at most
+        std::chrono::milliseconds period;  // between two relayed packets
+        std::size_t savers;                // that start, at most
+        // A slow board's marks may save a packet less or more on a busy machine, and the counts then
+        // differ; its packets reach the cloud whole all the same.
+        bool countsExact() const { return period < 10ms; }
     };
     const std::string waiting = "BLUETOOTH: Waiting for the last segment to be saved";
     const std::string gaveUp =
         "BLUETOOTH: A segment's saver did not start within a minute; the recording "
         "saves what it holds itself";
     std::int64_t id = 60;
-    for (const Row row :
-         {Row{2, Start::whenWaitedFor, 2}, Row{1, Start::whenWaitedFor, 1}, Row{2, Start::afterTheEnd, 2}}) {
+    for (const Row row : {Row{2, Start::whenWaitedFor, 2, 2ms, 2}, Row{1, Start::whenWaitedFor, 1, 2ms, 2},
+                          Row{2, Start::afterTheEnd, 2, 2ms, 2}, Row{1, Start::whenWaitedFor, 2, 20ms, 2}}) {
         SCOPED_TRACE(++id);
         test_support::scriptCollectionCloud(cloud, common::DeviceKind::NANO_33_BLE, id);
         std::mutex saversMutex;
@@ -121,7 +127,7 @@ TEST_F(RecordingTest, SaversSlowToStartStillBringEveryPacketToTheCloud) {
             });
         });
         const std::size_t emptyBefore = log.count("Incoming data is empty");
-        auto relay = test_support::relayBluetoothPackets(connect(), kSensorIds, 2ms);
+        auto relay = test_support::relayBluetoothPackets(connect(), kSensorIds, row.period);
         auto client = connect();
         // 20 s: a save at 10 s and one at 20 s, as the recording ends.
         ASSERT_TRUE(client.sendText(startRequest(20)));
@@ -136,19 +142,21 @@ TEST_F(RecordingTest, SaversSlowToStartStillBringEveryPacketToTheCloud) {
                   gaveUpBefore + (row.start == Start::afterTheEnd ? 1 : 0));
 
         const auto stored = test_support::storedSegments(cloud, id);
-        ASSERT_EQ(stored.size(), row.segments);
+        ASSERT_LE(stored.size(), row.segments);
+        ASSERT_TRUE(!row.countsExact() || stored.size() == row.segments);
         EXPECT_EQ(stored.begin()->first, 0);
         EXPECT_EQ(test_support::expectEveryPacketAtItsIndex(stored, kSensorIds).missing, 0);
         EXPECT_EQ(log.count("Incoming data is empty"), emptyBefore);
         std::vector<std::jthread> finished;
         {
             std::lock_guard lock(saversMutex);
-            EXPECT_EQ(started, 2U);
+            EXPECT_LE(started, row.savers);
+            EXPECT_TRUE(!row.countsExact() || started == row.savers);
             finished = std::move(slowSavers);
         }
         finished.clear();
         // A saver that came after the end saved nothing more.
-        EXPECT_EQ(test_support::storedSegments(cloud, id).size(), row.segments);
+        EXPECT_EQ(test_support::storedSegments(cloud, id).size(), stored.size());
     }
 }
 
