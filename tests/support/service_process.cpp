@@ -282,4 +282,14 @@ std::optional<std::string> receiveContaining(WebSocketTestClient& client, std::s
     }
 }
 
+std::uintmax_t processStatusField(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stoull(line.substr(field.size() + 1));
+        }
+    }
+    return 0;
+}
+
 }  // namespace brisel::test_support

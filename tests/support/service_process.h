@@ -94,4 +94,8 @@ class ServiceProcess {
 std::optional<std::string> receiveContaining(WebSocketTestClient& client, std::string_view needle,
                                              std::chrono::milliseconds timeout);
 
+// A field of /proc/<pid>/status as the number it shows ("Threads"; "VmRSS" and "VmHWM" in kB); 0 when
+// it cannot be read.
+std::uintmax_t processStatusField(pid_t pid, const std::string& field);
+
 }  // namespace brisel::test_support

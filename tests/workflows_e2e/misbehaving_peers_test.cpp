@@ -30,15 +30,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A field of /proc/<pid>/status in bytes ("VmRSS", "VmHWM"); 0 when it cannot be read.
+// A memory field of /proc/<pid>/status in bytes ("VmRSS", "VmHWM"); 0 when it cannot be read.
 std::uintmax_t memoryField(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field + ":", 0) == 0) {
-            return std::stoull(line.substr(field.size() + 1)) * 1024;
-        }
-    }
-    return 0;
+    return test_support::processStatusField(pid, field) * 1024;
 }
 
 // The bytes the process has written so far (wchar of /proc/<pid>/io); 0 when it cannot be read.

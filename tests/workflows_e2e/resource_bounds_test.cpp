@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,17 +30,6 @@ constexpr auto kWait = 60s;
 std::size_t floodRequests() {
     const char* value = std::getenv("BRISEL_FLOOD_REQUESTS");
     return value != nullptr ? std::stoul(value) : 400;
-}
-
-// A field of /proc/<pid>/status as a number ("Threads"; "VmRSS" and "VmHWM" in kB); 0 when absent.
-std::uintmax_t statusField(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field + ":", 0) == 0) {
-            return std::stoull(line.substr(field.size() + 1));
-        }
-    }
-    return 0;
 }
 
 std::string startRequest(int port) {
@@ -69,7 +57,7 @@ TEST_F(ResourceBounds, AFloodOfRequestsRunsBoundedWorkflowsAndTheRestAreToldTheS
     startService();
     auto client = browser();
     const std::size_t kRequests = floodRequests();
-    const std::uintmax_t memoryBefore = statusField(service->pid(), "VmRSS");
+    const std::uintmax_t memoryBefore = test_support::processStatusField(service->pid(), "VmRSS");
     const std::vector<std::string> requests(kRequests, startRequest(silent.port()));
     ASSERT_TRUE(client.sendMessages(requests));
     // Answered while the service still works through the flood.
@@ -92,10 +80,11 @@ TEST_F(ResourceBounds, AFloodOfRequestsRunsBoundedWorkflowsAndTheRestAreToldTheS
             EXPECT_EQ((*reply)["data"]["message"], workflows::busyMessage());
             ++refused;
         }
-        mostThreads = std::max(mostThreads, statusField(service->pid(), "Threads"));
+        mostThreads = std::max(mostThreads, test_support::processStatusField(service->pid(), "Threads"));
     }
     RecordProperty("most_threads", std::to_string(mostThreads));
-    RecordProperty("memory_growth_kib", std::to_string(statusField(service->pid(), "VmHWM") - memoryBefore));
+    RecordProperty("memory_growth_kib",
+                   std::to_string(test_support::processStatusField(service->pid(), "VmHWM") - memoryBefore));
     RecordProperty("handshake_us",
                    std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(handshake).count()));
     EXPECT_EQ(started, workflows::kMaxRunningWorkflows);
@@ -112,7 +101,7 @@ TEST_F(ResourceBounds, ACloudReplyThatNeverEndsFailsItsRequestWithinBoundedMemor
           RawExchange::Ending::endlessBlankChunks}});
     startService();
     auto client = browser();
-    const std::uintmax_t memoryBefore = statusField(service->pid(), "VmRSS");
+    const std::uintmax_t memoryBefore = test_support::processStatusField(service->pid(), "VmRSS");
     ASSERT_TRUE(client.sendText(startRequest(endless.port())));
 
     std::optional<nlohmann::json> reply;
@@ -120,7 +109,7 @@ TEST_F(ResourceBounds, ACloudReplyThatNeverEndsFailsItsRequestWithinBoundedMemor
     }
     ASSERT_TRUE(reply) << service->log();
 
-    const std::uintmax_t growthKiB = statusField(service->pid(), "VmHWM") - memoryBefore;
+    const std::uintmax_t growthKiB = test_support::processStatusField(service->pid(), "VmHWM") - memoryBefore;
     RecordProperty("memory_growth_kib", std::to_string(growthKiB));
     RecordProperty("tries", std::to_string(endless.connections()));
     EXPECT_NE((*reply)["data"]["message"].get<std::string>().find("it was not accepted"), std::string::npos)

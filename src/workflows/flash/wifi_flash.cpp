@@ -29,7 +29,10 @@ bool awaitBoardInMode(frame::WebSocket& ws, std::int64_t runID, const std::strin
     const auto reconnectDeadline = std::chrono::steady_clock::now() + common::scaled(kWifiReconnectLimit);
     log.info("Waiting for device to reconnect...");
     for (;;) {
-        const auto connection = server ? server->waitForConnection(reconnectDeadline) : nullptr;
+        // A host that keeps connecting without a mode never holds the wait past its deadline.
+        const auto connection = server && std::chrono::steady_clock::now() < reconnectDeadline
+                                    ? server->waitForConnection(reconnectDeadline)
+                                    : nullptr;
         if (!connection) {
             log.info("WIFI: failed to get wifi connection, ask user to manually reset device");
             sendFlashError(
