@@ -6,10 +6,8 @@
 
 namespace brisel::cloud {
 
-// The most body bytes a reply that carries a cloud record may have; the session's default limit. A
-// build's record carries the model's predictions for the project's samples, several MiB for a large
-// project.
-inline constexpr std::size_t kRecordReplyBodyLimit = std::size_t{16} * 1024 * 1024;
+// The most body bytes a reply that carries a cloud record may have; the session's default limit.
+inline constexpr std::size_t kRecordReplyBodyLimit = std::size_t{4} * 1024 * 1024;
 
 struct HttpSessionOptions {
     // A try fails with `timedOut` when no byte moved in either direction for this long, connecting
