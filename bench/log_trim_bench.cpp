@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "bench_folder.h"
 #include "common/file_stream.h"
 
 namespace {
@@ -26,17 +27,6 @@ constexpr std::uint64_t kPacedLoggedBytes = 256 * kMebibyte;
 constexpr std::uint64_t kLeastLoggedBytes = 16 * kMebibyte;
 
 const std::string kLine = "[2026-12-10T12:20:02.123+0000] info: WIFI: connection 123456 did end\n";
-
-std::filesystem::path benchFolder() {
-    static const std::filesystem::path folder = [] {
-        std::string pattern = std::filesystem::temp_directory_path() / "brisel-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        return std::filesystem::path(pattern);
-    }();
-    return folder;
-}
 
 struct Batch {
     std::string lines;

@@ -11,22 +11,12 @@
 #include <map>
 #include <string>
 
+#include "bench_folder.h"
 #include "common/logger.h"
 
 namespace {
 
 const std::string kMessage = "WIFI: received 512 bytes from board 3, packet index 123456, state CAPTURING";
-
-std::filesystem::path benchFolder() {
-    static const std::filesystem::path folder = [] {
-        std::string pattern = std::filesystem::temp_directory_path() / "brisel-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        return std::filesystem::path(pattern);
-    }();
-    return folder;
-}
 
 // Sends standard output to /dev/null for the life of the object.
 class SilencedStandardOutput {
